@@ -1,0 +1,54 @@
+#pragma once
+// The link every protocol talks through. Reads never wait, writes are queued. The base class
+// does nothing useful; the serial port and the simulated device's link implement it.
+#include <cstdint>
+
+class CommLink {
+public:
+    virtual ~CommLink() = default;
+
+    virtual void Close() {}
+    virtual uint32_t IsOpen() { return 0; }
+    virtual bool ReadByte(uint8_t& byte) {
+        (void)byte;
+        return false;
+    }
+    virtual bool WriteByte(int byte) {
+        (void)byte;
+        return false;
+    }
+    virtual bool WriteText(const char* text) {
+        (void)text;
+        return false;
+    }
+    virtual bool Write(const uint8_t* bytes, uint32_t count) {
+        (void)bytes;
+        (void)count;
+        return false;
+    }
+    virtual uint32_t TransmitDone() { return 1; }
+    virtual void SetSpeed(int32_t code) { (void)code; }
+    virtual uint32_t Reserved() { return 0; }
+    virtual int32_t GetSpeed() { return 0; }
+    virtual void Purge() {}
+    virtual bool ReadHandshakeByte(uint8_t& byte) {
+        (void)byte;
+        return false;
+    }
+    virtual bool ReadSentByte(uint8_t& byte) {
+        (void)byte;
+        return false;
+    }
+    virtual uint32_t TransmitTime(uint32_t count) { return count * 1000; }
+    virtual void CheckDevice() {}
+
+    // Blocks until a byte is waiting for ReadByte or ms have passed; true when one is waiting.
+    // Lets the waits that must see an answer at once block instead of spinning.
+    virtual bool WaitForByte(uint32_t ms) {
+        (void)ms;
+        return false;
+    }
+
+    uint16_t timeoutFactor = 1;
+    int32_t savedSpeed = 0;
+};

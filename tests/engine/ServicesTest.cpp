@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "engine/Clock.h"
+#include "engine/Event.h"
+#include "engine/Locked.h"
+#include "engine/LogQueue.h"
+#include "engine/UploadWorker.h"
+
+TEST(LockedValueTest, NewValueIsUnchangedAndGetClearsOnlyTheMark) {
+    LockedValue32 value(0);
+    EXPECT_EQ(value.Get(), 0);
+    EXPECT_FALSE(value.IsChanged());
+    value.Set(5);
+    EXPECT_TRUE(value.IsChanged());
+    EXPECT_EQ(value.Get(), 5);
+    EXPECT_FALSE(value.IsChanged());
+    EXPECT_EQ(value.Get(), 5);
+}
+
+TEST(LockedValueTest, WidthsWrapLikeTheirTypes) {
+    LockedValue16 wide(0);
+    wide.Set(static_cast<uint16_t>(70000));
+    EXPECT_EQ(wide.Get(), 70000 % 65536);
+    LockedValue8 narrow(7);
+    EXPECT_FALSE(narrow.IsChanged());
+    EXPECT_EQ(narrow.Get(), 7);
+}
+
+TEST(LockedTextTest, SetRaisesMarkAndGetCopies) {
+    LockedText text("start");
+    EXPECT_FALSE(text.IsChanged());
+    text.Set("COM3");
+    EXPECT_TRUE(text.IsChanged());
+    EXPECT_EQ(text.Get(), "COM3");
+    EXPECT_FALSE(text.IsChanged());
+    EXPECT_EQ(text.Get(), "COM3");
+}
+
+TEST(LogQueueTest, HoldsCapacityMinusOneAndDropsTheNewest) {
+    LogQueue queue;
+    ASSERT_TRUE(queue.Init(8192));
+    for (int i = 0; i < 8191; ++i) {
+        queue.Push("line " + std::to_string(i));
+    }
+    queue.Push("dropped");
+    EXPECT_EQ(queue.Take(), "line 0");
+    queue.Push("fits again");
+    for (int i = 1; i < 8191; ++i) {
+        ASSERT_EQ(queue.Take(), "line " + std::to_string(i));
+    }
+    EXPECT_EQ(queue.Take(), "fits again");
+    EXPECT_EQ(queue.Take(), std::nullopt);
+}
+
+TEST(LogQueueTest, TakeOnEmptyQueueChangesNothingAndEmptyLinesAreKept) {
+    LogQueue queue;
+    ASSERT_TRUE(queue.Init(3));
+    EXPECT_EQ(queue.Take(), std::nullopt);
+    queue.Push("");
+    queue.Push("b");
+    queue.Push("c");  // full at 2 lines
+    EXPECT_EQ(queue.Take(), "");
+    EXPECT_EQ(queue.Take(), "b");
+    EXPECT_EQ(queue.Take(), std::nullopt);
+}
+
+TEST(LogQueueTest, IndicesWrapAroundTheRing) {
+    LogQueue queue;
+    ASSERT_TRUE(queue.Init(4));
+    for (int round = 0; round < 10; ++round) {
+        queue.Push("a" + std::to_string(round));
+        queue.Push("b" + std::to_string(round));
+        EXPECT_EQ(queue.Take(), "a" + std::to_string(round));
+        EXPECT_EQ(queue.Take(), "b" + std::to_string(round));
+    }
+    EXPECT_EQ(queue.Take(), std::nullopt);
+}
+
+TEST(LogQueueTest, UninitialisedQueueTakesNothing) {
+    LogQueue queue;
+    queue.Push("x");
+    EXPECT_EQ(queue.Take(), std::nullopt);
+}
+
+class WorkerServicesTest : public ::testing::Test {
+protected:
+    VirtualClock clock;
+    EngineShared engine;
+    CommLink link;
+    UploadWorker worker{clock, engine, &link};
+
+    // The lengths of the slices InterruptibleSleep waited, recorded through the clock.
+    std::vector<uint64_t> SleepSlices(uint32_t ms) {
+        std::vector<uint64_t> slices;
+        uint64_t last = clock.NowMs();
+        clock.SetAdvanceHook([&](uint64_t now) {
+            slices.push_back(now - last);
+            last = now;
+        });
+        worker.InterruptibleSleep(ms);
+        clock.SetAdvanceHook(nullptr);
+        return slices;
+    }
+};
+
+TEST_F(WorkerServicesTest, InterruptibleSleepSlices) {
+    struct Case {
+        uint32_t ms;
+        bool stopBefore;
+        std::vector<uint64_t> slices;
+    };
+    const Case cases[] = {
+        {0, false, {0}},
+        {100, false, {100}},
+        {100, true, {100}},  // 100 ms or less always runs to its end
+        {250, false, {100, 100, 50}},
+        {1000, true, {100}},  // the flag is seen after the first slice
+        {1000, false, {100, 100, 100, 100, 100, 100, 100, 100, 100, 100}},
+        {101, false, {100, 1}},
+    };
+    for (const Case& c : cases) {
+        engine.stopRequested.Set(c.stopBefore ? 1 : 0);
+        EXPECT_EQ(SleepSlices(c.ms), c.slices) << c.ms << " ms, stop " << c.stopBefore;
+    }
+}
+
+TEST_F(WorkerServicesTest, StopSetDuringSleepEndsItAfterTheCurrentSlice) {
+    clock.SetAdvanceHook([&](uint64_t now) {
+        if (now == 300) {
+            engine.stopRequested.Set(1);
+        }
+    });
+    worker.InterruptibleSleep(1000);
+    EXPECT_EQ(clock.NowMs(), 300u);
+}
+
+TEST_F(WorkerServicesTest, IsAbortedFollowsStopAndCancel) {
+    struct Case {
+        int stop;
+        int cancel;
+        bool aborted;
+    };
+    for (const Case& c : {Case{0, 0, false}, Case{0, 1, true}, Case{1, 0, true}, Case{1, 1, true}}) {
+        engine.stopRequested.Set(c.stop);
+        worker.cancelRequest.Set(c.cancel);
+        EXPECT_EQ(worker.IsAborted(), c.aborted) << c.stop << c.cancel;
+    }
+}
+
+TEST_F(WorkerServicesTest, LogCopiesBothForms) {
+    std::string text = "abc";
+    worker.Log(text);
+    text[0] = 'x';
+    worker.Log("zero-terminated");
+    EXPECT_EQ(worker.logQueue.Take(), "abc");
+    EXPECT_EQ(worker.logQueue.Take(), "zero-terminated");
+}
+
+TEST_F(WorkerServicesTest, RequestsResetCancelAndSucceeded) {
+    worker.cancelRequest.Set(1);
+    worker.succeeded.Set(1);
+    worker.RequestFlashUpload();
+    EXPECT_EQ(worker.flashUploadRequest.Get(), 1);
+    EXPECT_EQ(worker.cancelRequest.Get(), 0);
+    EXPECT_EQ(worker.succeeded.Get(), 0);
+    worker.RequestCancel();
+    EXPECT_EQ(worker.cancelRequest.Get(), 1);
+    worker.succeeded.Set(1);
+    worker.RequestRunImage();
+    EXPECT_EQ(worker.runImageRequest.Get(), 1);
+    EXPECT_EQ(worker.cancelRequest.Get(), 0);
+    EXPECT_EQ(worker.succeeded.Get(), 0);
+}
+
+TEST(EventTest, AutoResetReleasesOneWaitAndManualStaysSet) {
+    Event autoEvent(Event::Mode::Auto);
+    autoEvent.Set();
+    EXPECT_TRUE(autoEvent.Wait(0));
+    EXPECT_FALSE(autoEvent.Wait(0));
+    Event manual(Event::Mode::Manual);
+    manual.Set();
+    EXPECT_TRUE(manual.Wait(0));
+    EXPECT_TRUE(manual.Wait(0));
+    manual.Reset();
+    EXPECT_FALSE(manual.Wait(1));
+}
+
+TEST(EventTest, PulseWithoutWaiterIsLost) {
+    Event event(Event::Mode::Manual);
+    event.Pulse();
+    EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(EventTest, PulseReleasesAWaitingThreadAndLeavesEventClear) {
+    Event event(Event::Mode::Manual);
+    std::atomic<bool> released{false};
+    std::thread waiter([&] { released = event.Wait(kWaitForever); });
+    // Pulse until the waiter has been released: a pulse before it waits is lost by design.
+    while (!released) {
+        event.Pulse();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    waiter.join();
+    EXPECT_TRUE(released);
+    EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(EventTest, WaitAnyTellsWhichEventEndedTheWait) {
+    Event first(Event::Mode::Auto);
+    Event second(Event::Mode::Manual);
+    EXPECT_EQ(Event::WaitAny(first, second, 5), -1);
+    second.Set();
+    EXPECT_EQ(Event::WaitAny(first, second, 5), 1);
+    second.Reset();
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        first.Set();
+    });
+    EXPECT_EQ(Event::WaitAny(first, second, kWaitForever), 0);
+    setter.join();
+    EXPECT_FALSE(first.Wait(0));  // auto reset consumed by the wait
+}
+
+TEST(EventTest, TimedWaitBlocksForItsTime) {
+    Event event(Event::Mode::Manual);
+    SteadyClock clock;
+    const uint64_t start = clock.NowMs();
+    EXPECT_FALSE(event.Wait(30));
+    EXPECT_GE(clock.NowMs() - start, 29u);
+}
