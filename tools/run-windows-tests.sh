@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program and its tests with MinGW-w64 and runs the tests under a
-# headless Wine (Xvfb, a Wine prefix inside the build folder).
-#   BUILD_DIR=dir     build folder (default: build-windows)
-#   CTEST_ARGS="..."  extra ctest arguments (for example -L system)
+# headless Wine (Xvfb, a Wine prefix inside the build folder). The Wine tests talk to native
+# peers on pseudo-terminals, built here in the native build folder.
+#   BUILD_DIR=dir         Windows build folder (default: build-windows)
+#   NATIVE_BUILD_DIR=dir  native build folder for the peers (default: build)
+#   CTEST_ARGS="..."      extra ctest arguments (for example -L wine)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build-windows}"
+native="${NATIVE_BUILD_DIR:-build}"
+
+[ -f "$native/CMakeCache.txt" ] || cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$native" -j "$(nproc)" --target pty-peer
+
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_NATIVE_BUILD="$(cd "$native" && pwd)" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # shellcheck source=tools/wine-env.sh
