@@ -1,0 +1,98 @@
+#include "image/ImageReport.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void LogFormat(UploadWorker& worker, const char* format, ...) {
+    char line[640];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    worker.Log(line);
+}
+
+const char* FormatLine(SectionFormat format) {
+    switch (format) {
+        case SectionFormat::Unknown:
+            return "Format: unknown";
+        case SectionFormat::Binary:
+            return "Format: binary";
+        case SectionFormat::SRecord:
+            return "Format: Motorola S-record";
+    }
+    return nullptr;
+}
+
+const char* IdentityLine(FirmwareId id) {
+    switch (id) {
+        case FirmwareId::Unknown:
+            return "FW ID: unknown";
+        case FirmwareId::Pfl:
+            return "FW ID: PFL";
+        case FirmwareId::Sfl:
+            return "FW ID: SFL";
+        case FirmwareId::MainFirmware:
+            return "FW ID: Main F/W";
+    }
+    return nullptr;
+}
+
+unsigned long Long(uint32_t value) {
+    return value;
+}
+
+}  // namespace
+
+bool OpenImage(UploadWorker& worker, FirmwareImage& image) {
+    const std::string path = worker.Engine().imagePathText.Get();
+    worker.Log("Open image file name - " + path);
+    worker.statusText.Set("Open image");
+    if (!image.Open(path)) {
+        worker.statusText.Set("ERROR: image open FAILED");
+        worker.Log("ERROR: image open FAILED");
+        return false;
+    }
+    image.LoadSections();
+    worker.Log("----------- Image Info -----------");
+    worker.Log("Image file: " + image.source.path);
+    LogFormat(worker, "File size: %lu", Long(image.source.size));
+    LogFormat(worker, "Sections in all: %i", image.count);
+    for (int i = 1; i <= image.count; ++i) {
+        const ImageSection& section = image.sections[i - 1];
+        LogFormat(worker, "****** Section N%i ******", i);
+        LogFormat(worker, "Active flag: %s", section.active ? "on" : "off");
+        if (const char* line = FormatLine(section.format)) {
+            worker.Log(line);
+        }
+        if (const char* line = IdentityLine(section.firmwareId)) {
+            worker.Log(line);
+        }
+        LogFormat(worker, "Start address: 0x%08lX", Long(section.start));
+        LogFormat(worker, "Size: 0x%08lX", Long(section.size));
+        LogFormat(worker, "Entry: 0x%08lX", Long(section.entry));
+        LogFormat(worker, "CRC State: %s", section.CrcOk() ? "ok" : "n/a");
+    }
+    worker.Log("");
+    return true;
+}
+
+void ReportSection(UploadWorker& worker, const Section& section) {
+    worker.Log("*Section report*");
+    if (section.format == SectionFormat::Unknown) {
+        worker.Log("Format: unknown");
+        return;
+    }
+    if (const char* line = FormatLine(section.format)) {
+        worker.Log(line);
+    }
+    LogFormat(worker, "Start address: 0x%08lX", Long(section.start));
+    LogFormat(worker, "Size: 0x%08lX (%lu) bytes", Long(section.size), Long(section.size));
+    LogFormat(worker, "Entry: 0x%08lX", Long(section.entry));
+}
