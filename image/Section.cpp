@@ -39,8 +39,9 @@ bool Section::ScanSRecords(ImageSource& source) {
     if (source.kind == ImageSource::Closed) {
         return false;
     }
-    start = kNoAddress;
-    entry = kNoAddress;
+    // Fields change only when the scan succeeds, so a failed probe leaves them as they were.
+    uint32_t lowest = kNoAddress;
+    uint32_t entryAddress = kNoAddress;
     uint64_t highestEnd = 0;
     bool dataSeen = false;
     bool endSeen = false;
@@ -57,23 +58,22 @@ bool Section::ScanSRecords(ImageSource& source) {
             break;
         }
         if (line.type == 3 && line.count > 0) {
-            start = std::min(start, line.address);
+            lowest = std::min(lowest, line.address);
             // The erase range made from start + size must cover the last line's bytes too.
             highestEnd = std::max<uint64_t>(highestEnd, uint64_t{line.address} + line.count);
             dataSeen = true;
         } else if (line.type == 7) {
-            entry = line.address;
+            entryAddress = line.address;
             endSeen = true;
         }
     }
+    start = lowest;
     if (dataSeen) {
-        size = static_cast<uint32_t>(std::min<uint64_t>(highestEnd - start, UINT32_MAX));
+        size = static_cast<uint32_t>(std::min<uint64_t>(highestEnd - lowest, UINT32_MAX));
     } else {
-        size = 0u - start;
+        size = 0u - lowest;
     }
-    if (entry == kNoAddress) {
-        entry = start;
-    }
+    entry = entryAddress == kNoAddress ? lowest : entryAddress;
     return true;
 }
 
