@@ -97,6 +97,11 @@ inline Bytes BinarySection(uint32_t start, uint32_t size, bool withChecksum, uin
     return bytes;
 }
 
+inline Bytes Join(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 inline Bytes ToBytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }

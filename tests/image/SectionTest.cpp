@@ -30,11 +30,6 @@ std::unique_ptr<Opened> OpenSection(const Bytes& bytes, uint32_t offset = 0) {
     return opened;
 }
 
-Bytes Join(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 struct BinaryCase {
     const char* name;
     Bytes bytes;
