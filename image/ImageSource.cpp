@@ -100,17 +100,19 @@ ReadResult ImageSource::Read(void* buffer, uint16_t maxCount, uint16_t& count) {
 ReadResult ImageSource::ReadLine(char* line, size_t& length) {
     length = 0;
     if (kind == File) {
-        int c = 0;
-        while (length < kMaxLineRead && (c = std::getc(stream)) != EOF) {
-            line[length++] = static_cast<char>(c);
-            if (c == '\n') {
-                break;
-            }
+        // fgets cannot tell its length when the line holds a NUL, so the buffer is filled
+        // with '\n' first: a line end that fgets read is followed by its terminating NUL, a
+        // pre-filled one by another '\n'.
+        char buffer[kMaxLineRead + 3];
+        std::memset(buffer, '\n', sizeof buffer);
+        if (std::fgets(buffer, kMaxLineRead + 1, stream) == nullptr) {
+            return std::ferror(stream) ? ReadResult::Error : ReadResult::End;
         }
-        if (std::ferror(stream)) {
-            return ReadResult::Error;
-        }
-        return length == 0 ? ReadResult::End : ReadResult::Data;
+        const char* newline = static_cast<const char*>(std::memchr(buffer, '\n', sizeof buffer));
+        const size_t at = static_cast<size_t>(newline - buffer);
+        length = buffer[at + 1] == '\0' ? at + 1 : at - 1;
+        std::memcpy(line, buffer, length);
+        return std::ferror(stream) ? ReadResult::Error : ReadResult::Data;
     }
     if (kind == Resource) {
         if (position >= size) {
