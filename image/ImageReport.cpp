@@ -18,30 +18,16 @@ void LogFormat(UploadWorker& worker, const char* format, ...) {
     worker.Log(line);
 }
 
-const char* FormatLine(SectionFormat format) {
-    switch (format) {
-        case SectionFormat::Unknown:
-            return "Format: unknown";
-        case SectionFormat::Binary:
-            return "Format: binary";
-        case SectionFormat::SRecord:
-            return "Format: Motorola S-record";
-    }
-    return nullptr;
-}
+// Indexed by the value; other values have no line.
+const char* const kFormatLines[] = {"Format: unknown", "Format: binary",
+                                    "Format: Motorola S-record"};
+const char* const kIdentityLines[] = {"FW ID: unknown", "FW ID: PFL", "FW ID: SFL",
+                                      "FW ID: Main F/W"};
 
-const char* IdentityLine(FirmwareId id) {
-    switch (id) {
-        case FirmwareId::Unknown:
-            return "FW ID: unknown";
-        case FirmwareId::Pfl:
-            return "FW ID: PFL";
-        case FirmwareId::Sfl:
-            return "FW ID: SFL";
-        case FirmwareId::MainFirmware:
-            return "FW ID: Main F/W";
-    }
-    return nullptr;
+template <size_t N, typename Value>
+const char* LineFor(const char* const (&lines)[N], Value value) {
+    const auto index = static_cast<size_t>(value);
+    return index < N ? lines[index] : nullptr;
 }
 
 unsigned long Long(uint32_t value) {
@@ -68,10 +54,10 @@ bool OpenImage(UploadWorker& worker, FirmwareImage& image) {
         const ImageSection& section = image.sections[i - 1];
         LogFormat(worker, "****** Section N%i ******", i);
         LogFormat(worker, "Active flag: %s", section.active ? "on" : "off");
-        if (const char* line = FormatLine(section.format)) {
+        if (const char* line = LineFor(kFormatLines, section.format)) {
             worker.Log(line);
         }
-        if (const char* line = IdentityLine(section.firmwareId)) {
+        if (const char* line = LineFor(kIdentityLines, section.firmwareId)) {
             worker.Log(line);
         }
         LogFormat(worker, "Start address: 0x%08lX", Long(section.start));
@@ -89,7 +75,7 @@ void ReportSection(UploadWorker& worker, const Section& section) {
         worker.Log("Format: unknown");
         return;
     }
-    if (const char* line = FormatLine(section.format)) {
+    if (const char* line = LineFor(kFormatLines, section.format)) {
         worker.Log(line);
     }
     LogFormat(worker, "Start address: 0x%08lX", Long(section.start));
