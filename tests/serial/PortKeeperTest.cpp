@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "Eventually.h"
 #include "FakeSerialDevice.h"
 #include "engine/Clock.h"
 #include "serial/PortKeeper.h"
@@ -13,18 +14,6 @@
 namespace {
 
 using OpenResult = SerialDevice::OpenResult;
-
-// Waits, bounded, for something the keeper thread does on its own time.
-bool Eventually(const std::function<bool()>& condition) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 class PortKeeperTest : public ::testing::Test {
   protected:
