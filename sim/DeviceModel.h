@@ -112,6 +112,7 @@ class DeviceModel {
     bool InjectedError(uint64_t nowMs);
     void BootEndRecord(uint64_t nowMs);
     void EraseRecord(uint64_t nowMs);
+    bool CarriesData(uint64_t nowMs);
     void DataRecord(uint64_t nowMs);
     void ProgramRecord(uint32_t address, std::vector<uint8_t> data, uint64_t nowMs);
     void LoadRecord(uint64_t nowMs);

@@ -297,6 +297,15 @@ void DeviceModel::EraseRecord(uint64_t nowMs) {
     });
 }
 
+bool DeviceModel::CarriesData(uint64_t nowMs) {
+    if (frame_.Words() > 2) {
+        return true;
+    }
+    Violation(Fmt("data record of %u words carries no data", frame_.Words()));
+    RecordFailed(SimCodes::BAD_LENGTH, nowMs);
+    return false;
+}
+
 void DeviceModel::DataRecord(uint64_t nowMs) {
     if (frame_.Words() == 0) {
         Note("end of data");
@@ -304,9 +313,7 @@ void DeviceModel::DataRecord(uint64_t nowMs) {
         Reply(nowMs, SimCodes::OK_CODE);
         return;
     }
-    if (frame_.Words() <= 2) {
-        Violation(Fmt("data record of %u words carries no data", frame_.Words()));
-        RecordFailed(SimCodes::BAD_LENGTH, nowMs);
+    if (!CarriesData(nowMs)) {
         return;
     }
     const uint32_t address = frame_.Address();
@@ -359,9 +366,7 @@ void DeviceModel::LoadRecord(uint64_t nowMs) {
         RecordFailed(SimCodes::BAD_COMMAND, nowMs);
         return;
     }
-    if (frame_.Words() <= 2) {
-        Violation(Fmt("data record of %u words carries no data", frame_.Words()));
-        RecordFailed(SimCodes::BAD_LENGTH, nowMs);
+    if (!CarriesData(nowMs)) {
         return;
     }
     const uint32_t address = frame_.Address();

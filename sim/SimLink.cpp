@@ -7,21 +7,22 @@ namespace {
 constexpr size_t kRingBytes = 65535;  // what a port's receive ring holds
 constexpr size_t kUartFifo = 16;
 constexpr uint32_t kLongestTransmitWaitMs = 500;
+constexpr uint64_t kNsPerMs = 1000000;
 }  // namespace
 
 SimLink::SimLink(DeviceModel& model, Clock& clock, int32_t speedCode)
     : model_(model), clock_(clock), speed_(speedCode) {}
 
-uint64_t SimLink::ByteUs(int32_t speed) const {
+uint64_t SimLink::ByteNs(int32_t speed) const {
     const uint32_t baud = DeviceModel::BaudOfCode(speed);
-    return baud ? 10ull * 1000000 / baud : 1000;
+    return baud ? 10ull * 1000000000 / baud : 1000000;
 }
 
 void SimLink::CollectLocked() {
     for (const OutByte& out : model_.TakeOutput()) {
-        const uint64_t start = std::max<uint64_t>(out.atMs * 1000, rxFreeUs_);
-        rxFreeUs_ = start + ByteUs(out.speedCode);
-        const LineByte byte{out.value, rxFreeUs_, out.speedCode};
+        const uint64_t start = std::max<uint64_t>(out.atMs * kNsPerMs, rxFreeNs_);
+        rxFreeNs_ = start + ByteNs(out.speedCode);
+        const LineByte byte{out.value, rxFreeNs_, out.speedCode};
         if (received_.size() < kRingBytes) {
             received_.push_back(byte);
         }
@@ -36,18 +37,18 @@ void SimLink::CollectLocked() {
 // that is due by the clock's time.
 void SimLink::PumpLocked() {
     const uint64_t nowMs = clock_.NowMs();
-    const uint64_t nowUs = nowMs * 1000;
+    const uint64_t nowNs = nowMs * kNsPerMs;
     for (;;) {
-        const bool byteDue = !toDevice_.empty() && toDevice_.front().atUs <= nowUs;
+        const bool byteDue = !toDevice_.empty() && toDevice_.front().atNs <= nowNs;
         uint64_t eventMs = 0;
         const bool eventDue = model_.NextEventMs(eventMs) && eventMs <= nowMs;
         if (!byteDue && !eventDue) {
             break;
         }
-        if (byteDue && (!eventDue || toDevice_.front().atUs <= eventMs * 1000)) {
+        if (byteDue && (!eventDue || toDevice_.front().atNs <= eventMs * kNsPerMs)) {
             const LineByte byte = toDevice_.front();
             toDevice_.pop_front();
-            const uint64_t atMs = (byte.atUs + 999) / 1000;
+            const uint64_t atMs = (byte.atNs + kNsPerMs - 1) / kNsPerMs;
             transcript_.Add(true, byte.value, atMs);
             model_.Receive(byte.value, byte.speed, atMs);
         } else {
@@ -72,16 +73,17 @@ void SimLink::Open() {
 
 uint32_t SimLink::IsOpen() {
     std::lock_guard<std::mutex> lock(mutex_);
+    PumpLocked();
     return open_ && !model_.Unplugged() ? 1 : 0;
 }
 
-bool SimLink::ReadyLocked(const std::deque<LineByte>& ring, uint64_t nowUs) const {
-    return open_ && !ring.empty() && ring.front().atUs <= nowUs;
+bool SimLink::ReadyLocked(const std::deque<LineByte>& ring, uint64_t nowNs) const {
+    return open_ && !ring.empty() && ring.front().atNs <= nowNs;
 }
 
 bool SimLink::TakeLocked(std::deque<LineByte>& ring, uint8_t& byte) {
     PumpLocked();
-    if (model_.Unplugged() || !ReadyLocked(ring, clock_.NowMs() * 1000)) {
+    if (model_.Unplugged() || !ReadyLocked(ring, clock_.NowMs() * kNsPerMs)) {
         return false;
     }
     const LineByte next = ring.front();
@@ -116,10 +118,10 @@ bool SimLink::Write(const uint8_t* bytes, uint32_t count) {
     if (!open_ || model_.Unplugged()) {
         return false;
     }
-    const uint64_t nowUs = clock_.NowMs() * 1000;
+    const uint64_t nowNs = clock_.NowMs() * kNsPerMs;
     for (uint32_t i = 0; i < count; ++i) {
-        txFreeUs_ = std::max(txFreeUs_, nowUs) + ByteUs(speed_);
-        toDevice_.push_back({bytes[i], txFreeUs_, speed_});
+        txFreeNs_ = std::max(txFreeNs_, nowNs) + ByteNs(speed_);
+        toDevice_.push_back({bytes[i], txFreeNs_, speed_});
         sent_.push_back(bytes[i]);
         if (sentCopy_.size() < kRingBytes) {
             sentCopy_.push_back(bytes[i]);
@@ -142,17 +144,17 @@ uint32_t SimLink::TransmitDone() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         PumpLocked();
-        const uint64_t nowUs = clock_.NowMs() * 1000;
-        if (txFreeUs_ <= nowUs) {
+        const uint64_t nowNs = clock_.NowMs() * kNsPerMs;
+        if (txFreeNs_ <= nowNs) {
             return 1;
         }
-        waitMs = static_cast<uint32_t>(
-            std::min<uint64_t>((txFreeUs_ - nowUs + 999) / 1000, kLongestTransmitWaitMs));
+        waitMs = static_cast<uint32_t>(std::min<uint64_t>(
+            (txFreeNs_ - nowNs + kNsPerMs - 1) / kNsPerMs, kLongestTransmitWaitMs));
     }
     clock_.SleepMs(waitMs);
     std::lock_guard<std::mutex> lock(mutex_);
     PumpLocked();
-    return txFreeUs_ <= clock_.NowMs() * 1000 ? 1 : 0;
+    return txFreeNs_ <= clock_.NowMs() * kNsPerMs ? 1 : 0;
 }
 
 void SimLink::SetSpeed(int32_t code) {
@@ -170,19 +172,19 @@ int32_t SimLink::GetSpeed() {
 void SimLink::Purge() {
     std::lock_guard<std::mutex> lock(mutex_);
     PumpLocked();
-    const uint64_t nowUs = clock_.NowMs() * 1000;
-    while (ReadyLocked(received_, nowUs)) {
+    const uint64_t nowNs = clock_.NowMs() * kNsPerMs;
+    while (ReadyLocked(received_, nowNs)) {
         received_.pop_front();
     }
     // Keep the byte on the wire and the FIFO behind it; the rest never leaves the port.
     size_t keep = 0;
     while (keep < toDevice_.size() &&
-           toDevice_[keep].atUs - ByteUs(toDevice_[keep].speed) <= nowUs) {
+           toDevice_[keep].atNs - ByteNs(toDevice_[keep].speed) <= nowNs) {
         ++keep;
     }
     keep = std::min(toDevice_.size(), keep + kUartFifo);
     toDevice_.resize(keep);
-    txFreeUs_ = toDevice_.empty() ? std::min(txFreeUs_, nowUs) : toDevice_.back().atUs;
+    txFreeNs_ = toDevice_.empty() ? std::min(txFreeNs_, nowNs) : toDevice_.back().atNs;
 }
 
 uint32_t SimLink::TransmitTime(uint32_t count) {
@@ -192,23 +194,23 @@ uint32_t SimLink::TransmitTime(uint32_t count) {
     return std::max<uint32_t>(ms, 1);
 }
 
-bool SimLink::NextDueLocked(uint64_t& atUs) {
+bool SimLink::NextDueLocked(uint64_t& atNs) {
     bool any = false;
-    auto consider = [&](uint64_t us) {
-        if (!any || us < atUs) {
-            atUs = us;
+    auto consider = [&](uint64_t ns) {
+        if (!any || ns < atNs) {
+            atNs = ns;
         }
         any = true;
     };
     if (!received_.empty()) {
-        consider(received_.front().atUs);
+        consider(received_.front().atNs);
     }
     if (!toDevice_.empty()) {
-        consider(toDevice_.front().atUs);
+        consider(toDevice_.front().atNs);
     }
     uint64_t eventMs;
     if (model_.NextEventMs(eventMs)) {
-        consider(eventMs * 1000);
+        consider(eventMs * kNsPerMs);
     }
     return any;
 }
@@ -221,16 +223,17 @@ bool SimLink::WaitForByte(uint32_t ms) {
             std::lock_guard<std::mutex> lock(mutex_);
             PumpLocked();
             const uint64_t nowMs = clock_.NowMs();
-            if (!model_.Unplugged() && ReadyLocked(received_, nowMs * 1000)) {
+            if (!model_.Unplugged() && ReadyLocked(received_, nowMs * kNsPerMs)) {
                 return true;
             }
             if (nowMs >= deadline) {
                 return false;
             }
-            uint64_t dueUs;
+            uint64_t dueNs;
             uint64_t targetMs = deadline;
-            if (NextDueLocked(dueUs)) {
-                targetMs = std::min(deadline, std::max(nowMs + 1, (dueUs + 999) / 1000));
+            if (NextDueLocked(dueNs)) {
+                targetMs =
+                    std::min(deadline, std::max(nowMs + 1, (dueNs + kNsPerMs - 1) / kNsPerMs));
             }
             stepMs = targetMs - nowMs;
         }

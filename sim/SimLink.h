@@ -54,16 +54,16 @@ class SimLink : public CommLink {
   private:
     struct LineByte {
         uint8_t value;
-        uint64_t atUs;  // arrival of its last bit
+        uint64_t atNs;  // arrival of its last bit
         int32_t speed;
     };
 
-    uint64_t ByteUs(int32_t speed) const;
+    uint64_t ByteNs(int32_t speed) const;
     void PumpLocked();
     void CollectLocked();
-    bool ReadyLocked(const std::deque<LineByte>& ring, uint64_t nowUs) const;
+    bool ReadyLocked(const std::deque<LineByte>& ring, uint64_t nowNs) const;
     bool TakeLocked(std::deque<LineByte>& ring, uint8_t& byte);
-    bool NextDueLocked(uint64_t& atUs);
+    bool NextDueLocked(uint64_t& atNs);
 
     DeviceModel& model_;
     Clock& clock_;
@@ -75,8 +75,8 @@ class SimLink : public CommLink {
     std::deque<LineByte> handshake_;  // the second copy, for ReadHandshakeByte
     std::deque<uint8_t> sentCopy_;    // for ReadSentByte
     std::vector<uint8_t> sent_;
-    uint64_t txFreeUs_ = 0;
-    uint64_t rxFreeUs_ = 0;
+    uint64_t txFreeNs_ = 0;
+    uint64_t rxFreeNs_ = 0;
     Transcript transcript_;
     std::string transcriptText_;
 };
