@@ -1,5 +1,7 @@
 #include "sim/NorFlash.h"
 
+#include "sim/SimText.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -18,18 +20,11 @@ bool ParseSectorLayout(const std::string& text, std::vector<uint32_t>& sectors) 
         }
         char* end = nullptr;
         const unsigned long count = std::strtoul(item.c_str(), &end, 10);
-        if (end != item.c_str() + x || count == 0) {
+        if (end != item.c_str() + x || count == 0 || count > 65536) {
             return false;
         }
-        unsigned long size = std::strtoul(item.c_str() + x + 1, &end, 0);
-        if (*end == 'K' || *end == 'k') {
-            size *= 1024;
-            ++end;
-        } else if (*end == 'M' || *end == 'm') {
-            size *= 1024 * 1024;
-            ++end;
-        }
-        if (*end != '\0' || size == 0) {
+        uint64_t size;
+        if (!ParseSize(item.substr(x + 1), size) || size == 0 || size > 0xFFFFFFFF) {
             return false;
         }
         sectors.insert(sectors.end(), count, static_cast<uint32_t>(size));

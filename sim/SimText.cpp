@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 std::string Fmt(const char* format, ...) {
     char buffer[512];
@@ -45,4 +46,20 @@ bool ParseHex(const std::string& text, bool noLeadingZero, uint32_t& value) {
         value = value << 4 | digit;
     }
     return true;
+}
+
+bool ParseSize(const std::string& text, uint64_t& value) {
+    if (text.empty() || text[0] == '-') {
+        return false;
+    }
+    char* end = nullptr;
+    value = std::strtoull(text.c_str(), &end, 0);
+    if (*end == 'K' || *end == 'k') {
+        value *= 1024;
+        ++end;
+    } else if (*end == 'M' || *end == 'm') {
+        value *= 1024 * 1024;
+        ++end;
+    }
+    return end != text.c_str() && *end == '\0';
 }

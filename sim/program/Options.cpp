@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "sim/DeviceModel.h"
+#include "sim/SimText.h"
 
 const char* const kSimUsage =
     R"(Usage: ostrevan-sim --link PATH [options]
@@ -70,19 +71,7 @@ Output:
 namespace {
 
 bool Number(const std::string& text, uint64_t& value) {
-    if (text.empty()) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtoull(text.c_str(), &end, 0);
-    if (*end == 'K' || *end == 'k') {
-        value *= 1024;
-        ++end;
-    } else if (*end == 'M' || *end == 'm') {
-        value *= 1024 * 1024;
-        ++end;
-    }
-    return *end == '\0';
+    return ParseSize(text, value);
 }
 
 bool ErrorCode(const std::string& text, uint8_t& code) {
@@ -210,7 +199,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
         {"--record-timeout-ms", number(d.recordTimeoutMs, 600000)},
         {"--chip-mfg", number(d.chip.manufacturer, 0xFF)},
         {"--chip-id", number(d.chip.deviceId, 0xFFFF)},
-        {"--chip-size", number(d.chip.size, 0x40000000)},
+        {"--chip-size", number(d.chip.size, 0x10000000)},
         {"--sectors", [&](const std::string& v) { return ParseSectorLayout(v, d.chip.sectors); }},
         {"--sector-size",
          [&](const std::string& v) {
