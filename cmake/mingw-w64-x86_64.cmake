@@ -13,6 +13,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# C99 printf (%zu, %lld) instead of the old msvcrt one, so the core's formats mean the same
+# on both platforms.
+set(CMAKE_C_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
+set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
+
 # No MinGW runtime DLLs to ship or to find under Wine.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 

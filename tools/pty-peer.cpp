@@ -1,17 +1,17 @@
 // pty-peer LINK
-// The far end of a serial line for tests of the Windows serial device under Wine: opens a
-// pseudo-terminal, publishes its port as the symlink LINK, and echoes every byte it receives.
-// An ENQ byte (0x05) is answered with the line's current rate in decimal and a line feed
-// instead, so a test can see what the program set. Ends on SIGTERM or SIGINT.
-#include <fcntl.h>
+// The far end of a serial line for tests of the Windows serial device under Wine: a
+// pseudo-terminal published as the symlink LINK (the simulated device's own port) that echoes
+// every byte it receives. An ENQ byte (0x05) is answered with the line's current rate in
+// decimal and a line feed instead, so a test can see what the program set. Ends on SIGTERM or
+// SIGINT.
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+
+#include "sim/program/PtyPort.h"
 
 namespace {
 
@@ -22,44 +22,21 @@ void OnSignal(int) {
 }
 
 constexpr unsigned char kEnq = 0x05;
+constexpr int kPollMs = 200;
 
-unsigned long RateOf(speed_t speed) {
-    switch (speed) {
-        case B300:
-            return 300;
-        case B600:
-            return 600;
-        case B1200:
-            return 1200;
-        case B2400:
-            return 2400;
-        case B4800:
-            return 4800;
-        case B9600:
-            return 9600;
-        case B19200:
-            return 19200;
-        case B38400:
-            return 38400;
-        case B57600:
-            return 57600;
-        case B115200:
-            return 115200;
-        default:
-            return 0;
-    }
-}
-
+// The master is non-blocking: a full line is waited out rather than cut.
 bool WriteAll(int fd, const unsigned char* bytes, size_t count) {
-    while (count > 0) {
+    while (count > 0 && stopRequested == 0) {
         const ssize_t n = write(fd, bytes, count);
         if (n < 0) {
-            return false;
+            pollfd out{fd, POLLOUT, 0};
+            poll(&out, 1, kPollMs);
+            continue;
         }
         bytes += n;
         count -= static_cast<size_t>(n);
     }
-    return true;
+    return count == 0;
 }
 
 }  // namespace
@@ -69,35 +46,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: pty-peer LINK\n");
         return 2;
     }
-    const std::string link = argv[1];
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        std::perror("pty-peer: posix_openpt");
-        return 1;
-    }
-    const std::string slavePath = ptsname(master);
-    // Held open so the line does not hang up between the program's opens.
-    const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    // TCSANOW: a flush here could swallow the first bytes of a program already talking.
-    tcsetattr(slave, TCSANOW, &raw);
-
-    unlink(link.c_str());
-    if (symlink(slavePath.c_str(), link.c_str()) != 0) {
-        std::perror("pty-peer: symlink");
+    PtyPort port;
+    LinkPublisher publisher(argv[1]);
+    std::string error;
+    if (!port.Open(error) || !publisher.Publish(port.HostPath(), error)) {
+        std::fprintf(stderr, "pty-peer: %s\n", error.c_str());
         return 1;
     }
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
-    std::printf("%s\n", slavePath.c_str());
-    std::fflush(stdout);
 
+    const int master = port.Master();
     unsigned char buffer[4096];
     while (stopRequested == 0) {
-        pollfd fd{master, POLLIN, 0};
-        if (poll(&fd, 1, 200) <= 0) {
+        pollfd in{master, POLLIN, 0};
+        if (poll(&in, 1, kPollMs) <= 0) {
             continue;
         }
         const ssize_t n = read(master, buffer, sizeof buffer);
@@ -110,16 +73,11 @@ int main(int argc, char** argv) {
                 continue;
             }
             WriteAll(master, buffer + start, i - start);
-            termios now{};
-            tcgetattr(slave, &now);
-            const std::string answer = std::to_string(RateOf(cfgetospeed(&now))) + "\n";
+            const std::string answer = std::to_string(port.HostBaud()) + "\n";
             WriteAll(master, reinterpret_cast<const unsigned char*>(answer.data()), answer.size());
             start = i + 1;
         }
         WriteAll(master, buffer + start, static_cast<size_t>(n) - start);
     }
-    unlink(link.c_str());
-    close(slave);
-    close(master);
     return 0;
 }

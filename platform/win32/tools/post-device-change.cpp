@@ -5,31 +5,23 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
+
+#include "WaitForWindow.h"
 
 namespace {
-constexpr UINT_PTR kDevNodesChanged = 0x0007;  // DBT_DEVNODES_CHANGED
-constexpr DWORD kLookEveryMs = 50;
+constexpr WPARAM kDevNodesChanged = 0x0007;  // DBT_DEVNODES_CHANGED
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* title = argc > 1 ? argv[1] : "KV3/4 Application Update";
-    const DWORD timeoutMs =
-        argc > 2 ? static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)) : 10000;
-    const DWORD start = GetTickCount();
-    for (;;) {
-        HWND window = FindWindowA(nullptr, title);
-        if (window != nullptr) {
-            if (PostMessageA(window, WM_DEVICECHANGE, kDevNodesChanged, 0) != FALSE) {
-                return 0;
-            }
-            std::fprintf(stderr, "post-device-change: PostMessage failed (%lu)\n", GetLastError());
-            return 1;
-        }
-        if (GetTickCount() - start >= timeoutMs) {
-            std::fprintf(stderr, "post-device-change: no window titled \"%s\"\n", title);
-            return 1;
-        }
-        Sleep(kLookEveryMs);
+    const char* title = TitleArgument(argc, argv);
+    HWND window = WaitForWindow(title, TimeoutArgument(argc, argv));
+    if (window == nullptr) {
+        std::fprintf(stderr, "post-device-change: no window titled \"%s\"\n", title);
+        return 1;
     }
+    if (PostMessageA(window, WM_DEVICECHANGE, kDevNodesChanged, 0) == FALSE) {
+        std::fprintf(stderr, "post-device-change: PostMessage failed (%lu)\n", GetLastError());
+        return 1;
+    }
+    return 0;
 }
