@@ -20,14 +20,14 @@ struct EngineShared {
 
 // What a request runs. The worker knows the requests; the sequences live above it.
 class WorkerRequests {
-public:
+  public:
     virtual ~WorkerRequests() = default;
     virtual void FlashUpload() = 0;
     virtual void RunImage() = 0;
 };
 
 class UploadWorker {
-public:
+  public:
     static constexpr uint16_t kLogCapacity = 8192;
 
     UploadWorker(Clock& clock, EngineShared& engine, CommLink* link);
@@ -43,6 +43,11 @@ public:
     LockedValue32 runImageRequest{0};
     LockedValue32 cancelRequest{0};
     LockedValue32 succeeded{0};
+    // 1 when the last request ended without success and was neither cancelled nor stopped, so
+    // the dialog can report the failure instead of waiting for good. Cleared by every new
+    // request; the worker sets it itself once the request body has returned, so a body only
+    // sets `succeeded` (setting this one as well does no harm).
+    LockedValue32 failed{0};
     LockedValue16 phase{0};
     LockedValue16 progress{0};
     LockedText statusText{""};
@@ -69,7 +74,7 @@ public:
     Clock& GetClock() { return clock_; }
     EngineShared& Engine() { return engine_; }
 
-private:
+  private:
     void Serve(LockedValue32& request, const char* banner, bool flash);
 
     Clock& clock_;
