@@ -23,7 +23,7 @@ void WaitUntilEnded(LockedValue32& running, std::thread& thread) {
 // The worker and the keeper keep references to members built after them (the shared values,
 // the port); they only use them once the threads run.
 UploadEngine::UploadEngine(Clock& clock, SerialDevice& device, WorkerRequests* requests)
-    : worker(clock, shared, nullptr), keeper(clock, shared.stopRequested, device) {
+    : worker(clock, shared, nullptr), keeper(clock, shared.stopRequested, device), clock_(clock) {
     worker.SetLink(&keeper.port);
     worker.SetRequests(requests);
 }
@@ -53,7 +53,22 @@ void UploadEngine::StartThreads() {
 }
 
 bool UploadEngine::OpenPort(const std::string& name) {
-    return keeper.OpenPort(name);
+    if (keeper.OpenPort(name)) {
+        return true;
+    }
+    // Within OpenPort's 100 ms a busy keeper may not have got to the new name yet, and the
+    // text then still tells how the name before it fared (at start: no port selected). An
+    // existing port is given a while longer before it counts as unopenable.
+    if (!keeper.PortExists(name) || keeper.PortKeeperRunning.Get() == 0) {
+        return false;
+    }
+    for (uint32_t waited = 0; waited < kOpenGraceMs; waited += kOpenLookMs) {
+        clock_.SleepMs(kOpenLookMs);
+        if (IsPortReady()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool UploadEngine::IsPortReady() {

@@ -23,6 +23,8 @@ class UploadEngine : public EngineApi {
     static constexpr uint32_t kImageStartMax = 0x10800000;
     static constexpr uint32_t kImageSizeMin = 0x1000;
     static constexpr uint32_t kImageSizeMax = 0x800000;
+    static constexpr uint32_t kOpenGraceMs = 1000;
+    static constexpr uint32_t kOpenLookMs = 20;
 
     UploadEngine(Clock& clock, SerialDevice& device, WorkerRequests* requests = nullptr);
     // Stops the threads if the dialog did not.
@@ -35,6 +37,8 @@ class UploadEngine : public EngineApi {
     void SetRequests(WorkerRequests* requests) { worker.SetRequests(requests); }
 
     void StartThreads() override;
+    // False at once for a name the platform does not know; an existing port that the keeper
+    // has not opened yet is waited for a while.
     bool OpenPort(const std::string& name) override;
     bool IsPortReady() override;
     void PutByte(uint8_t byte) override;
@@ -70,6 +74,7 @@ class UploadEngine : public EngineApi {
     // reads the pointer that the keeper thread sets again on every open.
     CommLink& Link() { return keeper.port; }
 
+    Clock& clock_;
     std::atomic<bool> keeperEnded_{false};
     std::thread keeperThread_;
     std::thread workerThread_;

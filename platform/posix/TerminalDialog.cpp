@@ -21,9 +21,14 @@ class NoSequences : public WorkerRequests {
     void RunImage() override {}
 };
 
-// A terminal that belongs to another job would stop this process at its first read.
+// Reading the controlling terminal from a background job would stop this process; any
+// other input (a pipe, a terminal that is not the controlling one) can be read.
 bool IsOwnKeyboard(int fd) {
-    return isatty(fd) == 0 || tcgetpgrp(fd) == getpgrp();
+    if (isatty(fd) == 0) {
+        return true;
+    }
+    const pid_t foreground = tcgetpgrp(fd);
+    return foreground == -1 || foreground == getpgrp();
 }
 
 }  // namespace

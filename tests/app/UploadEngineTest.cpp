@@ -243,6 +243,32 @@ TEST_F(UploadEngineTest, HandshakeBytesGoThroughThePort) {
     EXPECT_FALSE(device.IsDeviceOpen());
 }
 
+TEST(UploadEngineOpenTest, ExistingPortIsGivenTimeToOpenUnknownOneIsNot) {
+    FakeSerialDevice device;
+    device.AddPort("COM3");
+    device.QueueOpenResult(SerialDevice::OpenResult::Failed);  // the keeper's retry opens it
+    VirtualClock clock;
+    UploadEngine engine(clock, device);
+    engine.StartThreads();
+    WaitUntil([&] { return engine.GetPortError() == "No Serial Port Selected."; });
+
+    EXPECT_FALSE(engine.OpenPort("COM4"));
+    EXPECT_EQ(clock.SleptMs(), 0u);  // a name the platform does not know is not waited for
+
+    // OpenPort's first look, after 100 ms, finds no open port; the keeper opens it on its
+    // next cycle, which the test waits for in real time once OpenPort has waited 300 ms more.
+    clock.SetAdvanceHook([&](uint64_t now) {
+        if (now >= 400) {
+            WaitUntil([&] { return engine.IsPortReady(); });
+        }
+    });
+    EXPECT_TRUE(engine.OpenPort("COM3"));
+    EXPECT_GE(clock.NowMs(), 400u);
+    clock.SetAdvanceHook(nullptr);
+    EXPECT_EQ(device.OpenedPaths().size(), 2u);
+    engine.Shutdown();
+}
+
 TEST_F(UploadEngineTest, LoadImageReadsTheFileAndResetsTheBootReload) {
     EXPECT_FALSE(engine.LoadImage("/nonexistent/fw.bin"));
     EXPECT_EQ(engine.worker.statusText.Get(), "ERROR: image open FAILED");
