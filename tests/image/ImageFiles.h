@@ -131,7 +131,9 @@ class TempFile {
     static void WriteFile(const std::string& path, const Bytes& contents) {
         std::FILE* file = std::fopen(path.c_str(), "wb");
         if (file != nullptr) {
-            std::fwrite(contents.data(), 1, contents.size(), file);
+            if (!contents.empty()) {
+                std::fwrite(contents.data(), 1, contents.size(), file);
+            }
             std::fclose(file);
         }
     }
