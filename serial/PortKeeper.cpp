@@ -23,7 +23,7 @@ PortKeeper::PortKeeper(Clock& clock, LockedValue32& stopRequested, SerialDevice&
     : port(device), link(&port), clock_(clock), stopRequested_(stopRequested), device_(device) {}
 
 bool PortKeeper::OpenPortNow() {
-    // Written only when it differs: the dialog's thread reads `link` in OpenPort meanwhile.
+    // Written only when it differs (never, in practice): other threads read link meanwhile.
     if (link != &port) {
         link = &port;
     }
