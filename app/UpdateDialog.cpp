@@ -29,6 +29,12 @@ int UpdateDialog::OnDeviceChange() {
     if (engine_.IsRequestRunning()) {
         return 0;
     }
+    // An outcome that the next tick reports is not overtaken by a new upload, which would
+    // clear it: a burst of notifications may still be queued when a request ends.
+    const int state = engine_.GetState();
+    if (state == -1 || (state == 100 && programmingSeen_)) {
+        return 0;
+    }
     // The notification of a device that leaves must not start an upload on a port that is gone.
     if (!engine_.OpenPort(portName_) || !engine_.IsPortReady()) {
         return 0;

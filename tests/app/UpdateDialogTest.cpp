@@ -224,6 +224,28 @@ TEST_F(UpdateDialogTest, DeviceChangeThatCannotStartChangesNothing) {
     EXPECT_EQ(dialog.StatusLine(), "Ready to Upload.");
 }
 
+TEST_F(UpdateDialogTest, OutcomeWaitingForItsTickIsNotOvertakenByADeviceChange) {
+    dialog.OnInitDialog();
+    Tick("FLASH Programming", 500, 1);
+    struct Case {
+        int state;
+        bool starts;
+    };
+    for (const Case c : {Case{-1, false}, Case{100, false}, Case{1, true}, Case{0, true}}) {
+        engine.state = c.state;
+        engine.uploadStarts = 0;
+        dialog.OnDeviceChange();
+        EXPECT_EQ(engine.uploadStarts, c.starts ? 1 : 0) << c.state;
+    }
+}
+
+TEST_F(UpdateDialogTest, SuccessNeverReportedLeavesDeviceChangesWorking) {
+    dialog.OnInitDialog();
+    Tick("", 1000, 100);  // "FLASH Programming" never seen: the dialog stays open
+    dialog.OnDeviceChange();
+    EXPECT_EQ(engine.uploadStarts, 1);
+}
+
 TEST_F(UpdateDialogTest, TimerShowsStatusWithPercentage) {
     struct Case {
         std::string text;
