@@ -126,6 +126,12 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
             return true;
         };
     };
+    auto text = [](std::string& field) -> Setter {
+        return [&field](const std::string& v) {
+            field = v;
+            return true;
+        };
+    };
     const std::map<std::string, Setter> values = {
         {"--link",
          [&](const std::string& v) {
@@ -157,21 +163,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
          }},
         {"--load-address", number(d.loaderAddress, 0xFFFFFFFF)},
         {"--reappear-ms", number(d.reappearMs, 3600000)},
-        {"--sfld-version",
-         [&](const std::string& v) {
-             d.sfldVersion = v;
-             return true;
-         }},
-        {"--pfl-version",
-         [&](const std::string& v) {
-             d.pflVersion = v;
-             return true;
-         }},
-        {"--monitor-id",
-         [&](const std::string& v) {
-             d.monitorId = v;
-             return true;
-         }},
+        {"--sfld-version", text(d.sfldVersion)},
+        {"--pfl-version", text(d.pflVersion)},
+        {"--monitor-id", text(d.monitorId)},
         {"--greeting",
          [&](const std::string& v) {
              d.greetingReply = v;
