@@ -98,6 +98,14 @@ printf '\x5B\x00\x00\x00\x00\x5D' >&4
 expect_hex 4 "55"
 exec 4<&-
 
+# SIGUSR1 writes the flash while the device runs on.
+kill -USR1 "$pid"
+wait_for '[ -s "$work/flash.bin" ]'
+[ "$(od -An -tx1 -N 4 "$work/flash.bin" | tr -s ' ' | sed 's/^ //')" = "de ad be ef" ] ||
+    fail "dump on SIGUSR1"
+rm "$work/flash.bin"
+kill -0 "$pid" || fail "SIGUSR1 ended the device"
+
 kill -TERM "$pid"
 wait "$pid" || fail "ostrevan-sim did not end cleanly on SIGTERM"
 pid=""
