@@ -5,7 +5,7 @@
 // The application object: reads the command line into the two process-wide texts and runs
 // the main dialog modally. The platform supplies how the dialog is run.
 class UpdateApp {
-public:
+  public:
     using DialogRunner = std::function<void()>;
 
     UpdateApp(std::string& portName, std::string& imagePath, DialogRunner runDialog)
@@ -15,7 +15,7 @@ public:
     // no thread is started and no port is opened.
     bool InitInstance(const std::string& commandLine);
 
-private:
+  private:
     std::string& portName_;
     std::string& imagePath_;
     DialogRunner runDialog_;

@@ -7,7 +7,7 @@
 #include <mutex>
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual uint64_t NowMs() = 0;
     virtual void SleepMs(uint32_t ms) = 0;
@@ -15,7 +15,7 @@ public:
 
 // Production clock: std::chrono::steady_clock and a real sleep.
 class SteadyClock : public Clock {
-public:
+  public:
     uint64_t NowMs() override;
     void SleepMs(uint32_t ms) override;
 };
@@ -23,7 +23,7 @@ public:
 // Test clock: SleepMs advances time at once. An optional hook runs after every advance,
 // so a simulated device can act on the new time.
 class VirtualClock : public Clock {
-public:
+  public:
     explicit VirtualClock(uint64_t startMs = 0) : now_(startMs) {}
     uint64_t NowMs() override { return now_.load(); }
     void SleepMs(uint32_t ms) override;
@@ -32,7 +32,7 @@ public:
     // Total time slept, so tests can tell how a wait was paced.
     uint64_t SleptMs() const { return slept_.load(); }
 
-private:
+  private:
     std::atomic<uint64_t> now_;
     std::atomic<uint64_t> slept_{0};
     std::mutex hookMutex_;

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 class CommLink {
-public:
+  public:
     virtual ~CommLink() = default;
 
     virtual void Close() {}

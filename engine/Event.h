@@ -9,9 +9,10 @@
 constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 
 class Event {
-public:
+  public:
     enum class Mode { Manual, Auto };
-    explicit Event(Mode mode, bool initiallySet = false) : manual_(mode == Mode::Manual), set_(initiallySet) {}
+    explicit Event(Mode mode, bool initiallySet = false)
+        : manual_(mode == Mode::Manual), set_(initiallySet) {}
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -25,7 +26,7 @@ public:
     // Index (0 or 1) of the event that ended the wait, or -1 when ms passed first.
     static int WaitAny(Event& first, Event& second, uint32_t ms);
 
-private:
+  private:
     struct Waiter {
         std::mutex mutex;
         std::condition_variable cv;

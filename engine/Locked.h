@@ -8,7 +8,7 @@
 
 template <typename T>
 class LockedValue {
-public:
+  public:
     explicit LockedValue(T initial = T{}) {
         Set(initial);
         changed.store(0);
@@ -29,7 +29,7 @@ public:
     // Read without the lock: a poller only learns that something new is waiting.
     bool IsChanged() const { return changed.load() != 0; }
 
-private:
+  private:
     std::atomic<uint32_t> changed{0};
     std::mutex mutex_;
     T value_{};
@@ -40,7 +40,7 @@ using LockedValue16 = LockedValue<uint16_t>;
 using LockedValue8 = LockedValue<uint8_t>;
 
 class LockedText {
-public:
+  public:
     explicit LockedText(std::string initial = {}) {
         Set(std::move(initial));
         changed.store(0);
@@ -60,7 +60,7 @@ public:
     }
     bool IsChanged() const { return changed.load() != 0; }
 
-private:
+  private:
     std::atomic<uint32_t> changed{0};
     std::mutex mutex_;
     std::string text_;

@@ -8,7 +8,7 @@
 #include <vector>
 
 class LogQueue {
-public:
+  public:
     LogQueue() = default;
     LogQueue(const LogQueue&) = delete;
     LogQueue& operator=(const LogQueue&) = delete;
@@ -17,7 +17,7 @@ public:
     void Push(std::string line);  // the copy is made by the caller, outside the lock
     std::optional<std::string> Take();
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::string> slots_;
     uint16_t capacity_ = 0;

@@ -44,7 +44,9 @@ void UploadWorker::RequestCancel() {
     workerWakeEvent.Pulse();
 }
 
-bool UploadWorker::WaitForWake() { return workerWakeEvent.Wait(300); }
+bool UploadWorker::WaitForWake() {
+    return workerWakeEvent.Wait(300);
+}
 
 void UploadWorker::Serve(LockedValue32& request, const char* banner, bool flash) {
     Log("**********************");

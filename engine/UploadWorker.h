@@ -20,14 +20,14 @@ struct EngineShared {
 
 // What a request runs. The worker knows the requests; the sequences live above it.
 class WorkerRequests {
-public:
+  public:
     virtual ~WorkerRequests() = default;
     virtual void FlashUpload() = 0;
     virtual void RunImage() = 0;
 };
 
 class UploadWorker {
-public:
+  public:
     static constexpr uint16_t kLogCapacity = 8192;
 
     UploadWorker(Clock& clock, EngineShared& engine, CommLink* link);
@@ -69,7 +69,7 @@ public:
     Clock& GetClock() { return clock_; }
     EngineShared& Engine() { return engine_; }
 
-private:
+  private:
     void Serve(LockedValue32& request, const char* banner, bool flash);
 
     Clock& clock_;

@@ -14,7 +14,7 @@ TEST(SplitCommandLineTest, Tokens) {
         {"a  b", {"a", "b"}},
         {"a\tb", {"a\tb"}},  // only the blank separates
         {"a\"b c\"d", {"ab c", "d"}},
-        {"\"\" x", {"x"}},  // a quoted empty string is no token
+        {"\"\" x", {"x"}},      // a quoted empty string is no token
         {"x \"open b", {"x"}},  // an unclosed quote loses its token
         {"\"C:\\My Files\\fw.bin\"", {"C:\\My Files\\fw.bin"}},
     };

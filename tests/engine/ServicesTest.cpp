@@ -86,7 +86,7 @@ TEST(LogQueueTest, UninitialisedQueueTakesNothing) {
 }
 
 class WorkerServicesTest : public ::testing::Test {
-protected:
+  protected:
     VirtualClock clock;
     EngineShared engine;
     CommLink link;
@@ -143,7 +143,8 @@ TEST_F(WorkerServicesTest, IsAbortedFollowsStopAndCancel) {
         int cancel;
         bool aborted;
     };
-    for (const Case& c : {Case{0, 0, false}, Case{0, 1, true}, Case{1, 0, true}, Case{1, 1, true}}) {
+    for (const Case& c :
+         {Case{0, 0, false}, Case{0, 1, true}, Case{1, 0, true}, Case{1, 1, true}}) {
         engine.stopRequested.Set(c.stop);
         worker.cancelRequest.Set(c.cancel);
         EXPECT_EQ(worker.IsAborted(), c.aborted) << c.stop << c.cancel;
