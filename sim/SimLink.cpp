@@ -1,6 +1,7 @@
 #include "sim/SimLink.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -190,7 +191,7 @@ void SimLink::Purge() {
 uint32_t SimLink::TransmitTime(uint32_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
     const double cps = DeviceModel::BaudOfCode(speed_) / 10.0;
-    const uint32_t ms = static_cast<uint32_t>(count * 1000.0 / cps + 0.5);
+    const auto ms = static_cast<uint32_t>(std::lround(count * 1000.0 / cps));
     return std::max<uint32_t>(ms, 1);
 }
 
