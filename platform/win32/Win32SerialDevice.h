@@ -34,7 +34,7 @@ class Win32SerialDevice : public SerialDevice {
 
   private:
     bool IsCancelled() const;
-    // Waits for a transfer started with ov; false when Cancel came first.
+    // Waits for the overlapped transfer whose event is given; false when Cancel came first.
     bool WaitTransfer(HANDLE transferEvent);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;

@@ -154,6 +154,31 @@ TEST_F(ModalDialogTest, GreetsUploadsFollowsProgressAndClosesItself) {
     EXPECT_EQ(engine.Calls(), expected);
 }
 
+int IconWidth(HICON icon) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) {
+        return 0;
+    }
+    BITMAP bitmap{};
+    GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+TEST_F(ModalDialogTest, Icon128IsTheLargeSmallAndDragIcon) {
+    Run([&](HWND dialog) {
+        HICON large = reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0));
+        HICON small = reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0));
+        ASSERT_NE(large, nullptr);
+        ASSERT_NE(small, nullptr);
+        EXPECT_EQ(IconWidth(large), GetSystemMetrics(SM_CXICON));
+        EXPECT_EQ(IconWidth(small), GetSystemMetrics(SM_CXSMICON));
+        EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(dialog, WM_QUERYDRAGICON, 0, 0)), large);
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+    });
+}
+
 TEST_F(ModalDialogTest, CloseBoxEndsTheDialogAndShutsTheEngineDown) {
     Run([&](HWND dialog) { PostMessageA(dialog, WM_CLOSE, 0, 0); });
     const std::vector<std::string> expected = {"StartThreads", "OpenPort COM3", "Shutdown"};
