@@ -291,16 +291,4 @@ TEST_F(UploadEngineTest, LoadImageReadsTheFileAndResetsTheBootReload) {
     std::remove(path.c_str());
 }
 
-TEST_F(UploadEngineTest, SmallOperations) {
-    EXPECT_EQ(engine.GetVersion(), "1.0.1");
-    EXPECT_EQ(engine.TakeLogLine(), "");
-    engine.worker.Log("one");
-    EXPECT_EQ(engine.TakeLogLine(), "one");
-    engine.CancelUpload();
-    EXPECT_EQ(engine.worker.cancelRequest.Get(), 1);
-    engine.keeper.PortErrorText.Set("No Serial Port Selected.");
-    EXPECT_EQ(engine.GetPortError(), "No Serial Port Selected.");
-    EXPECT_FALSE(engine.IsPortReady());
-}
-
 }  // namespace
