@@ -1,0 +1,134 @@
+// Connecting to the loader, its version line and the waits for single answer codes.
+#include "flashloader/SfldLoader.h"
+
+#include <cmath>
+
+#include "flashloader/SfldCodes.h"
+
+using linkwait::Got;
+using namespace sfld;
+
+bool SfldLoader::Connect() {
+    worker_.InterruptibleSleep(link_.TransmitTime(3));
+    link_.WriteByte(OK_CODE);
+    worker_.InterruptibleSleep(link_.TransmitTime(10));
+    link_.WriteByte(SYNC_CODE);
+    worker_.InterruptibleSleep(link_.TransmitTime(10));
+
+    const uint64_t start = Now();
+    uint8_t byte = 0;
+    while (NextByte(start, kConnectWaitMs, byte) == Got::Byte) {
+        if (byte == SYNC_CODE) {
+            Status("SFLD Connected");
+            worker_.Log("SFLD Connected");
+            return true;
+        }
+    }
+    return false;
+}
+
+void SfldLoader::ReadVersion() {
+    link_.Purge();
+    link_.WriteByte(VERSION_CODE);
+    std::string& version = worker_.sfldVersion;
+    version.clear();
+
+    const uint64_t start = Now();
+    bool collecting = false;
+    uint8_t byte = 0;
+    for (;;) {
+        const Got got = NextByte(start, kVersionWaitMs, byte);
+        if (got == Got::Aborted) {
+            return;
+        }
+        if (got == Got::TimedOut) {
+            break;
+        }
+        if (!collecting) {
+            if (byte == '$') {
+                version.push_back('$');
+                collecting = true;
+            }
+        } else if (byte == '\r' || byte == '\n') {
+            break;
+        } else {
+            version.push_back(static_cast<char>(byte));
+        }
+    }
+    worker_.Log(FormatText("SFLD Version ID: %s", version.c_str()));
+}
+
+bool SfldLoader::ReadMessage(uint8_t& first, uint8_t& second) {
+    const uint64_t start = Now();
+    return NextByte(start, kParameterWaitMs, first) == Got::Byte &&
+           NextByte(start, kParameterWaitMs, second) == Got::Byte;
+}
+
+bool SfldLoader::ReadParameter(uint8_t& value) {
+    uint8_t first = 0;
+    uint8_t second = 0;
+    if (!ReadMessage(first, second) || first != ERASE_CODE) {
+        return false;
+    }
+    value = second;
+    return true;
+}
+
+bool SfldLoader::SkipMessage() {
+    uint8_t first = 0;
+    uint8_t second = 0;
+    return ReadMessage(first, second);
+}
+
+bool SfldLoader::WaitOk() {
+    const uint64_t start = Now();
+    uint8_t byte = 0;
+    for (;;) {
+        const Got got = NextByte(start, kOkWaitMs, byte);
+        if (got == Got::Aborted) {
+            return false;
+        }
+        if (got == Got::TimedOut) {
+            worker_.Log("'OK_CODE' waiting time out.");
+            return false;
+        }
+        if (byte == OK_CODE) {
+            return true;
+        }
+        if (byte == PARAM_CODE) {
+            SkipMessage();
+        } else if (byte == PROGRAM_FAIL) {
+            worker_.Log("'PROGRAM_FAIL' msg received.");
+        }
+    }
+}
+
+bool SfldLoader::WaitRecWait() {
+    const uint64_t start = Now();
+    uint8_t byte = 0;
+    for (;;) {
+        const Got got = NextByte(start, kRecWaitMs, byte);
+        if (got == Got::Aborted) {
+            return false;
+        }
+        if (got == Got::TimedOut) {
+            worker_.Log("'REC_WAIT_CODE' waiting time out.");
+            return false;
+        }
+        if (byte == REC_WAIT_CODE) {
+            return true;
+        }
+        if (byte == PARAM_CODE) {
+            SkipMessage();
+        }
+    }
+}
+
+uint16_t PerMille(double done, double total) {
+    if (total <= 0) {
+        return 1000;
+    }
+    // Truncated like the stored 16-bit value, but never past what it can hold.
+    const double value = std::floor(done / total * 1000.0 + 0.5);
+    return value >= 65535.0 ? 65535 : static_cast<uint16_t>(value);
+}

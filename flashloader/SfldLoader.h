@@ -1,0 +1,54 @@
+#pragma once
+// The host's side of the secondary flash loader's dialogue: connecting, single answer codes,
+// records with acknowledgement and retry, flash identification, erasing and programming.
+// Every operation runs on the worker thread and returns false at once, without a message,
+// when the request is aborted.
+#include <cstdint>
+#include <string>
+
+#include "engine/UploadWorker.h"
+#include "flashloader/LinkWait.h"
+
+class SfldLoader {
+  public:
+    static constexpr uint32_t kConnectWaitMs = 1000;
+    static constexpr uint32_t kVersionWaitMs = 1000;
+    static constexpr uint32_t kParameterWaitMs = 10000;
+    static constexpr uint32_t kOkWaitMs = 1000;
+    static constexpr uint32_t kRecWaitMs = 4000;
+    static constexpr uint32_t kIdentifyWaitMs = 1000;
+    static constexpr uint32_t kSectorWaitMs = 5000;
+    static constexpr uint32_t kBootReloadWaitMs = 500;
+    static constexpr uint16_t kAssumedSectors = 20;
+    static constexpr size_t kFlashTextMax = 255;
+
+    explicit SfldLoader(UploadWorker& worker) : worker_(worker), link_(worker.Link()) {}
+
+    bool Connect();
+    void ReadVersion();
+    bool WaitOk();
+    bool WaitRecWait();
+    bool ReadParameter(uint8_t& value);
+    bool SkipMessage();
+
+    bool IdentifyFlash(std::string& text);
+
+    bool BootReload();
+    bool WaitErase();
+
+  private:
+    linkwait::Got NextByte(uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
+        return linkwait::NextByte(worker_, startMs, limitMs, byte);
+    }
+    uint64_t Now() { return worker_.GetClock().NowMs(); }
+    // The two bytes after PARAM_CODE, both within kParameterWaitMs.
+    bool ReadMessage(uint8_t& first, uint8_t& second);
+    void Status(const std::string& text) { worker_.statusText.Set(text); }
+    bool EraseFailed();
+
+    UploadWorker& worker_;
+    CommLink& link_;
+};
+
+// Per mille of done out of total, rounded half up; 1000 when there is nothing to count.
+uint16_t PerMille(double done, double total);
