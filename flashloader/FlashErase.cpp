@@ -10,16 +10,9 @@ bool SfldLoader::BootReload() {
     link_.WriteByte(BOOT_RELOAD);
     const uint32_t limit = link_.timeoutFactor * kBootReloadWaitMs;
     uint8_t byte = 0;
-    for (;;) {
-        const Got got = NextByte(start, limit, byte);
-        if (got == Got::Aborted) {
-            return false;
-        }
-        if (got == Got::TimedOut) {
-            worker_.Log("'BOOT_RELOAD' waiting time out.");
-            worker_.Log("BOOT Reload command are unsupported by this swload revision");
-            return false;
-        }
+    while (Await(start, limit, byte,
+                 {"'BOOT_RELOAD' waiting time out.",
+                  "BOOT Reload command are unsupported by this swload revision"})) {
         if (byte == BOOT_RELOAD) {
             worker_.Log("BOOT Reload enabled.");
             return true;
@@ -29,6 +22,7 @@ bool SfldLoader::BootReload() {
             return false;
         }
     }
+    return false;
 }
 
 bool SfldLoader::EraseFailed() {
@@ -45,15 +39,7 @@ bool SfldLoader::WaitErase() {
     worker_.progress.Set(0);
 
     uint8_t byte = 0;
-    for (;;) {
-        const Got got = NextByte(start, kSectorWaitMs, byte);
-        if (got == Got::Aborted) {
-            return false;
-        }
-        if (got == Got::TimedOut) {
-            worker_.Log("'SECTOR_ERASED' waiting time out.");
-            return false;
-        }
+    while (Await(start, kSectorWaitMs, byte, {"'SECTOR_ERASED' waiting time out."})) {
         switch (byte) {
             case OK_CODE:
                 worker_.Log("FLASH erasing complete.");
@@ -88,4 +74,5 @@ bool SfldLoader::WaitErase() {
                 return EraseFailed();
         }
     }
+    return false;
 }

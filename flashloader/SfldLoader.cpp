@@ -58,6 +58,17 @@ void SfldLoader::ReadVersion() {
     worker_.Log(FormatText("SFLD Version ID: %s", version.c_str()));
 }
 
+bool SfldLoader::Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
+                       std::initializer_list<const char*> timeoutLines) {
+    const Got got = NextByte(startMs, limitMs, byte);
+    if (got == Got::TimedOut) {
+        for (const char* line : timeoutLines) {
+            worker_.Log(line);
+        }
+    }
+    return got == Got::Byte;
+}
+
 bool SfldLoader::ReadMessage(uint8_t& first, uint8_t& second) {
     const uint64_t start = Now();
     return NextByte(start, kParameterWaitMs, first) == Got::Byte &&
@@ -83,15 +94,7 @@ bool SfldLoader::SkipMessage() {
 bool SfldLoader::WaitOk() {
     const uint64_t start = Now();
     uint8_t byte = 0;
-    for (;;) {
-        const Got got = NextByte(start, kOkWaitMs, byte);
-        if (got == Got::Aborted) {
-            return false;
-        }
-        if (got == Got::TimedOut) {
-            worker_.Log("'OK_CODE' waiting time out.");
-            return false;
-        }
+    while (Await(start, kOkWaitMs, byte, {"'OK_CODE' waiting time out."})) {
         if (byte == OK_CODE) {
             return true;
         }
@@ -101,20 +104,13 @@ bool SfldLoader::WaitOk() {
             worker_.Log("'PROGRAM_FAIL' msg received.");
         }
     }
+    return false;
 }
 
 bool SfldLoader::WaitRecWait() {
     const uint64_t start = Now();
     uint8_t byte = 0;
-    for (;;) {
-        const Got got = NextByte(start, kRecWaitMs, byte);
-        if (got == Got::Aborted) {
-            return false;
-        }
-        if (got == Got::TimedOut) {
-            worker_.Log("'REC_WAIT_CODE' waiting time out.");
-            return false;
-        }
+    while (Await(start, kRecWaitMs, byte, {"'REC_WAIT_CODE' waiting time out."})) {
         if (byte == REC_WAIT_CODE) {
             return true;
         }
@@ -122,6 +118,7 @@ bool SfldLoader::WaitRecWait() {
             SkipMessage();
         }
     }
+    return false;
 }
 
 uint16_t PerMille(double done, double total) {

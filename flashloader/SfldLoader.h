@@ -4,6 +4,7 @@
 // Every operation runs on the worker thread and returns false at once, without a message,
 // when the request is aborted.
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "engine/UploadWorker.h"
@@ -40,6 +41,9 @@ class SfldLoader {
     linkwait::Got NextByte(uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
         return linkwait::NextByte(worker_, startMs, limitMs, byte);
     }
+    // The next byte; false on abort (silently) or when the time is up (logging timeoutLines).
+    bool Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
+               std::initializer_list<const char*> timeoutLines);
     uint64_t Now() { return worker_.GetClock().NowMs(); }
     // The two bytes after PARAM_CODE, both within kParameterWaitMs.
     bool ReadMessage(uint8_t& first, uint8_t& second);
