@@ -8,6 +8,21 @@
 using linkwait::Got;
 using namespace sfld;
 
+namespace {
+
+// The loader's refusals of a record; every other byte but OK_CODE is ignored.
+struct RecordError {
+    uint8_t code;
+    const char* line;
+};
+constexpr RecordError kRecordErrors[] = {
+    {BAD_CSUM, "ERROR: BAD_CSUM"},       {BAD_LENGTH, "ERROR: BAD_LENGTH"},
+    {BAD_COMMAND, "ERROR: BAD_COMMAND"}, {RECORD_TIMEOUT, "ERROR: RECORD_TIMEOUT"},
+    {NO_REC_END, "ERROR: NO_REC_END"},
+};
+
+}  // namespace
+
 bool SfldLoader::Connect() {
     worker_.InterruptibleSleep(link_.TransmitTime(3));
     link_.WriteByte(OK_CODE);
@@ -89,6 +104,60 @@ bool SfldLoader::SkipMessage() {
     uint8_t first = 0;
     uint8_t second = 0;
     return ReadMessage(first, second);
+}
+
+bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
+    link_.WriteByte(OK_CODE);
+    if (worker_.RecordWaitMode && !WaitRecWait()) {
+        return false;
+    }
+    link_.Write(record.Frame(), record.length);
+    if (!linkwait::WaitTransmitDone(worker_)) {
+        return false;
+    }
+
+    const uint64_t start = Now();
+    uint8_t byte = 0;
+    for (;;) {
+        if (worker_.IsAborted()) {
+            return false;
+        }
+        if (Now() - start >= kRecordAnswerMs) {
+            worker_.Log("ERROR: Record asknowledge TIMEOUT.");
+            return false;
+        }
+        if (link_.ReadByte(byte)) {
+            if (byte == OK_CODE) {
+                worker_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X).",
+                                       record.address, record.length - 6));
+                return true;
+            }
+            if (byte == PARAM_CODE) {
+                SkipMessage();
+            }
+            for (const RecordError& error : kRecordErrors) {
+                if (byte == error.code) {
+                    worker_.Log(error.line);
+                    return false;
+                }
+            }
+        }
+        worker_.InterruptibleSleep(kRecordPassMs);
+    }
+}
+
+bool SfldLoader::SendRecord(const SfldRecord& record) {
+    const uint64_t start = Now();
+    while (!SendRecordOnce(record)) {
+        if (worker_.IsAborted()) {
+            return false;
+        }
+        if (Now() - start >= kSendRecordMs) {
+            worker_.Log("ERROR: Send Record TIMEOUT.");
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SfldLoader::WaitOk() {

@@ -9,6 +9,8 @@
 
 #include "engine/UploadWorker.h"
 #include "flashloader/LinkWait.h"
+#include "image/FirmwareImage.h"
+#include "image/SfldRecord.h"
 
 class SfldLoader {
   public:
@@ -17,6 +19,9 @@ class SfldLoader {
     static constexpr uint32_t kParameterWaitMs = 10000;
     static constexpr uint32_t kOkWaitMs = 1000;
     static constexpr uint32_t kRecWaitMs = 4000;
+    static constexpr uint32_t kRecordAnswerMs = 5000;
+    static constexpr uint32_t kRecordPassMs = 10;
+    static constexpr uint32_t kSendRecordMs = 10000;
     static constexpr uint32_t kIdentifyWaitMs = 1000;
     static constexpr uint32_t kSectorWaitMs = 5000;
     static constexpr uint32_t kBootReloadWaitMs = 500;
@@ -31,11 +36,15 @@ class SfldLoader {
     bool WaitRecWait();
     bool ReadParameter(uint8_t& value);
     bool SkipMessage();
+    bool SendRecordOnce(const SfldRecord& record);
+    bool SendRecord(const SfldRecord& record);
 
     bool IdentifyFlash(std::string& text);
 
-    bool BootReload();
+    bool FlashProgram(FirmwareImage& image);
+    bool ProgramSection(FirmwareImage& image, int index);
     bool WaitErase();
+    bool BootReload();
 
   private:
     linkwait::Got NextByte(uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
@@ -49,6 +58,10 @@ class SfldLoader {
     bool ReadMessage(uint8_t& first, uint8_t& second);
     void Status(const std::string& text) { worker_.statusText.Set(text); }
     bool EraseFailed();
+    bool ImageReadError();
+
+    // Reused for the erase range, every data record and the end record of a section.
+    SfldRecord record_;
 
     UploadWorker& worker_;
     CommLink& link_;
