@@ -5,6 +5,21 @@
 
 namespace linkwait {
 
+bool Block(UploadWorker& worker, uint32_t ms) {
+    Clock& clock = worker.GetClock();
+    const uint64_t start = clock.NowMs();
+    if (worker.Link().WaitForByte(ms)) {
+        return true;
+    }
+    // A link that cannot block (closed port, gone device) returns at once; pace it so the
+    // wait still sleeps instead of spinning.
+    const uint64_t waited = clock.NowMs() - start;
+    if (waited < ms) {
+        clock.SleepMs(static_cast<uint32_t>(std::min<uint64_t>(ms - waited, 10)));
+    }
+    return false;
+}
+
 Got NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
     CommLink& link = worker.Link();
     Clock& clock = worker.GetClock();
@@ -12,35 +27,32 @@ Got NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& 
         if (worker.IsAborted()) {
             return Got::Aborted;
         }
-        const uint64_t now = clock.NowMs();
-        const uint64_t elapsed = now - startMs;
+        const uint64_t elapsed = clock.NowMs() - startMs;
         if (elapsed >= limitMs) {
             return Got::TimedOut;
         }
         if (link.ReadByte(byte)) {
             return Got::Byte;
         }
-        const auto slice = static_cast<uint32_t>(std::min<uint64_t>(kSliceMs, limitMs - elapsed));
-        if (!link.WaitForByte(slice)) {
-            // A link that cannot block (closed port, gone device) returns at once; pace it so
-            // the wait still sleeps instead of spinning.
-            const uint64_t waited = clock.NowMs() - now;
-            if (waited < slice) {
-                clock.SleepMs(static_cast<uint32_t>(std::min<uint64_t>(slice - waited, 10)));
-            }
-        }
+        Block(worker, static_cast<uint32_t>(std::min<uint64_t>(kSliceMs, limitMs - elapsed)));
     }
 }
 
-bool WaitTransmitDone(UploadWorker& worker) {
+bool WaitTransmitDone(UploadWorker& worker, bool answerEnds) {
     CommLink& link = worker.Link();
     while (link.TransmitDone() == 0) {
         if (worker.IsAborted()) {
             return false;
         }
-        // The link offers no wait for its transmitter; a millisecond's sleep keeps the poll
-        // cheap while a frame drains.
-        worker.GetClock().SleepMs(1);
+        // The link offers no wait for its transmitter: block a millisecond at a time on the
+        // arrival of a byte instead, which keeps the poll cheap while a frame drains.
+        if (answerEnds) {
+            if (Block(worker, kTransmitPollMs)) {
+                return true;
+            }
+        } else {
+            worker.GetClock().SleepMs(kTransmitPollMs);
+        }
     }
     return true;
 }

@@ -14,13 +14,20 @@ enum class Got { Byte, TimedOut, Aborted };
 
 // Longest single block on the link, so a cancel is seen within this time.
 constexpr uint32_t kSliceMs = 100;
+// Between two looks at the transmitter.
+constexpr uint32_t kTransmitPollMs = 1;
+
+// Blocks until a byte is waiting or ms have passed; true when one is waiting.
+bool Block(UploadWorker& worker, uint32_t ms);
 
 // The next byte, unless limitMs pass since startMs first or the request is aborted.
 // A deadline already passed wins over a byte that is waiting.
 Got NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& byte);
 
 // Waits until everything queued has left the driver; false when the request is aborted first.
-bool WaitTransmitDone(UploadWorker& worker);
+// With answerEnds, an answer that is already waiting ends the wait too: the other side has
+// had all it needed, whatever the driver still reports.
+bool WaitTransmitDone(UploadWorker& worker, bool answerEnds = false);
 
 }  // namespace linkwait
 

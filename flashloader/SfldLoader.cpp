@@ -112,7 +112,8 @@ bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
         return false;
     }
     link_.Write(record.Frame(), record.length);
-    if (!linkwait::WaitTransmitDone(worker_)) {
+    // The loader's answer can only follow the whole frame; once it is here the frame is out.
+    if (!linkwait::WaitTransmitDone(worker_, true)) {
         return false;
     }
 
@@ -142,7 +143,9 @@ bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
                 }
             }
         }
-        worker_.InterruptibleSleep(kRecordPassMs);
+        // One byte a pass and at most 10 ms between passes, but a pass that waits for the
+        // answer ends when it comes: a fixed pause here would cost every record its length.
+        linkwait::Block(worker_, kRecordPassMs);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ScriptedLink.h"
+#include "WorkerLog.h"
 #include "engine/UploadWorker.h"
 #include "flashloader/SfldLoader.h"
 
@@ -18,13 +19,7 @@ class LoaderTest : public ::testing::Test {
     SfldLoader loader{worker};
 
     // The log lines written since the last call.
-    std::vector<std::string> Logged() {
-        std::vector<std::string> lines;
-        while (auto line = worker.logQueue.Take()) {
-            lines.push_back(*line);
-        }
-        return lines;
-    }
+    std::vector<std::string> Logged() { return DrainLog(worker); }
     uint64_t Elapsed() { return clock.NowMs() - 1000; }
     // Relative to the fixture's start.
     void At(uint64_t ms, const ScriptedLink::Bytes& bytes) { link.At(1000 + ms, bytes); }

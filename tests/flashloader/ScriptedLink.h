@@ -42,6 +42,7 @@ class ScriptedLink : public CommLink {
     std::vector<uint64_t> writeTimes;
     int readCalls = 0;
     int transmitPolls = 0;
+    uint64_t transmitDoneAt = 0;
 
     uint32_t IsOpen() override { return 1; }
     bool ReadByte(uint8_t& byte) override {
@@ -72,6 +73,7 @@ class ScriptedLink : public CommLink {
             --transmitBusyPolls;
             return 0;
         }
+        transmitDoneAt = clock_.NowMs();
         return 1;
     }
     void Purge() override {
