@@ -43,7 +43,7 @@ void UploadSequences::FlashUpload() {
 bool UploadSequences::UploadToRunningSfld(bool recordWait) {
     worker_.sfldVersion.clear();
     worker_.phase.Set(0);
-    if (worker_.Link().IsOpen() == 0) {
+    if (!PortReady()) {
         worker_.statusText.Set("ERROR: no port available");
         worker_.Log("ERROR: no port available");
         return false;
@@ -53,6 +53,21 @@ bool UploadSequences::UploadToRunningSfld(bool recordWait) {
     }
     worker_.RecordWaitMode = recordWait;
     return SfldLoader(worker_).FlashProgram(image_);
+}
+
+bool UploadSequences::PortReady() {
+    // A device that has left, or re-appeared as another device under the same name, must not
+    // get the upload: the port is closed and the port keeper opens the current one, which
+    // takes it one pass of its loop.
+    CommLink& link = worker_.Link();
+    link.CheckDevice();
+    for (uint32_t waited = 0; link.IsOpen() == 0 && waited < kPortReopenMs; waited += kPortPollMs) {
+        if (worker_.IsAborted()) {
+            return false;
+        }
+        worker_.InterruptibleSleep(kPortPollMs);
+    }
+    return link.IsOpen() != 0;
 }
 
 void UploadSequences::RunImage() {

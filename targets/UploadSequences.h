@@ -17,6 +17,12 @@ class UploadSequences : public WorkerRequests {
     bool UploadToRunningSfld(bool recordWait);
 
   private:
+    // The port keeper opens a closed port within 300 ms.
+    static constexpr uint32_t kPortReopenMs = 1000;
+    static constexpr uint32_t kPortPollMs = 50;
+
+    bool PortReady();
+
     UploadWorker& worker_;
     FirmwareImage& image_;
 };
