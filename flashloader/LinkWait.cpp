@@ -1,6 +1,7 @@
 #include "flashloader/LinkWait.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
 namespace linkwait {

@@ -2,7 +2,6 @@
 // Reading the link against a deadline. The loaders must see an answer the moment it arrives,
 // yet a waiting worker must not burn a core: it blocks in the link's WaitForByte, in short
 // slices so that a cancel is noticed while the line stays quiet.
-#include <cstdarg>
 #include <cstdint>
 #include <string>
 

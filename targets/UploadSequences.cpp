@@ -44,8 +44,10 @@ bool UploadSequences::UploadToRunningSfld(bool recordWait) {
     worker_.sfldVersion.clear();
     worker_.phase.Set(0);
     if (!PortReady()) {
-        worker_.statusText.Set("ERROR: no port available");
-        worker_.Log("ERROR: no port available");
+        if (!worker_.IsAborted()) {
+            worker_.statusText.Set("ERROR: no port available");
+            worker_.Log("ERROR: no port available");
+        }
         return false;
     }
     if (!OpenImage(worker_, image_)) {

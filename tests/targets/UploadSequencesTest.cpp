@@ -100,6 +100,17 @@ TEST_F(UploadSequencesTest, AClosedPortEndsTheRequestBeforeTheImageIsOpened) {
     EXPECT_EQ(worker.succeeded.Get(), 0);
     EXPECT_EQ(worker.statusText.Get(), "ERROR: no port available");
     EXPECT_THAT(Logged(), ElementsAre("ERROR: no port available"));
+    // The port keeper had its chance to open the port, and no more.
+    EXPECT_EQ(clock.NowMs() - 1000, 1000u);
+}
+
+TEST_F(UploadSequencesTest, ACancelWhileThePortIsAwaitedEndsSilently) {
+    link.Close();
+    worker.cancelRequest.Set(1);
+    engine.targetType.Set(8);
+    sequences.FlashUpload();
+    EXPECT_EQ(worker.statusText.Get(), "");
+    EXPECT_THAT(Logged(), ElementsAre("Cancel..."));
 }
 
 TEST_F(UploadSequencesTest, APortTheKeeperReopensInTimeGetsTheUpload) {
