@@ -5,6 +5,9 @@
 
 namespace {
 
+// The tables keep one chip a line.
+// clang-format off
+
 // Every table closes with an entry whose device id is 0.
 constexpr FlashChipEntry kEnd{"", 0x00, 0, 0x0000};
 
@@ -210,38 +213,67 @@ constexpr FlashChipEntry kSt[] = {
 };
 
 constexpr FlashChipEntry kMacronix[] = {
-    {"MX29F040", 0xC2, 0, 0x00A4},   {"MX29F016", 0xC2, 0, 0x00AD},
-    {"MX29F002T", 0xC2, 0, 0x00B0},  {"MX29F002B", 0xC2, 0, 0x0034},
-    {"MX29F004T", 0xC2, 0, 0x0045},  {"MX29F004B", 0xC2, 0, 0x0046},
-    {"MX29F400T", 0xC2, 0, 0x2223},  {"MX29F400B", 0xC2, 0, 0x22AB},
-    {"MX29LV040C", 0xC2, 0, 0x004F}, {"MX29LV400T", 0xC2, 0, 0x22B9},
-    {"MX29LV400B", 0xC2, 0, 0x22BA}, {"MX29LV800T", 0xC2, 0, 0x22DA},
-    {"MX29LV800B", 0xC2, 0, 0x225B}, {"MX29LV160T", 0xC2, 0, 0x22C4},
-    {"MX29LV160B", 0xC2, 0, 0x2249}, kEnd,
+    {"MX29F040", 0xC2, 0, 0x00A4},
+    {"MX29F016", 0xC2, 0, 0x00AD},
+    {"MX29F002T", 0xC2, 0, 0x00B0},
+    {"MX29F002B", 0xC2, 0, 0x0034},
+    {"MX29F004T", 0xC2, 0, 0x0045},
+    {"MX29F004B", 0xC2, 0, 0x0046},
+    {"MX29F400T", 0xC2, 0, 0x2223},
+    {"MX29F400B", 0xC2, 0, 0x22AB},
+    {"MX29LV040C", 0xC2, 0, 0x004F},
+    {"MX29LV400T", 0xC2, 0, 0x22B9},
+    {"MX29LV400B", 0xC2, 0, 0x22BA},
+    {"MX29LV800T", 0xC2, 0, 0x22DA},
+    {"MX29LV800B", 0xC2, 0, 0x225B},
+    {"MX29LV160T", 0xC2, 0, 0x22C4},
+    {"MX29LV160B", 0xC2, 0, 0x2249},
+    kEnd,
 };
 
 constexpr FlashChipEntry kSst[] = {
-    {"SST39VF200", 0xBF, 0, 0x2789},  {"SST39VF400", 0xBF, 0, 0x2780},
-    {"SST39VF800", 0xBF, 0, 0x2781},  {"SST39VF160", 0xBF, 0, 0x2782},
-    {"SST39VF1601", 0xBF, 0, 0x234B}, {"SST39VF1602", 0xBF, 0, 0x234A},
-    {"SST39VF3201", 0xBF, 0, 0x235B}, {"SST39VF3202", 0xBF, 0, 0x235A},
-    {"SST39VF6401", 0xBF, 0, 0x236B}, {"SST39VF6402", 0xBF, 0, 0x236A},
-    {"SST39WF1602", 0xBF, 0, 0x2813}, {"SST36VF3203", 0xBF, 0, 0x7354},
-    {"SST39LF512", 0xBF, 0, 0x00D4},  {"SST39LF010", 0xBF, 0, 0x00D5},
-    {"SST39LF020", 0xBF, 0, 0x00D6},  {"SST39LF040", 0xBF, 0, 0x00D7},
-    {"SST39VF080", 0xBF, 0, 0x00D8},  {"SST39SF512", 0xBF, 0, 0x00B4},
-    {"SST39SF010A", 0xBF, 0, 0x00B5}, {"SST39SF020A", 0xBF, 0, 0x00B6},
-    {"SST39SF040", 0xBF, 0, 0x00B7},  {"SST28SF040", 0xBF, 0, 0x0004},
-    {"SST29EE010", 0xBF, 0, 0x0007},  {"SST29LE010", 0xBF, 0, 0x0008},
-    {"SST29EE020", 0xBF, 0, 0x0010},  {"SST29LE020", 0xBF, 0, 0x0012},
-    {"SST29EE512", 0xBF, 0, 0x005D},  {"SST29LE512", 0xBF, 0, 0x003D},
-    {"SST29SF040", 0xBF, 0, 0x0013},  {"SST49LF002A", 0xBF, 0, 0x0057},
-    {"SST49LF003A", 0xBF, 0, 0x001B}, {"SST49LF004A", 0xBF, 0, 0x0060},
-    {"SST49LF008A", 0xBF, 0, 0x005A}, {"SST49LF016C", 0xBF, 0, 0x005C},
-    {"SST49LF160C", 0xBF, 0, 0x004C}, {"SST49LF020", 0xBF, 0, 0x0061},
-    {"SST49LF020A", 0xBF, 0, 0x0052}, {"SST49LF030A", 0xBF, 0, 0x001C},
-    {"SST49LF040", 0xBF, 0, 0x0051},  {"SST49LF040B", 0xBF, 0, 0x0050},
-    {"SST49LF080A", 0xBF, 0, 0x005B}, kEnd,
+    {"SST39VF200", 0xBF, 0, 0x2789},
+    {"SST39VF400", 0xBF, 0, 0x2780},
+    {"SST39VF800", 0xBF, 0, 0x2781},
+    {"SST39VF160", 0xBF, 0, 0x2782},
+    {"SST39VF1601", 0xBF, 0, 0x234B},
+    {"SST39VF1602", 0xBF, 0, 0x234A},
+    {"SST39VF3201", 0xBF, 0, 0x235B},
+    {"SST39VF3202", 0xBF, 0, 0x235A},
+    {"SST39VF6401", 0xBF, 0, 0x236B},
+    {"SST39VF6402", 0xBF, 0, 0x236A},
+    {"SST39WF1602", 0xBF, 0, 0x2813},
+    {"SST36VF3203", 0xBF, 0, 0x7354},
+    {"SST39LF512", 0xBF, 0, 0x00D4},
+    {"SST39LF010", 0xBF, 0, 0x00D5},
+    {"SST39LF020", 0xBF, 0, 0x00D6},
+    {"SST39LF040", 0xBF, 0, 0x00D7},
+    {"SST39VF080", 0xBF, 0, 0x00D8},
+    {"SST39SF512", 0xBF, 0, 0x00B4},
+    {"SST39SF010A", 0xBF, 0, 0x00B5},
+    {"SST39SF020A", 0xBF, 0, 0x00B6},
+    {"SST39SF040", 0xBF, 0, 0x00B7},
+    {"SST28SF040", 0xBF, 0, 0x0004},
+    {"SST29EE010", 0xBF, 0, 0x0007},
+    {"SST29LE010", 0xBF, 0, 0x0008},
+    {"SST29EE020", 0xBF, 0, 0x0010},
+    {"SST29LE020", 0xBF, 0, 0x0012},
+    {"SST29EE512", 0xBF, 0, 0x005D},
+    {"SST29LE512", 0xBF, 0, 0x003D},
+    {"SST29SF040", 0xBF, 0, 0x0013},
+    {"SST49LF002A", 0xBF, 0, 0x0057},
+    {"SST49LF003A", 0xBF, 0, 0x001B},
+    {"SST49LF004A", 0xBF, 0, 0x0060},
+    {"SST49LF008A", 0xBF, 0, 0x005A},
+    {"SST49LF016C", 0xBF, 0, 0x005C},
+    {"SST49LF160C", 0xBF, 0, 0x004C},
+    {"SST49LF020", 0xBF, 0, 0x0061},
+    {"SST49LF020A", 0xBF, 0, 0x0052},
+    {"SST49LF030A", 0xBF, 0, 0x001C},
+    {"SST49LF040", 0xBF, 0, 0x0051},
+    {"SST49LF040B", 0xBF, 0, 0x0050},
+    {"SST49LF080A", 0xBF, 0, 0x005B},
+    kEnd,
 };
 
 constexpr FlashChipEntry kToshiba[] = {
@@ -253,6 +285,8 @@ constexpr FlashChipEntry kToshiba[] = {
     {"TC58FVB641", 0x98, 0, 0x0095},
     kEnd,
 };
+
+// clang-format on
 
 constexpr std::array<std::span<const FlashChipEntry>, 11> kTables = {{
     kAlliance,
