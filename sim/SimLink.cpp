@@ -24,13 +24,16 @@ void SimLink::CollectLocked() {
         const uint64_t start = std::max<uint64_t>(out.atMs * kNsPerMs, rxFreeNs_);
         rxFreeNs_ = start + ByteNs(out.speedCode);
         const LineByte byte{out.value, rxFreeNs_, out.speedCode};
+        transcript_.Add(false, out.value, out.atMs);
+        if (!open_) {
+            continue;  // a closed port hears nothing
+        }
         if (received_.size() < kRingBytes) {
             received_.push_back(byte);
         }
         if (handshake_.size() < kRingBytes) {
             handshake_.push_back(byte);
         }
-        transcript_.Add(false, out.value, out.atMs);
     }
 }
 
@@ -60,8 +63,11 @@ void SimLink::PumpLocked() {
     CollectLocked();
 }
 
+// Close and Open first bring the device up to their moment: what it answered before the
+// close is received, what it answers while the port is closed is lost.
 void SimLink::Close() {
     std::lock_guard<std::mutex> lock(mutex_);
+    PumpLocked();
     open_ = false;
     received_.clear();
     handshake_.clear();
@@ -69,6 +75,7 @@ void SimLink::Close() {
 
 void SimLink::Open() {
     std::lock_guard<std::mutex> lock(mutex_);
+    PumpLocked();
     open_ = true;
 }
 

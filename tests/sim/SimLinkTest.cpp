@@ -170,9 +170,11 @@ TEST(SimLink, UnpluggedDeviceClosesTheLink) {
 
 TEST(SimLink, ClosedLinkNeitherReadsNorWritesUntilOpenedAgain) {
     Bench bench;
+    bench.link.WriteByte(0xAA);
     bench.link.Close();
     EXPECT_EQ(bench.link.IsOpen(), 0u);
     EXPECT_FALSE(bench.link.WriteByte(0x55));
+    bench.clock.Advance(100);  // the answer to the first 0xAA arrives at a closed port
     bench.link.Open();
     EXPECT_TRUE(bench.link.WriteByte(0xAA));
     bench.clock.Advance(10);
