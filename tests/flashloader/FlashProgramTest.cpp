@@ -156,6 +156,19 @@ TEST_F(FlashProgramTest, ErrorsForTenSecondsFailTheUpload) {
     EXPECT_THAT(rig->Logged(), Contains("ERROR: Send Record TIMEOUT."));
 }
 
+TEST_F(FlashProgramTest, ALoaderThatNeverAsksForTheRecordIsGivenUpAfterThreeTries) {
+    // The host waits for REC_WAIT_CODE after each lead byte; this loader never sends it.
+    config.recWait = false;
+    EXPECT_FALSE(Program(srec));
+    const auto lines = rig->Logged();
+    const auto timeOuts =
+        std::count(lines.begin(), lines.end(), "'REC_WAIT_CODE' waiting time out.");
+    EXPECT_EQ(timeOuts, 3);
+    EXPECT_THAT(lines, Contains("ERROR: Send Record TIMEOUT."));
+    EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
+    EXPECT_EQ(rig->model.Counters().eraseRanges, 0u);
+}
+
 TEST_F(FlashProgramTest, SlowEraseSucceedsJustUnderFiveSecondsASector) {
     config.faults.eraseMsPerSector = 4900;
     config.faults.noParameter = true;
