@@ -231,13 +231,6 @@ TEST_F(FlashProgramTest, ASilentDeviceIsNotConnected) {
     EXPECT_THAT(rig->Logged(), IsEmpty());
 }
 
-TEST_F(FlashProgramTest, ShortFlashAnswerIsNamed) {
-    config.flashId = FlashIdAnswer::Short;
-    config.shortFlashId = 12;
-    ASSERT_TRUE(Program(srec));
-    EXPECT_THAT(rig->Logged(), Contains("FLASH Type: Flash: SST39VF160"));
-}
-
 TEST_F(FlashProgramTest, AnImageWithNothingActiveProgramsNothing) {
     rig = std::make_unique<Rig>(config);
     image = std::make_unique<Image>(srec);

@@ -120,17 +120,6 @@ TEST_F(RecordTest, BadChecksumIsRetriedWholeUntilTenSeconds) {
     EXPECT_EQ(link.written, expected);
 }
 
-TEST_F(RecordTest, ARetryThatGoesThroughSucceeds) {
-    int answers = 0;
-    link.onWrite = [&](const ScriptedLink::Bytes& chunk) {
-        if (chunk.size() > 1) {
-            link.After(5, {++answers < 3 ? NO_REC_END : OK_CODE});
-        }
-    };
-    EXPECT_TRUE(loader.SendRecord(record));
-    EXPECT_EQ(answers, 3);
-}
-
 TEST_F(RecordTest, RecordWaitModeWithoutTheCodeGivesUpAtTwelveSeconds) {
     worker.RecordWaitMode = true;
     EXPECT_FALSE(loader.SendRecord(record));
@@ -146,16 +135,6 @@ TEST_F(RecordTest, RecordWaitModeWithoutTheCodeGivesUpAtTwelveSeconds) {
         Logged(),
         ElementsAre("'REC_WAIT_CODE' waiting time out.", "'REC_WAIT_CODE' waiting time out.",
                     "'REC_WAIT_CODE' waiting time out.", "ERROR: Send Record TIMEOUT."));
-}
-
-TEST_F(RecordTest, RecordWaitModeSendsTheFrameAfterTheCode) {
-    worker.RecordWaitMode = true;
-    link.onWrite = [&](const ScriptedLink::Bytes& chunk) {
-        link.After(2, {chunk.size() == 1 ? REC_WAIT_CODE : OK_CODE});
-    };
-    EXPECT_TRUE(loader.SendRecord(record));
-    EXPECT_EQ(link.written, Sent());
-    EXPECT_EQ(link.writeTimes[1] - link.writeTimes[0], 2u);
 }
 
 TEST_F(RecordTest, AbortStopsTheRetrySilently) {

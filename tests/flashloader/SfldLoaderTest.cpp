@@ -22,14 +22,6 @@ TEST_F(LoaderTest, ConnectDropsTheLeadingOkAndTakesSync) {
     EXPECT_THAT(Logged(), ElementsAre("SFLD Connected"));
 }
 
-TEST_F(LoaderTest, ConnectPacesItsBytesByTheLineRate) {
-    EXPECT_FALSE(loader.Connect());
-    // 3 characters' time before the first byte, 10 before the second.
-    ASSERT_EQ(link.writeTimes.size(), 2u);
-    EXPECT_EQ(link.writeTimes[0] - 1000, link.TransmitTime(3));
-    EXPECT_EQ(link.writeTimes[1] - link.writeTimes[0], link.TransmitTime(10));
-}
-
 TEST_F(LoaderTest, ConnectGivesUpSilentlyAfterOneSecond) {
     // Sync arriving exactly when the second is up is too late.
     const uint64_t waitStart = link.TransmitTime(3) + 2 * link.TransmitTime(10);
@@ -61,12 +53,6 @@ TEST_F(LoaderTest, VersionPurgesStaleBytesAndLogsAPartialLineAtTheTimeOut) {
     EXPECT_EQ(worker.sfldVersion, "$A$B");
     EXPECT_THAT(Logged(), ElementsAre("SFLD Version ID: $A$B"));
     EXPECT_EQ(Elapsed(), 1000u);
-}
-
-TEST_F(LoaderTest, VersionLogsAnEmptyLineWhenNothingComes) {
-    loader.ReadVersion();
-    EXPECT_EQ(worker.sfldVersion, "");
-    EXPECT_THAT(Logged(), ElementsAre("SFLD Version ID: "));
 }
 
 TEST_F(LoaderTest, ParameterMessages) {
