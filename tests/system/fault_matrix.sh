@@ -14,7 +14,7 @@ upload_image union 0x8000 3 || exit 1
 # it, 7 erases the main section, 8 on program it.
 cases=(
     "dropped reply|either|any|--drop-reply 40"
-    "corrupted reply|either|any|--noise 0.002 --noise-seed 5"
+    "corrupted reply (0x57 for OK_CODE)|recover|any|--error-record 9 --error-code 0x57"
     "BAD_CSUM on a record|recover|any|--error-record 9 --error-code BAD_CSUM"
     "BAD_LENGTH on a record|recover|any|--error-record 9 --error-code BAD_LENGTH"
     "BAD_COMMAND on a record|recover|any|--error-record 9 --error-code BAD_COMMAND"
@@ -34,7 +34,7 @@ cases=(
 )
 
 failures=0
-printf '%-28s %-12s %7s %7s  %-6s %s\n' case outcome wall after flash status
+printf '%-34s %-12s %7s %7s  %-6s %s\n' case outcome wall after flash status
 for entry in "${cases[@]}"; do
     IFS='|' read -r name expect errorStatus switches <<<"$entry"
     # shellcheck disable=SC2086
@@ -46,7 +46,7 @@ for entry in "${cases[@]}"; do
     after="$(awk -v w="$RUN_WALL" -v o="$origin" 'BEGIN { printf "%.1f", w - o }')"
     # The status the failure was shown with.
     shown="$(grep "^ERROR: " "$UPLOAD_WORK/update.out" | tail -n 1)"
-    printf '%-28s %-12s %6.1fs %6.1fs  %-6s %s\n' "$name" "$RUN_OUTCOME" "$RUN_WALL" "$after" \
+    printf '%-34s %-12s %6.1fs %6.1fs  %-6s %s\n' "$name" "$RUN_OUTCOME" "$RUN_WALL" "$after" \
         "$flash" "${shown:-$RUN_STATUS}"
     problem=""
     case "$RUN_OUTCOME" in
