@@ -133,7 +133,10 @@ uint16_t UploadEngine::GetProgress() {
 }
 
 std::string UploadEngine::GetStatusText() {
-    return GetState() == 1 ? worker.statusText.Get() : std::string();
+    // A failed request keeps its last status, which says why ("ERROR: ..."), for the tick that
+    // shows the failure box.
+    const int state = GetState();
+    return state == 1 || state == -1 ? worker.statusText.Get() : std::string();
 }
 
 void UploadEngine::Shutdown() {

@@ -10,16 +10,9 @@
 #include "platform/posix/DialogLoop.h"
 #include "platform/posix/PosixSerialDevice.h"
 #include "platform/posix/TerminalView.h"
+#include "targets/UploadSequences.h"
 
 namespace {
-
-// Until the upload sequences are built a request runs nothing, which the dialog reports as
-// a failed upload.
-class NoSequences : public WorkerRequests {
-  public:
-    void FlashUpload() override {}
-    void RunImage() override {}
-};
 
 // Reading the controlling terminal from a background job would stop this process; any
 // other input (a pipe, a terminal that is not the controlling one) can be read.
@@ -38,8 +31,9 @@ void RunTerminalDialog(const std::string& portName, const std::string& imagePath
     CloseSignals signals;
     Clock& clock = ProcessClock();
     PosixSerialDevice device;
-    NoSequences sequences;
-    UploadEngine engine(clock, device, &sequences);
+    UploadEngine engine(clock, device);
+    UploadSequences sequences(engine.worker, engine.image);
+    engine.SetRequests(&sequences);
 
     TerminalView view(std::cout, isatty(STDOUT_FILENO) != 0);
     const int keyboard = IsOwnKeyboard(STDIN_FILENO) ? STDIN_FILENO : -1;

@@ -248,3 +248,33 @@ TEST(DeviceWatchTest, CreateAttributeMoveAndDeleteAreChanges) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KeyboardModeTest, KeysComeOneByOneUnechoedAndTheTerminalIsRestored) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(terminal, &before), 0);
+    ASSERT_NE(before.c_lflag & ICANON, 0u);
+    {
+        KeyboardMode keys(terminal);
+        termios during{};
+        ASSERT_EQ(tcgetattr(terminal, &during), 0);
+        EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+        EXPECT_NE(during.c_lflag & ISIG, 0u);  // Ctrl-C still raises SIGINT
+        EXPECT_EQ(during.c_cc[VMIN], 1);
+    }
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    KeyboardMode none(-1);  // no keyboard: nothing to change or restore
+    close(terminal);
+    close(master);
+}
+
+}  // namespace
