@@ -10,8 +10,13 @@ cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build-windows}"
 native="${NATIVE_BUILD_DIR:-build}"
 
-[ -f "$native/CMakeCache.txt" ] || cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$native" -j "$(nproc)" --target pty-peer
+# Configured again (keeping its cache) so that helpers added since are known.
+if [ -f "$native/CMakeCache.txt" ]; then
+    cmake -S . -B "$native" >/dev/null
+else
+    cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$native" -j "$(nproc)" --target pty-peer ostrevan-sim test-image
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_NATIVE_BUILD="$(cd "$native" && pwd)" >/dev/null
