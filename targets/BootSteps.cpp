@@ -1,0 +1,114 @@
+#include "targets/BootSteps.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+namespace boot {
+
+namespace {
+const char* const kBaudText[] = {"300",  "600",   "1200",  "2400",  "4800",
+                                 "9600", "19200", "38400", "57600", "115200"};
+}
+
+void StartLine(UploadWorker& worker, int32_t speedCode) {
+    // Nothing sets the selection, so 0 stands for each connection's own speed.
+    (void)worker.Engine().baudSelection.Get();
+    CommLink& link = worker.Link();
+    link.SetSpeed(speedCode);
+    link.Purge();
+    worker.Log(std::string("Baud rate - ") + kBaudText[speedCode]);
+}
+
+bool WaitTransmitDone(UploadWorker& worker) {
+    CommLink& link = worker.Link();
+    while (link.TransmitDone() == 0) {
+        if (worker.IsAborted()) {
+            return false;
+        }
+        // The port's answer already blocks; the pause only keeps a link that answers at once
+        // from spinning.
+        worker.InterruptibleSleep(1);
+    }
+    return true;
+}
+
+Poll NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
+    CommLink& link = worker.Link();
+    Clock& clock = worker.GetClock();
+    for (;;) {
+        const uint64_t elapsed = clock.NowMs() - startMs;
+        if (elapsed >= limitMs) {
+            return Poll::kTimedOut;
+        }
+        if (link.ReadByte(byte)) {
+            return Poll::kByte;
+        }
+        if (worker.IsAborted()) {
+            return Poll::kAborted;
+        }
+        // Short slices, so an abort is seen even while the line stays quiet.
+        link.WaitForByte(static_cast<uint32_t>(std::min<uint64_t>(10, limitMs - elapsed)));
+    }
+}
+
+std::string Format(const char* format, ...) {
+    char text[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset) {
+    uint32_t word = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+        const uint8_t byte = offset + i < count ? data[offset + i] : kShortWordFill;
+        word |= static_cast<uint32_t>(byte) << (8 * i);
+    }
+    return word;
+}
+
+uint16_t PerMille(double done, double total) {
+    if (total <= 0) {
+        return 1000;
+    }
+    const double value = std::floor(done * 1000.0 / total + 0.5);
+    if (value <= 0) {
+        return 0;
+    }
+    return value >= 1000 ? 1000 : static_cast<uint16_t>(value);
+}
+
+bool LoadAndRun(UploadWorker& worker, const LoadSteps& steps) {
+    worker.Log("*Load image*");
+    worker.Log(steps.targetLine);
+    worker.Log("> Try to connnect target");
+    worker.progress.Set(0);
+    worker.statusText.Set("Connect target");
+
+    bool outcome = steps.connect();
+    if (outcome) {
+        worker.Log(steps.connectedLine);
+        worker.statusText.Set("Upload data");
+        outcome = steps.upload();
+        if (!outcome) {
+            worker.Log("ERROR: section upload failed");
+        }
+    }
+    // An upload cut short by an abort has already failed above, so no run command ever goes
+    // into a partly loaded image.
+    if (outcome) {
+        worker.statusText.Set("Run");
+        worker.Log("Section upload is successful");
+        outcome = steps.run();
+    }
+    if (worker.cancelRequest.Get() != 0) {
+        worker.Log("Cancel...");
+    }
+    return outcome && !worker.IsAborted();
+}
+
+}  // namespace boot
