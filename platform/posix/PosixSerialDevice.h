@@ -1,0 +1,44 @@
+#pragma once
+// The serial driver on POSIX: termios, an exclusive open (TIOCEXCL plus flock, since root
+// passes TIOCEXCL), a stop pipe that every wait polls beside the port, line errors from the
+// driver's interrupt counters where it keeps them.
+#include <cstdint>
+#include <string>
+
+#include "serial/SerialDevice.h"
+
+class PosixSerialDevice : public SerialDevice {
+  public:
+    PosixSerialDevice() = default;
+    ~PosixSerialDevice() override;
+    PosixSerialDevice(const PosixSerialDevice&) = delete;
+    PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+    // COM<n> (any case, n from 1) is /dev/ttyS<n-1>; COM followed by an absolute path is that
+    // path. Any other name has no device: the empty path.
+    std::string DevicePath(const std::string& portName) override;
+    bool PortExists(const std::string& portName) override;
+    OpenResult Open(const std::string& devicePath) override;
+    void Configure(const Settings& settings) override;
+    void SetBaudRate(uint32_t baudRate) override;
+    IoResult ReadByte(uint8_t& byte) override;
+    IoResult Write(const uint8_t* bytes, uint32_t count, uint32_t& written) override;
+    LineStatus TakeLineStatus() override;
+    void Purge() override;
+    bool IsGone() override;
+    void Cancel() override;
+    void Close() override;
+
+  private:
+    // Waits until the port shows one of events or the stop pipe is readable; the port's
+    // revents, or -1 when cancelled.
+    int WaitPort(short events);
+    bool ReadCounters(uint32_t counters[5]);
+
+    int fd_ = -1;
+    int stopRead_ = -1;
+    int stopWrite_ = -1;
+    // Interrupt counters at the last look: break, frame, overrun, parity, buffer overrun.
+    uint32_t counters_[5] = {};
+    bool haveCounters_ = false;
+};

@@ -1,0 +1,57 @@
+// S-record lines and the scan of an S-record section, from a resource and from a file.
+#include <cstdint>
+#include <memory>
+
+#include "FuzzSupport.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
+
+using namespace imagefiles;
+
+namespace {
+
+void ReadAllLines(ImageSource& source) {
+    auto record = std::make_unique<SRecord>();
+    for (int i = 0; i < 100000; ++i) {
+        ReadResult got = source.ReadSRecord(*record);
+        if (got == ReadResult::End) {
+            return;
+        }
+        if (got == ReadResult::Data && record->type >= 1 && record->type <= 3) {
+            FUZZ_CHECK(record->count <= 32);  // 78 characters leave room for no more
+        }
+    }
+}
+
+// Every byte an S-record section sends lies in the erase range start .. start + size.
+void CheckSection(ImageSource& source) {
+    auto section = std::make_unique<ImageSection>();
+    if (!section->Open(source, 0) || section->format != SectionFormat::SRecord) {
+        return;
+    }
+    Upload upload = CollectSection(*section, source);
+    FUZZ_CHECK(upload.ok);
+    for (const auto& [address, byte] : upload.bytes) {
+        (void)byte;
+        FUZZ_CHECK(address - section->start < section->size || section->size == UINT32_MAX);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ResourceTable table;
+    table.Register(ImageSource::kResourceType, 1, Bytes(data, data + size));
+    ImageSource source;
+    if (source.OpenResource(1, table)) {
+        ReadAllLines(source);
+        CheckSection(source);
+    }
+    if (source.OpenFile(ScratchFile(data, size))) {
+        if (source.Seek(0)) {
+            ReadAllLines(source);
+        }
+        CheckSection(source);
+    }
+    return 0;
+}

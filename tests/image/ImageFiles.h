@@ -1,0 +1,225 @@
+#pragma once
+// Builders for image files in tests and benchmarks: S-record lines, binary sections with a
+// header, temporary files, and an independent reading of record frames.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/Section.h"
+#include "image/SfldRecord.h"
+
+namespace imagefiles {
+
+using Bytes = std::vector<uint8_t>;
+
+// One S-record line (S1/S2/S3/S7/S9...) with a correct checksum and the given line end.
+inline std::string SLine(int type, uint32_t address, const Bytes& data = {},
+                         const char* lineEnd = "\n") {
+    int width = 4;
+    if (type == 1 || type == 9) {
+        width = 2;
+    } else if (type == 2 || type == 8) {
+        width = 3;
+    } else if (type == 0) {
+        width = 2;
+    }
+    Bytes bytes;
+    bytes.push_back(static_cast<uint8_t>(width + data.size() + 1));
+    for (int i = width - 1; i >= 0; --i) {
+        bytes.push_back(static_cast<uint8_t>(address >> (8 * i)));
+    }
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (uint8_t b : bytes) {
+        sum += b;
+    }
+    bytes.push_back(static_cast<uint8_t>(~sum));
+    std::string line = "S" + std::to_string(type);
+    char hex[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        line += hex;
+    }
+    return line + lineEnd;
+}
+
+inline Bytes RandomBytes(size_t count, uint32_t seed) {
+    std::mt19937 generator(seed);
+    Bytes bytes(count);
+    for (auto& b : bytes) {
+        b = static_cast<uint8_t>(generator());
+    }
+    return bytes;
+}
+
+// S3 lines of `perLine` bytes covering `data` from `address`, no header or end line.
+inline std::string S3Lines(uint32_t address, const Bytes& data, size_t perLine = 16) {
+    std::string text;
+    for (size_t at = 0; at < data.size(); at += perLine) {
+        size_t n = std::min(perLine, data.size() - at);
+        text += SLine(3, address + static_cast<uint32_t>(at),
+                      Bytes(data.begin() + at, data.begin() + at + n));
+    }
+    return text;
+}
+
+inline void Put32(Bytes& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+inline uint32_t XorOfWords(const Bytes& bytes) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+        sum ^= static_cast<uint32_t>(bytes[i]) | bytes[i + 1] << 8 | bytes[i + 2] << 16 |
+               static_cast<uint32_t>(bytes[i + 3]) << 24;
+    }
+    return sum;
+}
+
+// A binary section with its 40-byte header, `size` bytes in all (a multiple of 4), and its
+// checksum word appended when asked for.
+inline Bytes BinarySection(uint32_t start, uint32_t size, bool withChecksum, uint32_t seed = 1) {
+    Bytes bytes = RandomBytes(size, seed);
+    Put32(bytes, 32, start);
+    Put32(bytes, 36, start + size);
+    if (withChecksum) {
+        uint32_t sum = XorOfWords(bytes);
+        for (int i = 0; i < 4; ++i) {
+            bytes.push_back(static_cast<uint8_t>(sum >> (8 * i)));
+        }
+    }
+    return bytes;
+}
+
+inline Bytes Join(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+inline Bytes ToBytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+// A file under the system's temporary folder, removed again at the end of the test.
+class TempFile {
+  public:
+    explicit TempFile(const Bytes& contents, const std::string& name = "image") {
+        static int serial = 0;
+        dir_ = std::filesystem::temp_directory_path() /
+               ("ostrevan-image-" + std::to_string(std::random_device{}()) + "-" +
+                std::to_string(++serial));
+        std::filesystem::create_directories(dir_);
+        path_ = (dir_ / name).string();
+        Write(contents);
+    }
+    explicit TempFile(const std::string& text, const std::string& name = "image")
+        : TempFile(ToBytes(text), name) {}
+    ~TempFile() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    void Write(const Bytes& contents) const { WriteFile(path_, contents); }
+    static void WriteFile(const std::string& path, const Bytes& contents) {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (file != nullptr) {
+            std::fwrite(contents.data(), 1, contents.size(), file);
+            std::fclose(file);
+        }
+    }
+    const std::string& Path() const { return path_; }
+    const std::filesystem::path& Dir() const { return dir_; }
+
+  private:
+    std::filesystem::path dir_;
+    std::string path_;
+};
+
+// What a frame says, read without the record's own code: false when the frame is malformed.
+struct ParsedFrame {
+    uint32_t address = 0;
+    Bytes data;  // pad byte removed according to dataCount
+};
+
+inline bool ParseFrame(const SfldRecord& record, ParsedFrame& parsed) {
+    const uint8_t* f = record.frame;
+    if (record.length < 6 || f[0] != 0x5B || f[record.length - 1] != 0x5D) {
+        return false;
+    }
+    size_t words = static_cast<size_t>(f[1] << 8 | f[2]);
+    if (record.length != words * 2 + 6) {
+        return false;
+    }
+    uint16_t sum = 0;
+    for (size_t i = 0; i < words; ++i) {
+        sum ^= static_cast<uint16_t>(f[3 + 2 * i] << 8 | f[4 + 2 * i]);
+    }
+    if (sum != (f[3 + 2 * words] << 8 | f[4 + 2 * words])) {
+        return false;
+    }
+    if (words < 2) {
+        return words == 0;
+    }
+    parsed.address = static_cast<uint32_t>(f[3] << 24 | f[4] << 16 | f[5] << 8 | f[6]);
+    size_t payloadData = words * 2 - 4;
+    if (record.dataCount != payloadData && record.dataCount + 1u != payloadData) {
+        return false;
+    }
+    if (record.dataCount + 1u == payloadData && f[7 + record.dataCount] != 0) {
+        return false;
+    }
+    parsed.data.assign(f + 7, f + 7 + record.dataCount);
+    return parsed.address == record.address;
+}
+
+// Every record of a section until the empty one: address -> byte, checking each frame.
+struct Upload {
+    bool ok = true;
+    std::vector<ParsedFrame> records;
+    std::map<uint32_t, uint8_t> bytes;
+};
+
+template <typename Next>
+Upload Collect(Next next, int limit = 100000) {
+    Upload upload;
+    SfldRecord record;
+    for (int i = 0; i < limit; ++i) {
+        if (!next(record)) {
+            upload.ok = false;
+            return upload;
+        }
+        ParsedFrame parsed;
+        if (!ParseFrame(record, parsed)) {
+            upload.ok = false;
+            return upload;
+        }
+        if (record.dataCount == 0) {
+            return upload;
+        }
+        for (size_t k = 0; k < parsed.data.size(); ++k) {
+            upload.bytes[parsed.address + static_cast<uint32_t>(k)] = parsed.data[k];
+        }
+        upload.records.push_back(parsed);
+    }
+    upload.ok = false;
+    return upload;
+}
+
+inline Upload CollectSection(Section& section, ImageSource& source) {
+    if (!section.Rewind(source)) {
+        Upload failed;
+        failed.ok = false;
+        return failed;
+    }
+    return Collect([&](SfldRecord& r) { return section.NextRecord(r, source); });
+}
+
+}  // namespace imagefiles

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ImageFiles.h"
+#include "engine/Clock.h"
+#include "engine/UploadWorker.h"
+#include "image/ImageReport.h"
+
+using namespace imagefiles;
+
+namespace {
+
+class ImageReportTest : public ::testing::Test {
+  protected:
+    std::vector<std::string> TakeLog() {
+        std::vector<std::string> lines;
+        while (auto line = worker.logQueue.Take()) {
+            lines.push_back(*line);
+        }
+        return lines;
+    }
+
+    VirtualClock clock;
+    EngineShared engine;
+    UploadWorker worker{clock, engine, nullptr};
+    FirmwareImage image;
+};
+
+TEST_F(ImageReportTest, OpenImageReportsEverySection) {
+    Bytes bytes = BinarySection(0x10000000, 0x3000, true, 1);
+    bytes.resize(0x4000, 0xFF);
+    // the main firmware without its checksum word: the file ends after its data
+    bytes = Join(bytes, BinarySection(0x10004000, 0x2000, false, 2));
+    TempFile file(bytes);
+    engine.imagePathText.Set(file.Path());
+    image.sections[1].active = 1;  // flags are the engine's; the report shows them as they are
+
+    ASSERT_TRUE(OpenImage(worker, image));
+    EXPECT_EQ(worker.statusText.Get(), "Open image");
+    const std::vector<std::string> expected = {
+        "Open image file name - " + file.Path(),
+        "----------- Image Info -----------",
+        "Image file: " + file.Path(),
+        "File size: " + std::to_string(0x6000),
+        "Sections in all: 2",
+        "****** Section N1 ******",
+        "Active flag: off",
+        "Format: binary",
+        "FW ID: PFL",
+        "Start address: 0x10000000",
+        "Size: 0x00003000",
+        "Entry: 0x10000000",
+        "CRC State: ok",
+        "****** Section N2 ******",
+        "Active flag: on",
+        "Format: binary",
+        "FW ID: Main F/W",
+        "Start address: 0x10004000",
+        "Size: 0x00002000",
+        "Entry: 0x10004000",
+        "CRC State: ok",
+        "",
+    };
+    EXPECT_EQ(TakeLog(), expected);
+}
+
+TEST_F(ImageReportTest, RawAndSRecordSections) {
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::vector<std::string> section;
+    };
+    Bytes wrong = BinarySection(0x10004000, 0x100, true);
+    wrong.back() ^= 1;
+    const Case cases[] = {
+        {"checksum word wrong",
+         wrong,
+         {"Format: binary", "FW ID: unknown", "Start address: 0x10000000", "Size: 0x00000104",
+          "Entry: 0x10000000", "CRC State: n/a"}},
+        {"S-records",
+         ToBytes(S3Lines(0x00201000, Bytes(0x30, 1)) + SLine(7, 0x00201004)),
+         {"Format: Motorola S-record", "FW ID: SFL", "Start address: 0x00201000",
+          "Size: 0x00000030", "Entry: 0x00201004", "CRC State: ok"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFile file(c.bytes);
+        engine.imagePathText.Set(file.Path());
+        ASSERT_TRUE(OpenImage(worker, image));
+        std::vector<std::string> log = TakeLog();
+        ASSERT_EQ(log.size(), 5u + 2 + c.section.size() + 1);
+        EXPECT_EQ(log[4], "Sections in all: 1");
+        EXPECT_EQ(std::vector<std::string>(log.begin() + 7, log.end() - 1), c.section);
+    }
+}
+
+TEST_F(ImageReportTest, OpenFailureIsReportedOnce) {
+    TempFile file(Bytes{1});
+    const std::string paths[] = {file.Dir().string() + "/missing",
+                                 file.Dir().string() + "/" + std::string(600, 'x')};
+    for (const std::string& path : paths) {
+        engine.imagePathText.Set(path);
+        EXPECT_FALSE(OpenImage(worker, image));
+        EXPECT_EQ(worker.statusText.Get(), "ERROR: image open FAILED");
+        EXPECT_EQ(TakeLog(), (std::vector<std::string>{"Open image file name - " + path,
+                                                       "ERROR: image open FAILED"}));
+    }
+}
+
+TEST_F(ImageReportTest, ReportSection) {
+    SectionReader section;
+    ReportSection(worker, section);
+    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"*Section report*", "Format: unknown"}));
+    section.format = SectionFormat::SRecord;
+    section.start = 0x00201000;
+    section.size = 0x7F0;
+    section.entry = 0x00201000;
+    ReportSection(worker, section);
+    EXPECT_EQ(TakeLog(),
+              (std::vector<std::string>{"*Section report*", "Format: Motorola S-record",
+                                        "Start address: 0x00201000",
+                                        "Size: 0x000007F0 (2032) bytes", "Entry: 0x00201000"}));
+}
+
+}  // namespace

@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "ImageFiles.h"
+#include "image/FirmwareImage.h"
+#include "image/SfldRecord.h"
+
+using namespace imagefiles;
+
+namespace {
+
+Bytes FrameOf(const SfldRecord& record) {
+    return Bytes(record.frame, record.frame + record.length);
+}
+
+TEST(SfldRecordTest, FixedFrames) {
+    auto record = std::make_unique<SfldRecord>();
+    record->MakeErase(0x10004000, 0x10100000);
+    EXPECT_EQ(FrameOf(*record), (Bytes{0x5B, 0x00, 0x04, 0x10, 0x00, 0x40, 0x00, 0x10, 0x10, 0x00,
+                                       0x00, 0x40, 0x10, 0x5D}));
+    EXPECT_EQ(record->address, 0x10004000u);
+
+    record->MakeEnd();
+    EXPECT_EQ(FrameOf(*record), (Bytes{0x5B, 0x00, 0x00, 0x00, 0x00, 0x5D}));
+    EXPECT_EQ(record->address, 0u);
+
+    // odd byte count: one pad byte, counted in N and in the checksum
+    record->Begin();
+    const uint8_t three[] = {0x01, 0x02, 0x03};
+    EXPECT_FALSE(record->Append(0x10004000, 3, three));
+    record->Finish();
+    EXPECT_EQ(record->dataCount, 3);
+    EXPECT_EQ(FrameOf(*record), (Bytes{0x5B, 0x00, 0x04, 0x10, 0x00, 0x40, 0x00, 0x01, 0x02, 0x03,
+                                       0x00, 0x52, 0x02, 0x5D}));
+    // even count: no pad
+    record->Begin();
+    const uint16_t values[] = {0x1101, 0xFF02};  // only the low bytes are data
+    EXPECT_FALSE(record->Append(0x00000002, 2, values));
+    record->Finish();
+    EXPECT_EQ(FrameOf(*record),
+              (Bytes{0x5B, 0x00, 0x03, 0x00, 0x00, 0x00, 0x02, 0x01, 0x02, 0x01, 0x00, 0x5D}));
+}
+
+TEST(SfldRecordTest, AppendClosesTheRecordWhenFullOrNotFollowingOn) {
+    auto record = std::make_unique<SfldRecord>();
+    const Bytes block = RandomBytes(3000, 9);
+    struct Step {
+        uint32_t at;
+        uint16_t count;
+        bool full;
+        uint16_t dataCount;
+        uint8_t carryPending;
+        uint32_t carryAddress;
+        uint16_t carryCount;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"exactly 2048: full without carry", {{0x100, 2048, true, 2048, 0, 0, 0}}},
+        {"2040 then 30: 8 fit, 22 carried",
+         {{0x100, 2040, false, 2040, 0, 0, 0}, {0x100 + 2040, 30, true, 2048, 1, 0x900, 22}}},
+        {"gap: carried whole",
+         {{0x100, 10, false, 10, 0, 0, 0}, {0x200, 5, true, 10, 1, 0x200, 5}}},
+        {"gap without data: closes, nothing carried",
+         {{0x100, 10, false, 10, 0, 0, 0}, {0x200, 0, true, 10, 0, 0, 0}}},
+        {"after full: carried whole",
+         {{0x100, 2048, true, 2048, 0, 0, 0}, {0x900, 4, true, 2048, 1, 0x900, 4}}},
+        {"following without data",
+         {{0x100, 10, false, 10, 0, 0, 0}, {0x10A, 0, false, 10, 0, 0, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        record->Begin();
+        record->carryPending = 1;  // cleared when the record starts
+        uint32_t offset = 0;
+        for (const Step& step : c.steps) {
+            EXPECT_EQ(record->Append(step.at, step.count, block.data() + offset), step.full);
+            EXPECT_EQ(record->dataCount, step.dataCount);
+            EXPECT_EQ(record->carryPending, step.carryPending);
+            if (step.carryPending) {
+                EXPECT_EQ(record->carryAddress, step.carryAddress);
+                ASSERT_EQ(record->carryCount, step.carryCount);
+                const uint32_t carriedFrom = offset + step.count - step.carryCount;
+                for (uint16_t i = 0; i < step.carryCount; ++i) {
+                    ASSERT_EQ(record->carryData[i], block[carriedFrom + i]);
+                }
+            }
+            offset += step.count;
+        }
+        EXPECT_EQ(record->address, c.steps[0].at);
+        record->Finish();
+        ParsedFrame parsed;
+        ASSERT_TRUE(ParseFrame(*record, parsed));
+        EXPECT_EQ(parsed.data, Bytes(block.begin(), block.begin() + record->dataCount));
+    }
+}
+
+struct SRecordFile {
+    explicit SRecordFile(const std::string& text) : file(text) {
+        opened = image.Open(file.Path());
+        image.LoadSections();
+    }
+    Upload Records() {
+        if (!image.RewindSection(0)) {
+            return Upload{false, {}, {}};
+        }
+        return Collect([&](SfldRecord& r) { return image.NextSectionRecord(r, 0); });
+    }
+    TempFile file;
+    FirmwareImage image;
+    bool opened = false;
+};
+
+TEST(SRecordSectionTest, RecordsFollowLinesAndCarry) {
+    constexpr uint32_t kAt = 0x10004000;
+    const Bytes data = RandomBytes(70 * 30, 11);
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::pair<uint32_t, size_t>> records;  // address, data bytes
+    };
+    const Case cases[] = {
+        // 68 lines give 2040 bytes; 8 bytes of line 69 complete the record, 22 open the next
+        {"68-line carry split",
+         SLine(0, 0) + S3Lines(kAt, data, 30) + SLine(7, kAt),
+         {{kAt, 2048}, {kAt + 2048, 70 * 30 - 2048}}},
+        {"gap closes a record",
+         S3Lines(kAt, Bytes(data.begin(), data.begin() + 60), 30) +
+             S3Lines(kAt + 0x1000, Bytes(data.begin() + 60, data.begin() + 90), 30),
+         {{kAt, 60}, {kAt + 0x1000, 30}}},
+        {"S1 and S2 lines are skipped",
+         SLine(1, 0x10, {1, 2}) + S3Lines(kAt, Bytes(data.begin(), data.begin() + 40), 20) +
+             SLine(2, 0x20, {3}) + SLine(7, kAt),
+         {{kAt, 40}}},
+        {"S0, S7 and S9 only", SLine(0, 0) + SLine(7, 0) + SLine(9, 0), {}},
+        // an empty line must not end the section before the data that follows it
+        {"S3 line without data first",
+         SLine(3, 0x10000000) + S3Lines(kAt, Bytes(data.begin(), data.begin() + 16)),
+         {{kAt, 16}}},
+        // the section's data ends at a bad line, even after the scan has seen S7
+        {"bad line after S7",
+         S3Lines(kAt, Bytes(data.begin(), data.begin() + 32)) + SLine(7, kAt) + "garbage\n" +
+             S3Lines(kAt + 32, Bytes(data.begin() + 32, data.begin() + 48)),
+         {{kAt, 32}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SRecordFile file(c.text);
+        ASSERT_TRUE(file.opened);
+        ASSERT_EQ(file.image.count, 1);
+        ASSERT_EQ(file.image.sections[0].format, SectionFormat::SRecord);
+        Upload upload = file.Records();
+        ASSERT_TRUE(upload.ok);
+        ASSERT_EQ(upload.records.size(), c.records.size());
+        size_t taken = 0;
+        for (size_t i = 0; i < c.records.size(); ++i) {
+            EXPECT_EQ(upload.records[i].address, c.records[i].first);
+            ASSERT_EQ(upload.records[i].data.size(), c.records[i].second);
+            EXPECT_EQ(upload.records[i].data,
+                      Bytes(data.begin() + taken, data.begin() + taken + c.records[i].second));
+            taken += c.records[i].second;
+        }
+        // a second pass after rewinding gives the same records
+        Upload again = file.Records();
+        EXPECT_EQ(again.bytes, upload.bytes);
+    }
+}
+
+TEST(SRecordSectionTest, LeftOverCarryOfAStoppedUploadDoesNotLeak) {
+    SRecordFile file(S3Lines(0x1000, RandomBytes(2100, 3), 30));
+    ASSERT_TRUE(file.opened);
+    SfldRecord record;
+    ASSERT_TRUE(file.image.RewindSection(0));
+    ASSERT_TRUE(file.image.NextSectionRecord(record, 0));
+    ASSERT_TRUE(record.carryPending);  // the upload stops here, with a record holding a carry
+    SRecordFile other(SLine(0, 0) + SLine(7, 0));
+    ASSERT_TRUE(other.image.RewindSection(0));
+    ASSERT_TRUE(other.image.NextSectionRecord(record, 0));
+    EXPECT_EQ(record.dataCount, 0);
+    ASSERT_TRUE(other.image.NextSectionRecord(record, 0));
+    EXPECT_EQ(record.dataCount, 0);
+}
+
+TEST(BinarySectionRecordsTest, BlocksOf2048FromTheHeaderOnUpToTheSize) {
+    constexpr uint32_t kAt = 0x10004000;
+    const Bytes section = BinarySection(kAt, 5000, true);
+    // bytes after the checksum word must not be sent
+    TempFile file(Join(section, Bytes(100, 0xEE)));
+    FirmwareImage image;
+    ASSERT_TRUE(image.Open(file.Path()));
+    image.LoadSections();
+    ASSERT_EQ(image.count, 1);
+    ASSERT_TRUE(image.RewindSection(0));
+    Upload upload = Collect([&](SfldRecord& r) { return image.NextSectionRecord(r, 0); });
+    ASSERT_TRUE(upload.ok);
+    ASSERT_EQ(upload.records.size(), 3u);
+    EXPECT_EQ(upload.records[0].address, kAt);
+    EXPECT_EQ(upload.records[1].address, kAt + 2048);
+    EXPECT_EQ(upload.records[2].address, kAt + 4096);
+    EXPECT_EQ(upload.records[2].data.size(), 5000u - 4096);
+    ASSERT_EQ(upload.bytes.size(), 5000u);
+    for (uint32_t i = 0; i < 5000; ++i) {
+        ASSERT_EQ(upload.bytes[kAt + i], section[i]) << i;
+    }
+}
+
+TEST(BinarySectionRecordsTest, SourceEndingEarlyIsAReadError) {
+    // an unchecked reader believes a header that promises more than the file holds
+    Bytes bytes = BinarySection(0x00201000, 0x100, false);
+    Put32(bytes, 36, 0x00201000 + 0x1000);
+    TempFile file(bytes);
+    ImageSource source;
+    ASSERT_TRUE(source.OpenFile(file.Path()));
+    SectionReader reader;
+    ASSERT_TRUE(reader.Open(source, 0));
+    ASSERT_TRUE(reader.Rewind(source));
+    SfldRecord record;
+    ASSERT_TRUE(reader.NextRecord(record, source));
+    EXPECT_EQ(record.dataCount, 0x100);
+    EXPECT_FALSE(reader.NextRecord(record, source));
+    reader.format = SectionFormat::Unknown;
+    EXPECT_FALSE(reader.NextRecord(record, source));
+}
+
+}  // namespace

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer programs with clang and runs each for a bounded time from its seed
+# corpus under tests/fuzz/corpus/<name without fuzz_>.
+#   FUZZ_SECONDS=n   time per program (default 30)
+#   BUILD_DIR=dir    build folder (default build-fuzz)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${FUZZ_SECONDS:-30}"
+build="${BUILD_DIR:-build-fuzz}"
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DOSTREVAN_FUZZ=ON -DOSTREVAN_TESTS=OFF >/dev/null
+targets=()
+for source in tests/fuzz/*.cpp; do
+  targets+=("$(basename "$source" .cpp)")
+done
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
+for target in "${targets[@]}"; do
+  seeds="tests/fuzz/corpus/${target#fuzz_}"
+  work="$build/fuzz-work/${target}"
+  mkdir -p "$work"
+  echo "== $target for ${seconds}s =="
+  # new inputs go to the work folder, so the committed seeds stay as they are
+  "$build/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 "$work" "$seeds"
+done
