@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 
 namespace boot {
 
@@ -80,6 +81,33 @@ uint16_t PerMille(double done, double total) {
         return 0;
     }
     return value >= 1000 ? 1000 : static_cast<uint16_t>(value);
+}
+
+const uint8_t* RecordData(const SfldRecord& record) {
+    return record.Frame() + SfldRecord::kPayloadOffset + 4;
+}
+
+bool UploadRecords(UploadWorker& worker, ImageSource& source, Section& section,
+                   const std::function<bool(SfldRecord&)>& write) {
+    // Too large for the worker's stack to hold comfortably next to the protocol frames.
+    auto record = std::make_unique<SfldRecord>();
+    section.Rewind(source);
+    for (;;) {
+        if (worker.IsAborted()) {
+            return false;
+        }
+        if (!section.NextRecord(*record, source)) {
+            worker.statusText.Set("Section read error");
+            worker.Log("Section read error");
+            return false;
+        }
+        if (record->dataCount == 0) {
+            return true;
+        }
+        if (!write(*record)) {
+            return false;
+        }
+    }
 }
 
 bool LoadAndRun(UploadWorker& worker, const LoadSteps& steps) {

@@ -6,6 +6,9 @@
 #include <string>
 
 #include "engine/UploadWorker.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
+#include "image/SfldRecord.h"
 
 namespace boot {
 
@@ -36,6 +39,15 @@ uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset);
 // Per mille of done out of total, rounded half up and kept within 0..1000 (a short last word
 // counts 4 bytes and an S-record section's size leaves out its last line's data).
 uint16_t PerMille(double done, double total);
+
+// The data bytes of a built record: after '[', the word count and the 4-byte address.
+const uint8_t* RecordData(const SfldRecord& record);
+
+// Rewinds the section and hands each data record to write until the section ends (true).
+// A read error ("Section read error"), a failed write or an abort ends it with false: an
+// upload cut short is never a loaded section.
+bool UploadRecords(UploadWorker& worker, ImageSource& source, Section& section,
+                   const std::function<bool(SfldRecord&)>& write);
 
 // The steps of a load: what differs between the connections.
 struct LoadSteps {

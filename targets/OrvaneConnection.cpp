@@ -3,6 +3,7 @@
 #include <string>
 
 #include "targets/BootSteps.h"
+#include "targets/PflConnection.h"
 
 namespace {
 constexpr char kPortQuery[] = "$PASHQ,PRT\r\n";
@@ -17,6 +18,21 @@ constexpr uint32_t kSliceMs = 10;
 
 const char* OrvaneConnection::Name() const {
     return variant_ == Variant::OnKalmer ? "Orvane(On Kalmer)" : "Orvane(Mask ROM)";
+}
+
+bool OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section) {
+    const std::string name = Name();
+    const std::string targetLine = "Target - " + name;
+    const std::string connectedLine = name + " - connected";
+    const bool loaded = boot::LoadAndRun(
+        worker_, {targetLine.c_str(), connectedLine.c_str(), [&] { return OrvaneConnect(); },
+                  [&] { return OrvaneUploadSection(source, section); },
+                  [&] { return PflConnection(worker_).PflRunAt(section.start); }});
+    if (!loaded) {
+        return false;
+    }
+    worker_.statusText.Set("Complete");
+    return true;
 }
 
 bool OrvaneConnection::OrvaneConnect() {
@@ -87,6 +103,18 @@ bool OrvaneConnection::OrvaneQueryId() {
     }
     worker_.Log(std::string(Name()) + " Monitor ID - " + reply);
     return true;
+}
+
+bool OrvaneConnection::OrvaneUploadSection(ImageSource& source, Section& section) {
+    Tracker tracker{static_cast<double>(section.size), 0, 0};
+    worker_.progress.Set(0);
+    return boot::UploadRecords(worker_, source, section, [&](SfldRecord& record) {
+        return OrvaneWriteRecord(record, tracker);
+    });
+}
+
+bool OrvaneConnection::OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker) {
+    return OrvaneWriteWords(record.address, boot::RecordData(record), record.dataCount, tracker);
 }
 
 bool OrvaneConnection::OrvaneWriteWords(uint32_t address, const uint8_t* data, uint32_t count,

@@ -4,6 +4,9 @@
 #include <cstdint>
 
 #include "engine/UploadWorker.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
+#include "image/SfldRecord.h"
 
 class OrvaneConnection {
   public:
@@ -19,9 +22,13 @@ class OrvaneConnection {
 
     OrvaneConnection(UploadWorker& worker, Variant variant) : worker_(worker), variant_(variant) {}
 
+    // Connects, writes the section and starts it at its start address; no end record follows.
+    bool OrvaneLoadAndRun(ImageSource& source, Section& section);
     bool OrvaneConnect();
     bool OrvaneQueryId();
     // The words of one record's data, written from address on.
+    bool OrvaneUploadSection(ImageSource& source, Section& section);
+    bool OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker);
     bool OrvaneWriteWords(uint32_t address, const uint8_t* data, uint32_t count, Tracker& tracker);
 
   private:

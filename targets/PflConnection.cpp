@@ -17,6 +17,21 @@ constexpr int kNoByte = -1;
 constexpr uint8_t kWakeMessage[] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
 }  // namespace
 
+bool PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section& section) {
+    const bool loaded =
+        boot::LoadAndRun(worker_, {"Target - Kalmer PFL", "Kalmer PFL - connected",
+                                   [&] { return PflConnect(variant); },
+                                   [&] { return PflUploadSection(source, section); },
+                                   [&] { return PflRunAt(section.start); }});
+    if (!loaded) {
+        return false;
+    }
+    worker_.statusText.Set("Complete");
+    SfldRecord end;
+    end.MakeEnd();
+    return sendRecord_ && sendRecord_(end);
+}
+
 bool PflConnection::PflConnect(Variant variant) {
     boot::StartLine(worker_, variant == Variant::A ? boot::kSpeed19200 : boot::kSpeed57600);
     if (!worker_.IsAborted()) {
@@ -147,6 +162,27 @@ bool PflConnection::PflReadVersion() {
         }
         text += static_cast<char>(byte);
     }
+}
+
+bool PflConnection::PflUploadSection(ImageSource& source, Section& section) {
+    if (!sendRecord_) {
+        return false;
+    }
+    worker_.progress.Set(0);
+    double sent = 0;
+    const bool uploaded = boot::UploadRecords(worker_, source, section, [&](SfldRecord& record) {
+        if (!sendRecord_(record)) {
+            return false;
+        }
+        sent += record.dataCount;
+        worker_.progress.Set(boot::PerMille(sent, section.size));
+        return true;
+    });
+    if (!uploaded) {
+        return false;
+    }
+    worker_.progress.Set(1000);
+    return true;
 }
 
 bool PflConnection::PflRunAt(uint32_t address) {

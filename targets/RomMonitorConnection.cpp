@@ -18,6 +18,19 @@ constexpr uint32_t kSliceMs = 10;
 constexpr uint32_t kCollectSize = 10;
 }  // namespace
 
+bool RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& section) {
+    const bool loaded =
+        boot::LoadAndRun(worker_, {"Target - Hestan(Mask ROM)", "Hestan(Mask ROM) - connected",
+                                   [&] { return RomMonitorConnect(); },
+                                   [&] { return RomMonitorUploadSection(source, section); },
+                                   [&] { return RomMonitorRunAt(section.start); }});
+    if (!loaded) {
+        return false;
+    }
+    worker_.statusText.Set("Complete");
+    return true;
+}
+
 bool RomMonitorConnection::RomMonitorConnect() {
     boot::StartLine(worker_, boot::kSpeed19200);
     if (worker_.IsAborted()) {
@@ -167,6 +180,20 @@ bool RomMonitorConnection::RomMonitorWriteWords(uint32_t address, const uint8_t*
     }
     worker_.Log(boot::Format("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
     return true;
+}
+
+bool RomMonitorConnection::RomMonitorWriteRecord(const SfldRecord& record, Progress& progress) {
+    return RomMonitorWriteWords(record.address, boot::RecordData(record), record.dataCount,
+                                progress);
+}
+
+bool RomMonitorConnection::RomMonitorUploadSection(ImageSource& source, Section& section) {
+    // The progress stays at the last word's value; it is not forced to 1000.
+    Progress progress{static_cast<double>(section.size), 0, 0};
+    worker_.progress.Set(0);
+    return boot::UploadRecords(worker_, source, section, [&](SfldRecord& record) {
+        return RomMonitorWriteRecord(record, progress);
+    });
 }
 
 bool RomMonitorConnection::RomMonitorRunAt(uint32_t address) {

@@ -5,6 +5,9 @@
 #include <string>
 
 #include "engine/UploadWorker.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
+#include "image/SfldRecord.h"
 
 class RomMonitorConnection {
   public:
@@ -17,6 +20,8 @@ class RomMonitorConnection {
 
     explicit RomMonitorConnection(UploadWorker& worker) : worker_(worker) {}
 
+    // Connects, writes the section and starts it at its start address.
+    bool HestanLoadAndRun(ImageSource& source, Section& section);
     bool RomMonitorConnect();
     bool RomMonitorEnterTestScreen();
     bool RomMonitorWaitTestPrompt();
@@ -24,6 +29,8 @@ class RomMonitorConnection {
     // The words of one record's data, stored from address on.
     bool RomMonitorWriteWords(uint32_t address, const uint8_t* data, uint32_t count,
                               Progress& progress);
+    bool RomMonitorWriteRecord(const SfldRecord& record, Progress& progress);
+    bool RomMonitorUploadSection(ImageSource& source, Section& section);
     bool RomMonitorRunAt(uint32_t address);
 
   private:

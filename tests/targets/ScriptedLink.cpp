@@ -58,6 +58,7 @@ void ScriptedLink::Sent1(uint8_t byte) {
             if (rule.left > 0) {
                 --rule.left;
             }
+            break;
         }
     }
 }

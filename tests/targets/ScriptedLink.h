@@ -21,7 +21,7 @@ class ScriptedLink : public CommLink {
     // Bytes that arrive at atMs (in order, after what is already due then).
     void Arrive(uint64_t atMs, const std::string& bytes);
     // Whenever the host's output ends with trigger, reply arrives delayMs later; at most
-    // times replies (0: no limit).
+    // times replies (0: no limit). Only the first rule that matches a byte answers.
     void Answer(const std::string& trigger, const std::string& reply, uint64_t delayMs = 1,
                 int times = 0);
     // Echo every byte the host writes, except CR.
