@@ -23,7 +23,10 @@ PortKeeper::PortKeeper(Clock& clock, LockedValue32& stopRequested, SerialDevice&
     : port(device), link(&port), clock_(clock), stopRequested_(stopRequested), device_(device) {}
 
 bool PortKeeper::OpenPortNow() {
-    link = &port;
+    // Written only when it differs (never, in practice): other threads read link meanwhile.
+    if (link != &port) {
+        link = &port;
+    }
     port.savedSpeed = port.GetSpeed();
     if (port.IsOpen() != 0) {
         PortErrorText.Set("");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -191,7 +192,7 @@ uint32_t SerialPort::TransmitDone() {
 
 uint32_t SerialPort::TransmitTime(uint32_t count) {
     const double charsPerSecond = baudRate.load() / 10.0;
-    const uint32_t ms = static_cast<uint32_t>(count * 1000.0 / charsPerSecond + 0.5);
+    const uint32_t ms = static_cast<uint32_t>(std::lround(count * 1000.0 / charsPerSecond));
     return ms == 0 ? 1 : ms;
 }
 

@@ -2,6 +2,14 @@
 // The COM port every protocol talks through: reads pop a ring and never wait, writes push a
 // ring and wake the writer thread. A reader and a writer thread, alive while the port is open,
 // move the bytes between the rings and the SerialDevice.
+//
+// When the driver refuses a transfer at once (a hung-up line, a device that has gone), the
+// thread pauses kIoRetryMs on the stop event and tries again: the reader starts a new read,
+// the writer first resends the bytes the driver did not take, before anything queued after
+// them. Close still ends both threads at once (the stop event and the driver's Cancel), the
+// writer still answers SetSpeed and TransmitDone every cycle, and a dead device costs a few
+// calls a second instead of a busy thread. CheckDevice and the port keeper then replace the
+// port.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -23,6 +31,7 @@ class SerialPort : public CommLink {
     // Pause of an I/O thread after the driver refused a transfer, before it tries again.
     static constexpr uint32_t kIoRetryMs = 100;
 
+    // The device must outlive the port.
     explicit SerialPort(SerialDevice& device);
     ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;

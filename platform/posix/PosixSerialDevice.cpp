@@ -87,7 +87,7 @@ std::string PosixSerialDevice::DevicePath(const std::string& portName) {
     if (!StartsWithCom(portName)) {
         return "";
     }
-    const std::string rest = portName.substr(3);
+    std::string rest = portName.substr(3);
     if (rest[0] == '/') {
         return rest;
     }

@@ -30,7 +30,7 @@ class Pty {
     Pty() {
         // Raw from the start: bytes the far end sends before the port has set the line up
         // must not be echoed back.
-        termios raw {};
+        termios raw{};
         ::cfmakeraw(&raw);
         if (::openpty(&master_, &slave_, nullptr, &raw, nullptr) == 0) {
             path_ = ::ttyname(slave_);

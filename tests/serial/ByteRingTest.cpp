@@ -88,13 +88,3 @@ TEST(ByteRingTest, WithoutStorageEveryOperationFails) {
         EXPECT_TRUE(ring.IsEmpty());
     }
 }
-
-TEST(ByteRingTest, AllocateStartsAgainEmpty) {
-    ByteRing ring(4);
-    ring.TryPush(1);
-    ASSERT_TRUE(ring.Allocate(3));
-    EXPECT_TRUE(ring.IsEmpty());
-    EXPECT_TRUE(ring.TryPush(1));
-    EXPECT_TRUE(ring.TryPush(2));
-    EXPECT_FALSE(ring.TryPush(3));
-}

@@ -84,22 +84,6 @@ TEST_F(SerialPortTest, EmptyNameOpensNothing) {
     EXPECT_TRUE(device.OpenedPaths().empty());
 }
 
-TEST_F(SerialPortTest, OpenConfiguresTheStoredFrame) {
-    port.StoreSpeed(8);
-    port.SetHardwareFlow(true);
-    port.SetParityCode(3);
-    port.SetStopBitsCode(2);
-    OpenAs("COM9");
-    ASSERT_EQ(port.IsOpen(), 1u);
-    const auto configured = device.Configured();
-    ASSERT_EQ(configured.size(), 1u);
-    EXPECT_EQ(configured[0].baudRate, 57600u);
-    EXPECT_TRUE(configured[0].hardwareFlow);
-    EXPECT_EQ(configured[0].parity, 1);
-    EXPECT_EQ(configured[0].stopBits, 2);
-    EXPECT_EQ(configured[0].queueSize, 32762u);
-}
-
 TEST_F(SerialPortTest, ParityStopBitAndSpeedCodes) {
     const std::pair<int, int> parity[] = {{0, 2}, {1, 3}, {2, 0}, {3, 1}, {4, 0}, {-1, 0}};
     for (const auto& [code, value] : parity) {

@@ -1,0 +1,277 @@
+#include "sim/program/Options.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <type_traits>
+
+#include "sim/DeviceModel.h"
+#include "sim/SimText.h"
+
+const char* const kSimUsage =
+    R"(Usage: ostrevan-sim --link PATH [options]
+
+A simulated Ostrevan device on a pseudo-terminal. The pseudo-terminal is published as the
+symlink PATH; when the device re-appears after the greeting, the link is moved to a fresh
+pseudo-terminal in one rename and the old one is closed, as a device that leaves.
+SIGTERM and SIGINT end it (the flash is dumped first when --dump is given); SIGUSR1 dumps
+the flash at once. At exit it prints its counters and its violation log on standard error:
+the log lists every byte a real device would not have accepted.
+
+Device:
+  --link PATH             the symlink to publish (required)
+  --start MODE            greeting (default), loader, pfl, rom or monitor
+  --pfl-variant V         A, B or C (default C): handshake of the primary flash loader
+  --load-address ADDR     starting code here starts the flash loader (default 0x201000)
+  --reappear-ms MS        from the greeting's last answer to the new port (default 100)
+  --sfld-version TEXT     the flash loader's version line (default "$SFLD V2.05")
+  --sfld-baud BAUD        the speed of a flash loader started directly (default 19200)
+  --flash-id ANSWER       full (default), short:N (one type byte N) or silent
+  --boot-reload ANSWER    accept (default), refuse or silent
+  --no-rec-wait           no REC_WAIT_CODE after a record's lead byte
+  --program-ms MS         time to program one record (default 2)
+  --record-timeout-ms MS  silence inside a record that ends it (default 500)
+  --no-speed-check        take bytes whatever speed the host's side is set to
+
+Flash chip:
+  --chip-mfg CODE         JEDEC manufacturer code (default 0x01)
+  --chip-id ID            device id (default 0x2249)
+  --chip-size SIZE        bytes, K or M suffix allowed (default 2M)
+  --sectors LAYOUT        sector sizes from the bottom, e.g. 1x16K,2x8K,1x32K,31x64K
+                          (the default); uniform --sector-size sectors fill the rest
+  --sector-size SIZE      uniform sector size (default 64K)
+  --flash-base ADDR       where the chip sits (default 0x10000000)
+  --no-cfi                report no Common Flash Interface
+
+Line:
+  --rate BAUD|auto|off    throttle reading and writing to BAUD, to the speed the host set
+                          (auto, the default), or not at all
+
+Faults:
+  --drop-reply N          the Nth answer (from 1) never leaves the device
+  --error-record N        answer the Nth record frame (from 1) with --error-code
+  --error-code CODE       BAD_CSUM (default), BAD_LENGTH, BAD_COMMAND, PROGRAM_FAIL,
+                          RECORD_TIMEOUT, NO_REC_END, FLASH_FULL_CODE or a number
+  --error-count K         and the K-1 records after it too (default 1)
+  --erase-ms MS           erase time per sector (default 20)
+  --no-param              no PARAM_CODE message with the sector count
+  --noise RATE            chance per byte, both ways, that it arrives changed (0 to 1)
+  --noise-seed N          seed of the noise (default 1)
+  --unplug-after N        the device leaves after N bytes from the host
+  --silent                take everything, answer nothing
+
+Output:
+  --dump FILE             write the flash (chip-size bytes from the base) at exit and on
+                          SIGUSR1
+  --transcript FILE       write the dialogue to FILE as it happens ("-": standard error)
+  --help                  this text
+)";
+
+namespace {
+
+bool Number(const std::string& text, uint64_t& value) {
+    return ParseSize(text, value);
+}
+
+bool ErrorCode(const std::string& text, uint8_t& code) {
+    static const std::map<std::string, uint8_t> names = {
+        {"BAD_CSUM", SimCodes::BAD_CSUM},
+        {"BAD_LENGTH", SimCodes::BAD_LENGTH},
+        {"BAD_COMMAND", SimCodes::BAD_COMMAND},
+        {"PROGRAM_FAIL", SimCodes::PROGRAM_FAIL},
+        {"RECORD_TIMEOUT", SimCodes::RECORD_TIMEOUT},
+        {"NO_REC_END", SimCodes::NO_REC_END},
+        {"FLASH_FULL_CODE", SimCodes::FLASH_FULL_CODE}};
+    const auto it = names.find(text);
+    if (it != names.end()) {
+        code = it->second;
+        return true;
+    }
+    uint64_t value;
+    if (!Number(text, value) || value > 0xFF) {
+        return false;
+    }
+    code = static_cast<uint8_t>(value);
+    return true;
+}
+
+}  // namespace
+
+bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& error) {
+    DeviceConfig& d = options.device;
+    d.start = Personality::Greeting;
+    FaultSwitches& f = d.faults;
+    // Switches without a value.
+    const std::map<std::string, std::function<void()>> flags = {
+        {"--help", [&] { options.help = true; }},
+        {"--no-rec-wait", [&] { d.recWait = false; }},
+        {"--no-speed-check", [&] { d.checkSpeed = false; }},
+        {"--no-cfi", [&] { d.chip.cfi = 0; }},
+        {"--no-param", [&] { f.noParameter = true; }},
+        {"--silent", [&] { f.silent = true; }},
+    };
+    // Switches with a value; each returns false when the value is not good.
+    using Setter = std::function<bool(const std::string&)>;
+    auto number = [](auto& field, uint64_t limit) -> Setter {
+        return [&field, limit](const std::string& v) {
+            uint64_t n;
+            if (!Number(v, n) || n > limit) {
+                return false;
+            }
+            field = static_cast<std::remove_reference_t<decltype(field)>>(n);
+            return true;
+        };
+    };
+    const std::map<std::string, Setter> values = {
+        {"--link",
+         [&](const std::string& v) {
+             options.link = v;
+             return !v.empty();
+         }},
+        {"--start",
+         [&](const std::string& v) {
+             static const std::map<std::string, Personality> modes = {
+                 {"greeting", Personality::Greeting},
+                 {"loader", Personality::FlashLoader},
+                 {"pfl", Personality::PrimaryFlashLoader},
+                 {"rom", Personality::RomMonitor},
+                 {"monitor", Personality::TextMonitor}};
+             const auto it = modes.find(v);
+             if (it == modes.end()) {
+                 return false;
+             }
+             d.start = it->second;
+             return true;
+         }},
+        {"--pfl-variant",
+         [&](const std::string& v) {
+             if (v != "A" && v != "B" && v != "C") {
+                 return false;
+             }
+             d.pflVariant = v == "A" ? PflVariant::A : v == "B" ? PflVariant::B : PflVariant::C;
+             return true;
+         }},
+        {"--load-address", number(d.loaderAddress, 0xFFFFFFFF)},
+        {"--reappear-ms", number(d.reappearMs, 3600000)},
+        {"--sfld-version",
+         [&](const std::string& v) {
+             d.sfldVersion = v;
+             return true;
+         }},
+        {"--sfld-baud",
+         [&](const std::string& v) {
+             uint64_t baud;
+             if (!Number(v, baud) || DeviceModel::CodeOfBaud(static_cast<uint32_t>(baud)) < 0) {
+                 return false;
+             }
+             d.sfldSpeed = DeviceModel::CodeOfBaud(static_cast<uint32_t>(baud));
+             return true;
+         }},
+        {"--flash-id",
+         [&](const std::string& v) {
+             uint64_t n;
+             if (v == "full" || v == "silent") {
+                 d.flashId = v == "full" ? FlashIdAnswer::Full : FlashIdAnswer::Silent;
+                 return true;
+             }
+             if (v.compare(0, 6, "short:") != 0 || !Number(v.substr(6), n) || n > 0xFF) {
+                 return false;
+             }
+             d.flashId = FlashIdAnswer::Short;
+             d.shortFlashId = static_cast<uint8_t>(n);
+             return true;
+         }},
+        {"--boot-reload",
+         [&](const std::string& v) {
+             static const std::map<std::string, BootReloadAnswer> answers = {
+                 {"accept", BootReloadAnswer::Accept},
+                 {"refuse", BootReloadAnswer::Refuse},
+                 {"silent", BootReloadAnswer::Silent}};
+             const auto it = answers.find(v);
+             if (it == answers.end()) {
+                 return false;
+             }
+             d.bootReload = it->second;
+             return true;
+         }},
+        {"--program-ms", number(d.programMs, 60000)},
+        {"--record-timeout-ms", number(d.recordTimeoutMs, 600000)},
+        {"--chip-mfg", number(d.chip.manufacturer, 0xFF)},
+        {"--chip-id", number(d.chip.deviceId, 0xFFFF)},
+        {"--chip-size", number(d.chip.size, 0x10000000)},
+        {"--sectors", [&](const std::string& v) { return ParseSectorLayout(v, d.chip.sectors); }},
+        {"--sector-size",
+         [&](const std::string& v) {
+             uint64_t n;
+             if (!Number(v, n) || n == 0 || n > 0x40000000) {
+                 return false;
+             }
+             d.chip.sectorSize = static_cast<uint32_t>(n);
+             d.chip.sectors.clear();
+             return true;
+         }},
+        {"--flash-base", number(d.chip.base, 0xFFFFFFFF)},
+        {"--rate",
+         [&](const std::string& v) {
+             uint64_t n;
+             if (v == "auto" || v == "off") {
+                 options.rate = v == "auto" ? 0 : -1;
+                 return true;
+             }
+             if (!Number(v, n) || n == 0 || n > 4000000) {
+                 return false;
+             }
+             options.rate = static_cast<int64_t>(n);
+             return true;
+         }},
+        {"--drop-reply", number(f.dropReply, 0xFFFFFFFF)},
+        {"--error-record", number(f.errorRecord, 0xFFFFFFFF)},
+        {"--error-code", [&](const std::string& v) { return ErrorCode(v, f.errorCode); }},
+        {"--error-count", number(f.errorCount, 0xFFFFFFFF)},
+        {"--erase-ms", number(f.eraseMsPerSector, 600000)},
+        {"--noise",
+         [&](const std::string& v) {
+             char* end = nullptr;
+             f.noiseRate = std::strtod(v.c_str(), &end);
+             return !v.empty() && *end == '\0' && f.noiseRate >= 0 && f.noiseRate <= 1;
+         }},
+        {"--noise-seed", number(f.noiseSeed, 0xFFFFFFFF)},
+        {"--unplug-after", number(f.unplugAfter, UINT64_MAX)},
+        {"--dump",
+         [&](const std::string& v) {
+             options.dumpPath = v;
+             return !v.empty();
+         }},
+        {"--transcript",
+         [&](const std::string& v) {
+             options.transcriptPath = v;
+             return !v.empty();
+         }},
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (const auto flag = flags.find(name); flag != flags.end()) {
+            flag->second();
+            continue;
+        }
+        const auto value = values.find(name);
+        if (value == values.end()) {
+            error = "unknown switch " + name;
+            return false;
+        }
+        if (i + 1 >= argc) {
+            error = name + " needs a value";
+            return false;
+        }
+        if (!value->second(argv[++i])) {
+            error = "bad value for " + name + ": " + argv[i];
+            return false;
+        }
+    }
+    if (!options.help && options.link.empty()) {
+        error = "--link PATH is required";
+        return false;
+    }
+    return true;
+}
