@@ -19,14 +19,9 @@ using Bytes = std::vector<uint8_t>;
 // One S-record line (S1/S2/S3/S7/S9...) with a correct checksum and the given line end.
 inline std::string SLine(int type, uint32_t address, const Bytes& data = {},
                          const char* lineEnd = "\n") {
-    int width = 4;
-    if (type == 1 || type == 9) {
-        width = 2;
-    } else if (type == 2 || type == 8) {
-        width = 3;
-    } else if (type == 0) {
-        width = 2;
-    }
+    // address bytes by type: S0/S1/S5/S9 two, S2/S8 three, the others four
+    static constexpr int kWidths[10] = {2, 2, 3, 4, 4, 2, 4, 4, 3, 2};
+    const int width = kWidths[type];
     Bytes bytes;
     bytes.push_back(static_cast<uint8_t>(width + data.size() + 1));
     for (int i = width - 1; i >= 0; --i) {
@@ -131,7 +126,9 @@ class TempFile {
     static void WriteFile(const std::string& path, const Bytes& contents) {
         std::FILE* file = std::fopen(path.c_str(), "wb");
         if (file != nullptr) {
-            std::fwrite(contents.data(), 1, contents.size(), file);
+            if (!contents.empty()) {
+                std::fwrite(contents.data(), 1, contents.size(), file);
+            }
             std::fclose(file);
         }
     }

@@ -68,8 +68,6 @@ TEST(SfldRecordTest, AppendClosesTheRecordWhenFullOrNotFollowingOn) {
          {{0x100, 10, false, 10, 0, 0, 0}, {0x200, 0, true, 10, 0, 0, 0}}},
         {"after full: carried whole",
          {{0x100, 2048, true, 2048, 0, 0, 0}, {0x900, 4, true, 2048, 1, 0x900, 4}}},
-        {"following without data",
-         {{0x100, 10, false, 10, 0, 0, 0}, {0x10A, 0, false, 10, 0, 0, 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -89,25 +89,6 @@ TEST(BinarySectionTest, ChecksumWordAndRawFallback) {
     }
 }
 
-TEST(BinarySectionTest, SizeOfAWordOddSectionRoundsTheChecksumUp) {
-    // 0x102 bytes: the words read cover 0x104 bytes, and the checksum word follows them
-    Bytes bytes = BinarySection(kMain, 0x104, false);
-    Put32(bytes, 36, kMain + 0x102);
-    uint32_t sum = XorOfWords(bytes);
-    bytes.insert(bytes.end(),
-                 {uint8_t(sum), uint8_t(sum >> 8), uint8_t(sum >> 16), uint8_t(sum >> 24)});
-    auto opened = OpenSection(bytes);
-    ASSERT_TRUE(opened->ok);
-    EXPECT_EQ(opened->section->crcState, CrcState::Matched);
-    EXPECT_EQ(opened->section->size, 0x102u);
-}
-
-TEST(BinarySectionTest, NothingToOpenPastTheEnd) {
-    auto opened = OpenSection(BinarySection(kMain, 0x100, true), 0x104);
-    EXPECT_FALSE(opened->ok);
-    EXPECT_EQ(opened->section->format, SectionFormat::Unknown);
-}
-
 struct IdentityCase {
     const char* name;
     Bytes bytes;
@@ -217,9 +198,6 @@ TEST(FirmwareImageTest, ActiveFlagsFollowTheIdentityAndSurviveReloading) {
     image.LoadSections();
     EXPECT_TRUE(image.sections[0].active);
     EXPECT_FALSE(image.sections[0].skipBootReload);
-    EXPECT_FALSE(image.RewindSection(3));
-    SfldRecord record;
-    EXPECT_FALSE(image.NextSectionRecord(record, -1));
 }
 
 TEST(SectionReaderTest, TakesHeadersAtFaceValue) {
@@ -245,14 +223,6 @@ TEST(SectionReaderTest, TakesHeadersAtFaceValue) {
     TempFile shortFile(Bytes(20, 0));
     ASSERT_TRUE(source.OpenFile(shortFile.Path()));
     EXPECT_FALSE(reader.Open(source, 0));
-
-    TempFile srecords(S3Lines(0x00201000, Bytes(100, 7)) + SLine(7, 0x00201010));
-    ASSERT_TRUE(source.OpenFile(srecords.Path()));
-    reader.crcState = CrcState::None;
-    ASSERT_TRUE(reader.Open(source, 0));
-    EXPECT_EQ(reader.format, SectionFormat::SRecord);
-    EXPECT_EQ(reader.entry, 0x00201010u);
-    EXPECT_EQ(reader.crcState, CrcState::None);
 }
 
 struct ScanCase {

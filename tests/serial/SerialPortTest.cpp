@@ -191,7 +191,7 @@ TEST_F(SerialPortTest, TransmitDoneWaitsForTheQueueAndTheDriver) {
     EXPECT_TRUE(PollTransmitDone(port, 10));
 }
 
-TEST_F(SerialPortTest, TransmitDoneNeverAnswersFromACycleOlderThanTheQuestion) {
+TEST_F(SerialPortTest, TransmitDoneIsTrueOnlyOnceTheBytesLeftEvenUnderConcurrentQuestions) {
     OpenAs("COM1");
     // A second caller keeps the writer cycling, so questions often arrive mid-cycle.
     std::atomic<bool> stop{false};
