@@ -29,6 +29,7 @@ void UploadWorker::RequestFlashUpload() {
     flashUploadRequest.Set(1);
     cancelRequest.Set(0);
     succeeded.Set(0);
+    failed.Set(0);
     workerWakeEvent.Pulse();
 }
 
@@ -36,6 +37,7 @@ void UploadWorker::RequestRunImage() {
     runImageRequest.Set(1);
     cancelRequest.Set(0);
     succeeded.Set(0);
+    failed.Set(0);
     workerWakeEvent.Pulse();
 }
 
@@ -59,6 +61,9 @@ void UploadWorker::Serve(LockedValue32& request, const char* banner, bool flash)
         } else {
             requests_->RunImage();
         }
+    }
+    if (succeeded.Get() == 0 && !IsAborted()) {
+        failed.Set(1);
     }
     // Cleared only now, so a second request of the same kind raised meanwhile is absorbed.
     request.Set(0);

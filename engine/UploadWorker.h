@@ -43,6 +43,11 @@ class UploadWorker {
     LockedValue32 runImageRequest{0};
     LockedValue32 cancelRequest{0};
     LockedValue32 succeeded{0};
+    // 1 when the last request ended without success and was neither cancelled nor stopped, so
+    // the dialog can report the failure instead of waiting for good. Cleared by every new
+    // request; the worker sets it itself once the request body has returned, so a body only
+    // sets `succeeded` (setting this one as well does no harm).
+    LockedValue32 failed{0};
     LockedValue16 phase{0};
     LockedValue16 progress{0};
     LockedText statusText{""};

@@ -1,6 +1,7 @@
 #include "sim/SimLink.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -23,13 +24,16 @@ void SimLink::CollectLocked() {
         const uint64_t start = std::max<uint64_t>(out.atMs * kNsPerMs, rxFreeNs_);
         rxFreeNs_ = start + ByteNs(out.speedCode);
         const LineByte byte{out.value, rxFreeNs_, out.speedCode};
+        transcript_.Add(false, out.value, out.atMs);
+        if (!open_) {
+            continue;  // a closed port hears nothing
+        }
         if (received_.size() < kRingBytes) {
             received_.push_back(byte);
         }
         if (handshake_.size() < kRingBytes) {
             handshake_.push_back(byte);
         }
-        transcript_.Add(false, out.value, out.atMs);
     }
 }
 
@@ -59,8 +63,11 @@ void SimLink::PumpLocked() {
     CollectLocked();
 }
 
+// Close and Open first bring the device up to their moment: what it answered before the
+// close is received, what it answers while the port is closed is lost.
 void SimLink::Close() {
     std::lock_guard<std::mutex> lock(mutex_);
+    PumpLocked();
     open_ = false;
     received_.clear();
     handshake_.clear();
@@ -68,6 +75,7 @@ void SimLink::Close() {
 
 void SimLink::Open() {
     std::lock_guard<std::mutex> lock(mutex_);
+    PumpLocked();
     open_ = true;
 }
 
@@ -190,7 +198,7 @@ void SimLink::Purge() {
 uint32_t SimLink::TransmitTime(uint32_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
     const double cps = DeviceModel::BaudOfCode(speed_) / 10.0;
-    const uint32_t ms = static_cast<uint32_t>(count * 1000.0 / cps + 0.5);
+    const auto ms = static_cast<uint32_t>(std::lround(count * 1000.0 / cps));
     return std::max<uint32_t>(ms, 1);
 }
 

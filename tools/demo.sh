@@ -1,7 +1,54 @@
 #!/usr/bin/env bash
-# Builds the program and runs it.
+# The main job, start to end: builds the program, the simulated device and the image tool,
+# makes a 256 KiB image-union file (or takes the image given), starts the simulated device on a
+# pseudo-terminal and runs
+#     ostrevan-update /port <its port> /file <image>
+# until the window closes. Then it checks the device's flash against the image.
+#
+#   tools/demo.sh [IMAGE]        IMAGE: an image file of your own (then the flash is not checked)
+#   BAUD=115200 tools/demo.sh    a faster line (default 115200; 19200 is the device's real rate)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target ostrevan-update
-./build/platform/posix/ostrevan-update /port 1 /file "${1:-firmware.bin}"
+build="${BUILD_DIR:-build}"
+# The tests are configured only where GoogleTest is installed; the demonstration needs none.
+tests=OFF
+[ -d /usr/src/googletest ] && tests=ON
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_TESTS="$tests" >/dev/null
+cmake --build "$build" -j "$(nproc)" --target ostrevan-update ostrevan-sim test-image
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/ostrevan-demo.XXXXXX")"
+sim_pid=""
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+image="${1:-}"
+if [ -z "$image" ]; then
+    image="$work/firmware.bin"
+    "$build/tools/test-image" make --kind union --size 0x40000 --seed 1 --image "$image" \
+        --expect "$work/firmware.expect"
+fi
+image="$(cd "$(dirname "$image")" && pwd)/$(basename "$image")"
+
+link="$work/port"
+"$build/sim/program/ostrevan-sim" --link "$link" --start greeting --rate "${BAUD:-115200}" \
+    --dump "$work/flash.bin" 2>"$work/sim.err" &
+sim_pid=$!
+for _ in $(seq 200); do
+    [ -L "$link" ] && break
+    sleep 0.02
+done
+
+echo "ostrevan-update /port $link /file $image"
+"$build/platform/posix/ostrevan-update" /port "$link" /file "$image"
+
+kill -TERM "$sim_pid"
+wait "$sim_pid" || true
+sim_pid=""
+echo
+grep "ostrevan-sim: received" "$work/sim.err" || true
+if [ -f "$work/firmware.expect" ]; then
+    "$build/tools/test-image" check --expect "$work/firmware.expect" --dump "$work/flash.bin"
+fi

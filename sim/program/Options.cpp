@@ -26,6 +26,9 @@ Device:
   --load-address ADDR     starting code here starts the flash loader (default 0x201000)
   --reappear-ms MS        from the greeting's last answer to the new port (default 100)
   --sfld-version TEXT     the flash loader's version line (default "$SFLD V2.05")
+  --pfl-version TEXT      the primary flash loader's version line (default "$KALMER PFL 1.3")
+  --monitor-id TEXT       the text monitor's identification (default "OM21")
+  --greeting TEXT         the answer to SA-28 (default "SA-77 OSTREVAN KV3 4.10")
   --sfld-baud BAUD        the speed of a flash loader started directly (default 19200)
   --flash-id ANSWER       full (default), short:N (one type byte N) or silent
   --boot-reload ANSWER    accept (default), refuse or silent
@@ -123,6 +126,12 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
             return true;
         };
     };
+    auto text = [](std::string& field) -> Setter {
+        return [&field](const std::string& v) {
+            field = v;
+            return true;
+        };
+    };
     const std::map<std::string, Setter> values = {
         {"--link",
          [&](const std::string& v) {
@@ -154,10 +163,13 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
          }},
         {"--load-address", number(d.loaderAddress, 0xFFFFFFFF)},
         {"--reappear-ms", number(d.reappearMs, 3600000)},
-        {"--sfld-version",
+        {"--sfld-version", text(d.sfldVersion)},
+        {"--pfl-version", text(d.pflVersion)},
+        {"--monitor-id", text(d.monitorId)},
+        {"--greeting",
          [&](const std::string& v) {
-             d.sfldVersion = v;
-             return true;
+             d.greetingReply = v;
+             return v.compare(0, 5, "SA-77") == 0;
          }},
         {"--sfld-baud",
          [&](const std::string& v) {

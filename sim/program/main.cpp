@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -93,6 +94,7 @@ class SimProgram {
     bool gone_ = false;
     uint64_t unpluggedNs_ = 0;
     uint64_t lastWriteNs_ = 0;
+    bool writeBlocked_ = false;  // the host's side is full: wait until it can take more
     Transcript transcript_;
     FILE* transcriptFile_ = nullptr;
 };
@@ -169,13 +171,15 @@ void SimProgram::WriteHost(uint64_t nowNs) {
     // What the pseudo-terminal cannot take yet goes out as soon as it can.
     const ssize_t written = write(port_.Master(), buffer, n);
     lastWriteNs_ = nowNs;
+    writeBlocked_ = written < static_cast<ssize_t>(n);
     for (size_t i = n; i > static_cast<size_t>(std::max<ssize_t>(written, 0)); --i) {
         toHost_.push_front({buffer[i - 1], nowNs});
     }
 }
 
+// Sleeps until the next thing the device has to do; -1 when only the host can wake it.
 int SimProgram::PollTimeoutMs(uint64_t nowNs) const {
-    uint64_t next = nowNs + 50 * kNsPerMs;
+    uint64_t next = UINT64_MAX;
     uint64_t eventMs;
     if (model_.NextEventMs(eventMs)) {
         next = std::min(next, startNs_ + eventMs * kNsPerMs);
@@ -183,11 +187,17 @@ int SimProgram::PollTimeoutMs(uint64_t nowNs) const {
     if (!fromHost_.empty()) {
         next = std::min(next, fromHost_.front().atNs);
     }
-    if (!toHost_.empty()) {
+    if (!toHost_.empty() && !writeBlocked_) {
         next = std::min(next, std::max(toHost_.front().atNs, txFreeNs_));
     }
     if (rxFreeNs_ > nowNs) {
         next = std::min(next, rxFreeNs_);
+    }
+    if (unpluggedNs_ != 0 && !gone_) {
+        next = std::min(next, nowNs + 10 * kNsPerMs);
+    }
+    if (next == UINT64_MAX) {
+        return -1;
     }
     return next <= nowNs ? 0 : static_cast<int>((next - nowNs + kNsPerMs - 1) / kNsPerMs);
 }
@@ -267,9 +277,12 @@ int SimProgram::Run() {
             port_.Close();
             std::cerr << "ostrevan-sim: unplugged\n";
         }
-        pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {port_.Master(), POLLIN, 0}};
-        const bool reading = !gone_ && rxFreeNs_ <= nowNs;
-        if (poll(fds, reading ? 2 : 1, PollTimeoutMs(nowNs)) > 0 && (fds[0].revents & POLLIN)) {
+        const bool reading = rxFreeNs_ <= nowNs;
+        const auto portEvents =
+            static_cast<short>((reading ? POLLIN : 0) | (writeBlocked_ ? POLLOUT : 0));
+        pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {port_.Master(), portEvents, 0}};
+        const nfds_t count = !gone_ && portEvents != 0 ? 2 : 1;
+        if (poll(fds, count, PollTimeoutMs(nowNs)) > 0 && (fds[0].revents & POLLIN)) {
             char number;
             while (read(signalPipe[0], &number, 1) == 1) {
                 if (number == SIGUSR1) {

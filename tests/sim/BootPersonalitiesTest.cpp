@@ -202,7 +202,7 @@ TEST(TextMonitor, EntersIdentifiesStoresWordsAndStartsTheLoader) {
     EXPECT_EQ(wire.speed, 8);
     EXPECT_EQ(wire.SendText("$PASHQ,PRT\r\n"), B(">"));
     EXPECT_EQ(wire.SendText("$PASHS,MON\r\n#"), B(">"));
-    EXPECT_EQ(wire.SendText("#V#"), B("ORVANE MON 2.1\r\n>"));
+    EXPECT_EQ(wire.SendText("#V#"), B("OM21\r\n>"));
     EXPECT_EQ(wire.SendText("W201004,E3A00000#"), B(">"));
     EXPECT_EQ(wire.SendText("W201000,0#"), B(">"));
     EXPECT_EQ(wire.model.RamBytes(kLoad, 8), Bytes({0, 0, 0, 0, 0x00, 0x00, 0xA0, 0xE3}));

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/sim/Wire.h"
 
 namespace {
@@ -168,9 +170,11 @@ TEST(SimLink, UnpluggedDeviceClosesTheLink) {
 
 TEST(SimLink, ClosedLinkNeitherReadsNorWritesUntilOpenedAgain) {
     Bench bench;
+    bench.link.WriteByte(0xAA);
     bench.link.Close();
     EXPECT_EQ(bench.link.IsOpen(), 0u);
     EXPECT_FALSE(bench.link.WriteByte(0x55));
+    bench.clock.Advance(100);  // the answer to the first 0xAA arrives at a closed port
     bench.link.Open();
     EXPECT_TRUE(bench.link.WriteByte(0xAA));
     bench.clock.Advance(10);
@@ -189,6 +193,44 @@ TEST(SimLink, TranscriptShowsBothDirections) {
     EXPECT_LT(host, device) << text;
     EXPECT_LT(device, again) << text;
     EXPECT_NE(again, std::string::npos) << text;
+}
+
+}  // namespace
+
+namespace {
+
+// The dialog's thread reads the handshake ring while the worker talks through the same link.
+TEST(SimLink, TwoThreadsShareTheLink) {
+    Bench bench;
+    Bytes handshake;
+    std::thread dialog([&] {
+        uint8_t b;
+        while (handshake.size() < 40) {
+            if (bench.link.ReadHandshakeByte(b)) {
+                handshake.push_back(b);
+            } else {
+                bench.link.TransmitDone();
+                std::this_thread::yield();
+            }
+        }
+    });
+    // 2 bytes of connect answer and three version lines of 13: 41 bytes for both rings.
+    bench.link.Write(Bytes{0x55, 0xAA}.data(), 2);
+    Bytes worker;
+    for (int i = 0; i < 3; ++i) {
+        bench.link.WriteByte(0x90);
+        while (worker.size() < 2u + 13u * static_cast<unsigned>(i + 1)) {
+            const int b = bench.ReadOne();
+            ASSERT_GE(b, 0);
+            worker.push_back(static_cast<uint8_t>(b));
+        }
+    }
+    dialog.join();
+    EXPECT_EQ(Bytes(handshake.begin(), handshake.begin() + 40),
+              Bytes(worker.begin(), worker.begin() + 40));
+    EXPECT_EQ(handshake[0], 0x77);
+    EXPECT_EQ(handshake[1], 0xAA);
+    EXPECT_EQ(handshake[2], '$');
 }
 
 }  // namespace

@@ -98,6 +98,14 @@ printf '\x5B\x00\x00\x00\x00\x5D' >&4
 expect_hex 4 "55"
 exec 4<&-
 
+# SIGUSR1 writes the flash while the device runs on.
+kill -USR1 "$pid"
+wait_for '[ -s "$work/flash.bin" ]'
+[ "$(od -An -tx1 -N 4 "$work/flash.bin" | tr -s ' ' | sed 's/^ //')" = "de ad be ef" ] ||
+    fail "dump on SIGUSR1"
+rm "$work/flash.bin"
+kill -0 "$pid" || fail "SIGUSR1 ended the device"
+
 kill -TERM "$pid"
 wait "$pid" || fail "ostrevan-sim did not end cleanly on SIGTERM"
 pid=""
@@ -119,4 +127,25 @@ exec 5<&-
 kill -INT "$pid"
 wait "$pid" || fail "ostrevan-sim did not end cleanly on SIGINT"
 pid=""
+# The speed the host sets on its side is the speed its bytes travel at: the ROM monitor at
+# 19200 baud loses what comes at 57600.
+"$sim" --link "$link" --start rom 2>"$work/err" &
+pid=$!
+wait_for '[ -L "$link" ]'
+exec 5<>"$link"
+stty -F "$link" 57600
+printf '\r\n' >&5
+[ -z "$(timeout 1 dd bs=1 count=1 <&5 2>/dev/null | od -An -tx1)" ] || fail "answer at 57600"
+stty -F "$link" 19200
+printf '\r\n' >&5
+expect_hex 5 "3e"
+printf 'T\r' >&5
+expect_hex 5 "54 3a 74 65 73 74 3e"
+exec 5<&-
+kill -TERM "$pid"
+wait "$pid" || fail "ostrevan-sim did not end cleanly"
+pid=""
+grep -q "violations: 2" "$work/err" || fail "bytes at the wrong speed not caught"
+grep -q "sent at 57600 baud while the device runs at 19200 baud" "$work/err" ||
+    fail "violation text"
 echo "ostrevan-sim system test passed"

@@ -1,0 +1,81 @@
+#pragma once
+// The one engine of the process: the port with its keeper thread, the worker thread, the
+// shared values and the image, and the operations the dialog drives an upload with. Whoever
+// builds it hands in the serial driver and what the worker's requests run, so a test can
+// build its own engine against a fake driver.
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "app/EngineApi.h"
+#include "engine/Clock.h"
+#include "engine/Locked.h"
+#include "engine/UploadWorker.h"
+#include "image/FirmwareImage.h"
+#include "serial/PortKeeper.h"
+#include "serial/SerialDevice.h"
+
+class UploadEngine : public EngineApi {
+  public:
+    static constexpr const char* kVersion = "1.0.1";
+    static constexpr uint8_t kRunningSfldTarget = 8;
+    static constexpr uint32_t kImageStartMin = 0x10000000;
+    static constexpr uint32_t kImageStartMax = 0x10800000;
+    static constexpr uint32_t kImageSizeMin = 0x1000;
+    static constexpr uint32_t kImageSizeMax = 0x800000;
+    static constexpr uint32_t kOpenGraceMs = 1000;
+    static constexpr uint32_t kOpenLookMs = 20;
+
+    UploadEngine(Clock& clock, SerialDevice& device, WorkerRequests* requests = nullptr);
+    // Stops the threads if the dialog did not.
+    ~UploadEngine() override;
+    UploadEngine(const UploadEngine&) = delete;
+    UploadEngine& operator=(const UploadEngine&) = delete;
+
+    // The requests usually need the worker and the image, so they may come after the engine;
+    // before StartThreads.
+    void SetRequests(WorkerRequests* requests) { worker.SetRequests(requests); }
+
+    void StartThreads() override;
+    // False at once for a name the platform does not know; an existing port that the keeper
+    // has not opened yet is waited for a while.
+    bool OpenPort(const std::string& name) override;
+    bool IsPortReady() override;
+    void PutByte(uint8_t byte) override;
+    bool GetByte(uint8_t& byte) override;
+    // Refused while a request runs: the image is the worker's then.
+    bool LoadImage(const std::string& path) override;
+    // Refused while a request runs, so a second one never disturbs the first.
+    bool StartUpload() override;
+    int GetState() override;
+    uint16_t GetProgress() override;
+    std::string GetStatusText() override;
+    void Shutdown() override;
+    bool IsRequestRunning() override;
+
+    bool IsImageValid();
+    std::string TakeLogLine();
+    void CancelUpload();
+    std::string GetPortError();
+    std::string GetImageRange();
+    std::string GetVersion() { return kVersion; }
+    void ResetUpload();
+    void RequestBootReload() { bootReloadRequested.Set(1); }
+
+    // In the order they are built; destroyed in the reverse order.
+    LockedValue32 bootReloadRequested{0};
+    UploadWorker worker;
+    PortKeeper keeper;
+    EngineShared shared;
+    FirmwareImage image;
+
+  private:
+    // `link` always points at the port; the dialog's thread uses the port itself, so it never
+    // reads the pointer that the keeper thread sets again on every open.
+    CommLink& Link() { return keeper.port; }
+
+    Clock& clock_;
+    std::atomic<bool> keeperEnded_{false};
+    std::thread keeperThread_;
+    std::thread workerThread_;
+};

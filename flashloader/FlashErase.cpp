@@ -1,0 +1,78 @@
+// The section's erase as the loader reports it, and the boot-reload request before it.
+#include "flashloader/SfldCodes.h"
+#include "flashloader/SfldLoader.h"
+
+using linkwait::Got;
+using namespace sfld;
+
+bool SfldLoader::BootReload() {
+    const uint64_t start = Now();
+    link_.WriteByte(BOOT_RELOAD);
+    const uint32_t limit = link_.timeoutFactor * kBootReloadWaitMs;
+    uint8_t byte = 0;
+    while (Await(start, limit, byte,
+                 {"'BOOT_RELOAD' waiting time out.",
+                  "BOOT Reload command are unsupported by this swload revision"})) {
+        if (byte == BOOT_RELOAD) {
+            worker_.Log("BOOT Reload enabled.");
+            return true;
+        }
+        if (byte == BAD_COMMAND) {
+            worker_.Log("BOOT Reload command unsupported by this swload revision");
+            return false;
+        }
+    }
+    return false;
+}
+
+bool SfldLoader::EraseFailed() {
+    worker_.Log("FLASH erase failure.");
+    Status("ERROR: FLASH erase failed.");
+    return false;
+}
+
+bool SfldLoader::WaitErase() {
+    uint64_t start = Now();
+    uint16_t expected = kAssumedSectors;
+    uint16_t erased = 0;
+    worker_.phase.Set(2);
+    worker_.progress.Set(0);
+
+    uint8_t byte = 0;
+    while (Await(start, kSectorWaitMs, byte, {"'SECTOR_ERASED' waiting time out."})) {
+        switch (byte) {
+            case OK_CODE:
+                worker_.Log("FLASH erasing complete.");
+                Status("FLASH erasing complete");
+                worker_.progress.Set(1000);
+                return true;
+            case PROGRAM_FAIL:
+                return EraseFailed();
+            case ERASE_IDLE:
+                break;
+            case PARAM_CODE: {
+                uint8_t sectors = 0;
+                if (ReadParameter(sectors)) {
+                    expected = sectors;
+                    worker_.Log(FormatText("Sectors to erase N = %i.", expected));
+                }
+                break;
+            }
+            case SECTOR_ERASED:
+                ++erased;
+                worker_.Log(FormatText("%i sectors erased.", erased));
+                Status("Erasing Flash");
+                start = Now();
+                // A loader that announced 0 sectors must not divide by zero.
+                worker_.progress.Set(PerMille(erased, expected));
+                break;
+            case FLASH_FULL_CODE:
+                worker_.Log("Image size exeed FLASH space.");
+                return EraseFailed();
+            default:
+                worker_.Log(FormatText("Unknown command 0x%02X.", byte));
+                return EraseFailed();
+        }
+    }
+    return false;
+}

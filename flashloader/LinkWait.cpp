@@ -1,0 +1,70 @@
+#include "flashloader/LinkWait.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+namespace linkwait {
+
+bool Block(UploadWorker& worker, uint32_t ms) {
+    Clock& clock = worker.GetClock();
+    const uint64_t start = clock.NowMs();
+    if (worker.Link().WaitForByte(ms)) {
+        return true;
+    }
+    // A link that cannot block (closed port, gone device) returns at once; pace it so the
+    // wait still sleeps instead of spinning.
+    const uint64_t waited = clock.NowMs() - start;
+    if (waited < ms) {
+        clock.SleepMs(static_cast<uint32_t>(std::min<uint64_t>(ms - waited, 10)));
+    }
+    return false;
+}
+
+Got NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
+    CommLink& link = worker.Link();
+    Clock& clock = worker.GetClock();
+    for (;;) {
+        if (worker.IsAborted()) {
+            return Got::Aborted;
+        }
+        const uint64_t elapsed = clock.NowMs() - startMs;
+        if (elapsed >= limitMs) {
+            return Got::TimedOut;
+        }
+        if (link.ReadByte(byte)) {
+            return Got::Byte;
+        }
+        Block(worker, static_cast<uint32_t>(std::min<uint64_t>(kSliceMs, limitMs - elapsed)));
+    }
+}
+
+bool WaitTransmitDone(UploadWorker& worker, bool answerEnds) {
+    CommLink& link = worker.Link();
+    while (link.TransmitDone() == 0) {
+        if (worker.IsAborted()) {
+            return false;
+        }
+        // The link offers no wait for its transmitter: block a millisecond at a time on the
+        // arrival of a byte instead, which keeps the poll cheap while a frame drains.
+        if (answerEnds) {
+            if (Block(worker, kTransmitPollMs)) {
+                return true;
+            }
+        } else {
+            worker.GetClock().SleepMs(kTransmitPollMs);
+        }
+    }
+    return true;
+}
+
+}  // namespace linkwait
+
+std::string FormatText(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}

@@ -1,0 +1,203 @@
+// Connecting to the loader, its version line and the waits for single answer codes.
+#include "flashloader/SfldLoader.h"
+
+#include <cmath>
+
+#include "flashloader/SfldCodes.h"
+
+using linkwait::Got;
+using namespace sfld;
+
+namespace {
+
+// The loader's refusals of a record; every other byte but OK_CODE is ignored.
+struct RecordError {
+    uint8_t code;
+    const char* line;
+};
+constexpr RecordError kRecordErrors[] = {
+    {BAD_CSUM, "ERROR: BAD_CSUM"},       {BAD_LENGTH, "ERROR: BAD_LENGTH"},
+    {BAD_COMMAND, "ERROR: BAD_COMMAND"}, {RECORD_TIMEOUT, "ERROR: RECORD_TIMEOUT"},
+    {NO_REC_END, "ERROR: NO_REC_END"},
+};
+
+}  // namespace
+
+bool SfldLoader::Connect() {
+    worker_.InterruptibleSleep(link_.TransmitTime(3));
+    link_.WriteByte(OK_CODE);
+    worker_.InterruptibleSleep(link_.TransmitTime(10));
+    link_.WriteByte(SYNC_CODE);
+    worker_.InterruptibleSleep(link_.TransmitTime(10));
+
+    const uint64_t start = Now();
+    uint8_t byte = 0;
+    while (NextByte(start, kConnectWaitMs, byte) == Got::Byte) {
+        if (byte == SYNC_CODE) {
+            Status("SFLD Connected");
+            worker_.Log("SFLD Connected");
+            return true;
+        }
+    }
+    return false;
+}
+
+void SfldLoader::ReadVersion() {
+    link_.Purge();
+    link_.WriteByte(VERSION_CODE);
+    std::string& version = worker_.sfldVersion;
+    version.clear();
+
+    const uint64_t start = Now();
+    bool collecting = false;
+    uint8_t byte = 0;
+    for (;;) {
+        const Got got = NextByte(start, kVersionWaitMs, byte);
+        if (got == Got::Aborted) {
+            return;
+        }
+        if (got == Got::TimedOut) {
+            break;
+        }
+        if (!collecting) {
+            if (byte == '$') {
+                version.push_back('$');
+                collecting = true;
+            }
+        } else if (byte == '\r' || byte == '\n') {
+            break;
+        } else {
+            version.push_back(static_cast<char>(byte));
+        }
+    }
+    worker_.Log(FormatText("SFLD Version ID: %s", version.c_str()));
+}
+
+bool SfldLoader::Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
+                       std::initializer_list<const char*> timeoutLines) {
+    const Got got = NextByte(startMs, limitMs, byte);
+    if (got == Got::TimedOut) {
+        for (const char* line : timeoutLines) {
+            worker_.Log(line);
+        }
+    }
+    return got == Got::Byte;
+}
+
+bool SfldLoader::ReadMessage(uint8_t& first, uint8_t& second) {
+    const uint64_t start = Now();
+    return NextByte(start, kParameterWaitMs, first) == Got::Byte &&
+           NextByte(start, kParameterWaitMs, second) == Got::Byte;
+}
+
+bool SfldLoader::ReadParameter(uint8_t& value) {
+    uint8_t first = 0;
+    uint8_t second = 0;
+    if (!ReadMessage(first, second) || first != ERASE_CODE) {
+        return false;
+    }
+    value = second;
+    return true;
+}
+
+bool SfldLoader::SkipMessage() {
+    uint8_t first = 0;
+    uint8_t second = 0;
+    return ReadMessage(first, second);
+}
+
+bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
+    link_.WriteByte(OK_CODE);
+    if (worker_.RecordWaitMode && !WaitRecWait()) {
+        return false;
+    }
+    link_.Write(record.Frame(), record.length);
+    // The loader's answer can only follow the whole frame; once it is here the frame is out.
+    if (!linkwait::WaitTransmitDone(worker_, true)) {
+        return false;
+    }
+
+    const uint64_t start = Now();
+    uint8_t byte = 0;
+    for (;;) {
+        if (worker_.IsAborted()) {
+            return false;
+        }
+        if (Now() - start >= kRecordAnswerMs) {
+            worker_.Log("ERROR: Record asknowledge TIMEOUT.");
+            return false;
+        }
+        if (link_.ReadByte(byte)) {
+            if (byte == OK_CODE) {
+                worker_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X).",
+                                       record.address, record.length - 6));
+                return true;
+            }
+            if (byte == PARAM_CODE) {
+                SkipMessage();
+            }
+            for (const RecordError& error : kRecordErrors) {
+                if (byte == error.code) {
+                    worker_.Log(error.line);
+                    return false;
+                }
+            }
+        }
+        // One byte a pass and at most 10 ms between passes, but a pass that waits for the
+        // answer ends when it comes: a fixed pause here would cost every record its length.
+        linkwait::Block(worker_, kRecordPassMs);
+    }
+}
+
+bool SfldLoader::SendRecord(const SfldRecord& record) {
+    const uint64_t start = Now();
+    while (!SendRecordOnce(record)) {
+        if (worker_.IsAborted()) {
+            return false;
+        }
+        if (Now() - start >= kSendRecordMs) {
+            worker_.Log("ERROR: Send Record TIMEOUT.");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SfldLoader::WaitOk() {
+    const uint64_t start = Now();
+    uint8_t byte = 0;
+    while (Await(start, kOkWaitMs, byte, {"'OK_CODE' waiting time out."})) {
+        if (byte == OK_CODE) {
+            return true;
+        }
+        if (byte == PARAM_CODE) {
+            SkipMessage();
+        } else if (byte == PROGRAM_FAIL) {
+            worker_.Log("'PROGRAM_FAIL' msg received.");
+        }
+    }
+    return false;
+}
+
+bool SfldLoader::WaitRecWait() {
+    const uint64_t start = Now();
+    uint8_t byte = 0;
+    while (Await(start, kRecWaitMs, byte, {"'REC_WAIT_CODE' waiting time out."})) {
+        if (byte == REC_WAIT_CODE) {
+            return true;
+        }
+        if (byte == PARAM_CODE) {
+            SkipMessage();
+        }
+    }
+    return false;
+}
+
+uint16_t PerMille(double done, double total) {
+    if (total <= 0) {
+        return 1000;
+    }
+    // Truncated like the stored 16-bit value, but never past what it can hold.
+    const double value = std::floor(done / total * 1000.0 + 0.5);
+    return value >= 65535.0 ? 65535 : static_cast<uint16_t>(value);
+}

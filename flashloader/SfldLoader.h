@@ -1,0 +1,71 @@
+#pragma once
+// The host's side of the secondary flash loader's dialogue: connecting, single answer codes,
+// records with acknowledgement and retry, flash identification, erasing and programming.
+// Every operation runs on the worker thread and returns false at once, without a message,
+// when the request is aborted.
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "engine/UploadWorker.h"
+#include "flashloader/LinkWait.h"
+#include "image/FirmwareImage.h"
+#include "image/SfldRecord.h"
+
+class SfldLoader {
+  public:
+    static constexpr uint32_t kConnectWaitMs = 1000;
+    static constexpr uint32_t kVersionWaitMs = 1000;
+    static constexpr uint32_t kParameterWaitMs = 10000;
+    static constexpr uint32_t kOkWaitMs = 1000;
+    static constexpr uint32_t kRecWaitMs = 4000;
+    static constexpr uint32_t kRecordAnswerMs = 5000;
+    static constexpr uint32_t kRecordPassMs = 10;
+    static constexpr uint32_t kSendRecordMs = 10000;
+    static constexpr uint32_t kIdentifyWaitMs = 1000;
+    static constexpr uint32_t kSectorWaitMs = 5000;
+    static constexpr uint32_t kBootReloadWaitMs = 500;
+    static constexpr uint16_t kAssumedSectors = 20;
+    static constexpr size_t kFlashTextMax = 255;
+
+    explicit SfldLoader(UploadWorker& worker) : worker_(worker), link_(worker.Link()) {}
+
+    bool Connect();
+    void ReadVersion();
+    bool WaitOk();
+    bool WaitRecWait();
+    bool ReadParameter(uint8_t& value);
+    bool SkipMessage();
+    bool SendRecordOnce(const SfldRecord& record);
+    bool SendRecord(const SfldRecord& record);
+
+    bool IdentifyFlash(std::string& text);
+
+    bool FlashProgram(FirmwareImage& image);
+    bool ProgramSection(FirmwareImage& image, int index);
+    bool WaitErase();
+    bool BootReload();
+
+  private:
+    linkwait::Got NextByte(uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
+        return linkwait::NextByte(worker_, startMs, limitMs, byte);
+    }
+    // The next byte; false on abort (silently) or when the time is up (logging timeoutLines).
+    bool Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
+               std::initializer_list<const char*> timeoutLines);
+    uint64_t Now() { return worker_.GetClock().NowMs(); }
+    // The two bytes after PARAM_CODE, both within kParameterWaitMs.
+    bool ReadMessage(uint8_t& first, uint8_t& second);
+    void Status(const std::string& text) { worker_.statusText.Set(text); }
+    bool EraseFailed();
+    bool ImageReadError();
+
+    // Reused for the erase range, every data record and the end record of a section.
+    SfldRecord record_;
+
+    UploadWorker& worker_;
+    CommLink& link_;
+};
+
+// Per mille of done out of total, rounded half up; 1000 when there is nothing to count.
+uint16_t PerMille(double done, double total);

@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/UploadEngine.h"
+#include "engine/Clock.h"
+#include "engine/Event.h"
+#include "serial/FakeSerialDevice.h"
+
+namespace {
+
+// A request body scripted by the test; a real body sets `succeeded` on success.
+class ScriptedRequests : public WorkerRequests {
+  public:
+    void FlashUpload() override {
+        ++flashUploads;
+        entered.Set();
+        if (body) {
+            body();
+        }
+    }
+    void RunImage() override { ++runImages; }
+
+    std::function<void()> body;
+    Event entered{Event::Mode::Manual};
+    std::atomic<int> flashUploads{0};
+    std::atomic<int> runImages{0};
+};
+
+void MakeValid(FirmwareImage& image) {
+    image.count = 1;
+    image.sections[0].start = 0x10000000;
+    image.sections[0].size = 0x1000;
+    image.sections[0].crcState = CrcState::Matched;
+}
+
+// Sleeps between looks, so the test never spins while the worker runs.
+void WaitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 10000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+class UploadEngineTest : public ::testing::Test {
+  protected:
+    FakeSerialDevice device;
+    VirtualClock clock;
+    ScriptedRequests requests;
+    UploadEngine engine{clock, device, &requests};
+
+    // Starts the threads with the fake port open, as the dialog has them before an upload.
+    static void StartWithPort(UploadEngine& started, FakeSerialDevice& fake) {
+        fake.AddPort("COM3");
+        started.StartThreads();
+        // The keeper may still report the empty name it started with when OpenPort looks.
+        started.OpenPort("COM3");
+        ASSERT_TRUE(fake.WaitOpen(true));
+        WaitUntil([&] { return started.IsPortReady(); });
+        ASSERT_TRUE(started.IsPortReady());
+    }
+
+    void WaitServed() {
+        WaitUntil([&] { return !engine.IsRequestRunning(); });
+        ASSERT_FALSE(engine.IsRequestRunning());
+    }
+};
+
+TEST_F(UploadEngineTest, ImageValidWithinBoundsOnly) {
+    struct Case {
+        uint32_t start, size;
+        CrcState crc;
+        bool valid;
+    };
+    const Case cases[] = {
+        {0x10000000, 0x1000, CrcState::Matched, true},
+        {0x10800000, 0x800000, CrcState::NoChecksumWord, true},
+        {0x0FFFFFFF, 0x1000, CrcState::Matched, false},
+        {0x10800001, 0x1000, CrcState::Matched, false},
+        {0x10000000, 0xFFF, CrcState::Matched, false},
+        {0x10000000, 0x800001, CrcState::Matched, false},
+        {0x10000000, 0x1000, CrcState::None, false},
+    };
+    for (const Case& c : cases) {
+        engine.image.count = 1;
+        engine.image.sections[0].start = c.start;
+        engine.image.sections[0].size = c.size;
+        engine.image.sections[0].crcState = c.crc;
+        EXPECT_EQ(engine.IsImageValid(), c.valid) << std::hex << c.start << " " << c.size;
+        EXPECT_EQ(engine.GetImageRange().empty(), !c.valid);
+    }
+    MakeValid(engine.image);
+    EXPECT_EQ(engine.GetImageRange(), "0x10000000 - 0x10001000");
+    engine.image.count = 0;  // what an earlier image left in section 0 does not count
+    EXPECT_FALSE(engine.IsImageValid());
+}
+
+TEST_F(UploadEngineTest, StartUploadNeedsAValidImageAndAReadyPort) {
+    EXPECT_FALSE(engine.StartUpload());
+    MakeValid(engine.image);
+    engine.keeper.PortErrorText.Set("COM3 Serial Port Open Error!");
+    EXPECT_FALSE(engine.StartUpload());
+    EXPECT_EQ(engine.worker.flashUploadRequest.Get(), 0);
+    EXPECT_EQ(engine.shared.targetType.Get(), 0);
+
+    engine.keeper.PortErrorText.Set("");
+    engine.image.sections[0].skipBootReload = 1;
+    engine.RequestBootReload();
+    EXPECT_TRUE(engine.StartUpload());
+    EXPECT_EQ(engine.shared.targetType.Get(), UploadEngine::kRunningSfldTarget);
+    EXPECT_EQ(engine.image.sections[0].active, 1);
+    EXPECT_EQ(engine.image.sections[0].skipBootReload, 0);
+    EXPECT_EQ(engine.bootReloadRequested.Get(), 0);
+    EXPECT_EQ(engine.worker.flashUploadRequest.Get(), 1);
+}
+
+TEST_F(UploadEngineTest, StateAndStatusTextRules) {
+    struct Case {
+        int succeeded, failed;
+        uint16_t progress;
+        int state;
+        std::string text;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 0, ""},
+        {0, 0, 1, 1, "FLASH Programming"},
+        {0, 0, 1000, 1, "FLASH Programming"},
+        {1, 0, 0, 100, ""},
+        {1, 0, 500, 100, ""},
+        {0, 1, 0, -1, "FLASH Programming"},
+        {0, 1, 300, -1, "FLASH Programming"},
+    };
+    engine.worker.statusText.Set("FLASH Programming");
+    for (const Case& c : cases) {
+        engine.worker.succeeded.Set(c.succeeded);
+        engine.worker.failed.Set(c.failed);
+        engine.worker.progress.Set(c.progress);
+        EXPECT_EQ(engine.GetState(), c.state) << c.succeeded << c.failed << " " << c.progress;
+        EXPECT_EQ(engine.GetStatusText(), c.text);
+        EXPECT_EQ(engine.GetProgress(), c.progress);
+    }
+    engine.ResetUpload();
+    EXPECT_EQ(engine.worker.failed.Get(), 0);
+    EXPECT_EQ(engine.worker.succeeded.Get(), 0);
+}
+
+TEST_F(UploadEngineTest, SecondStartWhileARequestRunsIsAbsorbed) {
+    MakeValid(engine.image);
+    Event release(Event::Mode::Manual);
+    requests.body = [&] {
+        release.Wait(kWaitForever);
+        engine.worker.succeeded.Set(1);
+    };
+    StartWithPort(engine, device);
+    ASSERT_TRUE(engine.StartUpload());
+    ASSERT_TRUE(requests.entered.Wait(10000));
+    EXPECT_TRUE(engine.IsRequestRunning());
+    EXPECT_FALSE(engine.StartUpload());
+    EXPECT_FALSE(engine.LoadImage("/nonexistent/while-running.bin"));
+    EXPECT_EQ(engine.shared.imagePathText.Get(), "");  // the worker's image is left alone
+    release.Set();
+    WaitServed();
+    EXPECT_EQ(requests.flashUploads.load(), 1);
+    EXPECT_EQ(engine.GetState(), 100);
+
+    release.Reset();
+    requests.entered.Reset();
+    ASSERT_TRUE(engine.StartUpload());  // once the first has ended a new one starts
+    ASSERT_TRUE(requests.entered.Wait(10000));
+    EXPECT_EQ(engine.GetState(), 0);  // the new request cleared the old success
+    release.Set();
+    WaitServed();
+    EXPECT_EQ(requests.flashUploads.load(), 2);
+    engine.Shutdown();
+}
+
+TEST_F(UploadEngineTest, FailedSequenceIsReportedUntilTheNextRequest) {
+    MakeValid(engine.image);
+    engine.worker.progress.Set(400);
+    engine.worker.statusText.Set("ERROR: FLASH Program FAILED");
+    StartWithPort(engine, device);
+    ASSERT_TRUE(engine.StartUpload());
+    WaitServed();
+    EXPECT_EQ(engine.GetState(), -1);
+    // Why it failed stays readable for the tick that shows the failure box.
+    EXPECT_EQ(engine.GetStatusText(), "ERROR: FLASH Program FAILED");
+
+    requests.body = [&] { engine.worker.succeeded.Set(1); };
+    requests.entered.Reset();
+    ASSERT_TRUE(engine.StartUpload());
+    WaitServed();
+    EXPECT_EQ(engine.GetState(), 100);
+    engine.Shutdown();
+}
+
+TEST_F(UploadEngineTest, ShutdownDuringARequestEndsBothThreads) {
+    SteadyClock steady;  // the body paces itself as a protocol does
+    UploadEngine real(steady, device, &requests);
+    MakeValid(real.image);
+    requests.body = [&] {
+        while (!real.worker.IsAborted()) {
+            real.worker.InterruptibleSleep(100);
+        }
+    };
+    StartWithPort(real, device);
+    ASSERT_TRUE(real.StartUpload());
+    ASSERT_TRUE(requests.entered.Wait(10000));
+    real.Shutdown();
+    EXPECT_EQ(real.keeper.PortKeeperRunning.Get(), 0);
+    EXPECT_EQ(real.worker.workerRunning.Get(), 0);
+    EXPECT_EQ(real.GetState(), 0);  // stopped, not failed
+    std::vector<std::string> lines;
+    for (std::string line = real.TakeLogLine(); !line.empty(); line = real.TakeLogLine()) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "*** FLASH Upload ****");
+    EXPECT_EQ(lines[3], "**********************");
+    real.Shutdown();  // a second call finds nothing left to stop
+}
+
+TEST_F(UploadEngineTest, HandshakeBytesGoThroughThePort) {
+    EXPECT_FALSE(engine.OpenPort("COMCOM3"));
+    EXPECT_FALSE(engine.OpenPort("oFf"));
+    StartWithPort(engine, device);
+    EXPECT_EQ(device.OpenedPaths().back(), "/fake/COM3");
+    for (char c : std::string("SA-28\r\n")) {
+        engine.PutByte(static_cast<uint8_t>(c));
+    }
+    ASSERT_TRUE(device.WaitSent(7));
+    const std::vector<uint8_t> sent = device.Sent();
+    EXPECT_EQ(std::string(sent.begin(), sent.end()), "SA-28\r\n");
+    device.Receive({'S', 'A', '-', '7', '7'});
+    ASSERT_TRUE(device.WaitReaderIdle());
+    std::string reply;
+    uint8_t byte = 0;
+    while (engine.GetByte(byte)) {
+        reply.push_back(static_cast<char>(byte));
+    }
+    EXPECT_EQ(reply, "SA-77");
+    engine.Shutdown();
+    EXPECT_FALSE(device.IsDeviceOpen());
+}
+
+TEST(UploadEngineOpenTest, ExistingPortIsGivenTimeToOpenUnknownOneIsNot) {
+    FakeSerialDevice device;
+    device.AddPort("COM3");
+    device.QueueOpenResult(SerialDevice::OpenResult::Failed);  // the keeper's retry opens it
+    VirtualClock clock;
+    UploadEngine engine(clock, device);
+    engine.StartThreads();
+    WaitUntil([&] { return engine.GetPortError() == "No Serial Port Selected."; });
+
+    EXPECT_FALSE(engine.OpenPort("COM4"));
+    EXPECT_EQ(clock.SleptMs(), 0u);  // a name the platform does not know is not waited for
+
+    // OpenPort's first look, after 100 ms, finds no open port; the keeper opens it on its
+    // next cycle, which the test waits for in real time once OpenPort has waited 300 ms more.
+    clock.SetAdvanceHook([&](uint64_t now) {
+        if (now >= 400) {
+            WaitUntil([&] { return engine.IsPortReady(); });
+        }
+    });
+    EXPECT_TRUE(engine.OpenPort("COM3"));
+    EXPECT_GE(clock.NowMs(), 400u);
+    clock.SetAdvanceHook(nullptr);
+    EXPECT_EQ(device.OpenedPaths().size(), 2u);
+    engine.Shutdown();
+}
+
+TEST_F(UploadEngineTest, LoadImageReadsTheFileAndResetsTheBootReload) {
+    EXPECT_FALSE(engine.LoadImage("/nonexistent/fw.bin"));
+    EXPECT_EQ(engine.worker.statusText.Get(), "ERROR: image open FAILED");
+
+    // A binary section with header: eight words, start, end, zeros, then the XOR of its words.
+    const std::string path = ::testing::TempDir() + "ostrevan-engine-image.bin";
+    std::vector<uint32_t> words(0x1000 / 4, 0);
+    words[8] = 0x10000000;
+    words[9] = 0x10001000;
+    words.push_back(0x10000000 ^ 0x10001000);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(words.data()),
+               static_cast<std::streamsize>(words.size() * 4));
+    engine.RequestBootReload();
+    ASSERT_TRUE(engine.LoadImage(path));
+    EXPECT_EQ(engine.shared.imagePathText.Get(), path);
+    EXPECT_EQ(engine.bootReloadRequested.Get(), 0);
+    EXPECT_TRUE(engine.IsImageValid());
+    EXPECT_EQ(engine.GetImageRange(), "0x10000000 - 0x10001000");
+    std::remove(path.c_str());
+}
+
+}  // namespace

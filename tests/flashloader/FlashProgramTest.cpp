@@ -1,0 +1,294 @@
+// Erasing and programming against the simulated device on a virtual clock.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "../image/ImageFiles.h"
+#include "WorkerLog.h"
+#include "flashloader/SfldLoader.h"
+#include "sim/DeviceModel.h"
+#include "sim/SimLink.h"
+
+using imagefiles::Bytes;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+namespace {
+
+constexpr uint32_t kMain = 0x10004000;
+
+// The device, its link and a worker on one virtual clock.
+struct Rig {
+    explicit Rig(const DeviceConfig& config) : model(config) {}
+
+    VirtualClock clock{1000};
+    DeviceModel model;
+    SimLink link{model, clock};
+    EngineShared engine;
+    UploadWorker worker{clock, engine, &link};
+    SfldLoader loader{worker};
+
+    std::vector<std::string> Logged() { return DrainLog(worker); }
+};
+
+// An opened image with its sections found and marked, as the engine leaves it.
+struct Image {
+    explicit Image(const Bytes& contents) : file(contents) {
+        EXPECT_TRUE(image.Open(file.Path()));
+        image.LoadSections();
+        image.MarkActiveSections();
+    }
+    imagefiles::TempFile file;
+    FirmwareImage image;
+};
+
+std::string SRecordImage(const Bytes& data, uint32_t at = kMain) {
+    return imagefiles::S3Lines(at, data, 30) + imagefiles::SLine(7, at);
+}
+
+class FlashProgramTest : public ::testing::Test {
+  protected:
+    // Programs `contents` into a device built from `config`.
+    bool Program(const Bytes& contents) {
+        rig = std::make_unique<Rig>(config);
+        image = std::make_unique<Image>(contents);
+        rig->worker.RecordWaitMode = true;
+        return rig->loader.FlashProgram(image->image);
+    }
+    bool FlashHolds(uint32_t at, const Bytes& data) {
+        return rig->model.FlashBytes(at, static_cast<uint32_t>(data.size())) == data;
+    }
+    std::string Status() { return rig->worker.statusText.Get(); }
+
+    DeviceConfig config;
+    std::unique_ptr<Rig> rig;
+    std::unique_ptr<Image> image;
+    const Bytes data = imagefiles::RandomBytes(9001, 7);
+    const Bytes srec = imagefiles::ToBytes(SRecordImage(data));
+};
+
+TEST_F(FlashProgramTest, AnSRecordImageEndsUpInTheFlash) {
+    ASSERT_TRUE(Program(srec));
+    EXPECT_TRUE(FlashHolds(kMain, data));
+    EXPECT_THAT(rig->model.Violations(), IsEmpty());
+    EXPECT_EQ(rig->model.Counters().unerasedPrograms, 0u);
+    EXPECT_EQ(rig->worker.progress.Get(), 1000);
+    EXPECT_EQ(rig->worker.phase.Get(), 3);
+    EXPECT_EQ(Status(), "FLASH Programming");
+    EXPECT_EQ(rig->worker.programmingStarted.Get(), 1);
+    const auto lines = rig->Logged();
+    EXPECT_THAT(lines, Contains("SFLD Version ID: $SFLD V2.05"));
+    EXPECT_THAT(lines, Contains("FLASH Type: AM29LV160B/DB"));
+    EXPECT_THAT(lines, Contains("=============== Upload section N0 ==============="));
+    EXPECT_THAT(lines, Contains("ERASE From 0x10004000 to 0x10006329"));
+    EXPECT_THAT(lines, Contains("Sectors to erase N = 2."));
+    EXPECT_THAT(lines, Contains("Record write succesfull (A=0x10004000,SZ=0x0804)."));
+    EXPECT_EQ(lines.back(), "FLASH Programming Complete.");
+}
+
+TEST_F(FlashProgramTest, TheRunningLoaderIsNeverProgrammed) {
+    const Bytes pfl = imagefiles::BinarySection(0x10000000, 0x1000, true, 1);
+    Bytes file = pfl;
+    file.resize(0x4000, 0xFF);
+    const Bytes main = imagefiles::BinarySection(kMain, 0x3000, true, 2);
+    const Bytes sfl = imagefiles::BinarySection(0x00201000, 0x800, true, 3);
+    file = imagefiles::Join(imagefiles::Join(file, main), sfl);
+    rig = std::make_unique<Rig>(config);
+    image = std::make_unique<Image>(file);
+    ASSERT_EQ(image->image.count, 3);
+    ASSERT_EQ(image->image.sections[2].firmwareId, FirmwareId::Sfl);
+    for (auto& section : image->image.sections) {
+        section.active = 1;
+    }
+    ASSERT_TRUE(rig->loader.FlashProgram(image->image));
+    EXPECT_TRUE(FlashHolds(0x10000000, Bytes(pfl.begin(), pfl.end() - 4)));
+    EXPECT_TRUE(FlashHolds(kMain, Bytes(main.begin(), main.end() - 4)));
+    EXPECT_EQ(rig->model.Counters().eraseRanges, 2u);
+    const auto lines = rig->Logged();
+    EXPECT_THAT(lines, Contains("=============== Upload section N1 ==============="));
+    EXPECT_THAT(lines, Not(Contains("=============== Upload section N2 ===============")));
+}
+
+TEST_F(FlashProgramTest, BootReloadAnswersDoNotStopTheSection) {
+    struct Case {
+        BootReloadAnswer answer;
+        const char* line;
+    };
+    const Case cases[] = {
+        {BootReloadAnswer::Accept, "BOOT Reload enabled."},
+        {BootReloadAnswer::Refuse, "BOOT Reload command unsupported by this swload revision"},
+        {BootReloadAnswer::Silent, "'BOOT_RELOAD' waiting time out."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        config.bootReload = c.answer;
+        rig = std::make_unique<Rig>(config);
+        image = std::make_unique<Image>(srec);
+        image->image.sections[0].skipBootReload = 0;
+        ASSERT_TRUE(rig->loader.FlashProgram(image->image));
+        EXPECT_TRUE(FlashHolds(kMain, data));
+        EXPECT_THAT(rig->Logged(), Contains(c.line));
+    }
+}
+
+TEST_F(FlashProgramTest, ARecordAnsweredWithAnErrorIsSentAgain) {
+    for (uint8_t code : {SimCodes::BAD_CSUM, SimCodes::BAD_LENGTH, SimCodes::RECORD_TIMEOUT,
+                         SimCodes::NO_REC_END, SimCodes::BAD_COMMAND}) {
+        SCOPED_TRACE(int(code));
+        config.faults.errorRecord = 3;
+        config.faults.errorCode = code;
+        config.faults.errorCount = 4;
+        ASSERT_TRUE(Program(srec));
+        EXPECT_TRUE(FlashHolds(kMain, data));
+        EXPECT_EQ(rig->model.Counters().unerasedPrograms, 0u);
+    }
+}
+
+TEST_F(FlashProgramTest, ErrorsForTenSecondsFailTheUpload) {
+    config.faults.errorRecord = 2;
+    config.faults.errorCount = 100000;
+    EXPECT_FALSE(Program(srec));
+    EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
+    EXPECT_THAT(rig->Logged(), Contains("ERROR: Send Record TIMEOUT."));
+}
+
+TEST_F(FlashProgramTest, ALoaderThatNeverAsksForTheRecordIsGivenUpAfterThreeTries) {
+    // The host waits for REC_WAIT_CODE after each lead byte; this loader never sends it.
+    config.recWait = false;
+    EXPECT_FALSE(Program(srec));
+    const auto lines = rig->Logged();
+    const auto timeOuts =
+        std::count(lines.begin(), lines.end(), "'REC_WAIT_CODE' waiting time out.");
+    EXPECT_EQ(timeOuts, 3);
+    EXPECT_THAT(lines, Contains("ERROR: Send Record TIMEOUT."));
+    EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
+    EXPECT_EQ(rig->model.Counters().eraseRanges, 0u);
+}
+
+TEST_F(FlashProgramTest, SlowEraseSucceedsJustUnderFiveSecondsASector) {
+    config.faults.eraseMsPerSector = 4900;
+    config.faults.noParameter = true;
+    const Bytes big = imagefiles::RandomBytes(0x30000, 3);
+    ASSERT_TRUE(Program(imagefiles::ToBytes(SRecordImage(big))));
+    EXPECT_TRUE(FlashHolds(kMain, big));
+    EXPECT_THAT(rig->Logged(), Contains("5 sectors erased."));
+}
+
+TEST_F(FlashProgramTest, FiveSecondsForASectorFailTheUpload) {
+    config.faults.eraseMsPerSector = 5000;
+    EXPECT_FALSE(Program(srec));
+    EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
+    EXPECT_THAT(rig->Logged(), Contains("'SECTOR_ERASED' waiting time out."));
+    EXPECT_EQ(rig->model.Counters().recordsProgrammed, 0u);
+}
+
+TEST_F(FlashProgramTest, EraseFailuresEndTheUpload) {
+    struct Case {
+        uint8_t code;
+        const char* line;
+    };
+    const Case cases[] = {
+        {SimCodes::PROGRAM_FAIL, "FLASH erase failure."},
+        {SimCodes::FLASH_FULL_CODE, "Image size exeed FLASH space."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        // The first record of the section is its erase range.
+        config.faults.errorRecord = 1;
+        config.faults.errorCode = c.code;
+        EXPECT_FALSE(Program(srec));
+        EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
+        EXPECT_THAT(rig->Logged(), Contains(c.line));
+        EXPECT_EQ(rig->model.Counters().recordsProgrammed, 0u);
+    }
+}
+
+TEST_F(FlashProgramTest, AnImageBeyondTheChipIsRefusedBeforeAnythingIsWritten) {
+    config.chip.size = 0x8000;
+    const Bytes big = imagefiles::RandomBytes(0x6000, 4);
+    EXPECT_FALSE(Program(imagefiles::ToBytes(SRecordImage(big))));
+    EXPECT_THAT(rig->Logged(), Contains("Image size exeed FLASH space."));
+    EXPECT_EQ(rig->model.Counters().recordsProgrammed, 0u);
+}
+
+TEST_F(FlashProgramTest, ProgramFailOnARecordFailsTheUpload) {
+    config.faults.errorRecord = 3;
+    config.faults.errorCode = SimCodes::PROGRAM_FAIL;
+    EXPECT_FALSE(Program(srec));
+    EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
+    EXPECT_THAT(rig->Logged(), Contains("'PROGRAM_FAIL' msg received."));
+}
+
+TEST_F(FlashProgramTest, ASilentDeviceIsNotConnected) {
+    config.faults.silent = true;
+    EXPECT_FALSE(Program(srec));
+    EXPECT_EQ(Status(), "");
+    EXPECT_EQ(rig->worker.programmingStarted.Get(), 0);
+    EXPECT_THAT(rig->Logged(), IsEmpty());
+}
+
+TEST_F(FlashProgramTest, AnImageWithNothingActiveProgramsNothing) {
+    rig = std::make_unique<Rig>(config);
+    image = std::make_unique<Image>(srec);
+    image->image.sections[0].active = 0;
+    ASSERT_TRUE(rig->loader.FlashProgram(image->image));
+    EXPECT_EQ(rig->model.Counters().eraseRanges, 0u);
+}
+
+TEST_F(FlashProgramTest, AnUnreadableSectionErasesNothing) {
+    rig = std::make_unique<Rig>(config);
+    image = std::make_unique<Image>(srec);
+    image->image.Close();
+    EXPECT_FALSE(rig->loader.FlashProgram(image->image));
+    EXPECT_THAT(rig->Logged(), Contains("Image read error."));
+    EXPECT_EQ(rig->model.Counters().eraseRanges, 0u);
+}
+
+// Whatever goes wrong on the line, success is only ever reported with the image in the flash,
+// and a failure ends the upload in bounded time.
+TEST_F(FlashProgramTest, FaultsNeverEndInAFalseSuccess) {
+    struct Fault {
+        const char* name;
+        std::function<void(FaultSwitches&, uint32_t)> set;
+    };
+    const Fault faults[] = {
+        {"drop", [](FaultSwitches& f, uint32_t n) { f.dropReply = n; }},
+        {"unplug", [](FaultSwitches& f, uint32_t n) { f.unplugAfter = n * 500; }},
+        {"noise",
+         [](FaultSwitches& f, uint32_t n) {
+             f.noiseRate = 0.0005;
+             f.noiseSeed = n;
+         }},
+    };
+    int successes = 0;
+    int failures = 0;
+    for (const Fault& fault : faults) {
+        for (uint32_t n = 1; n <= 12; ++n) {
+            SCOPED_TRACE(::testing::Message() << fault.name << " " << n);
+            config = DeviceConfig();
+            fault.set(config.faults, n);
+            if (Program(srec)) {
+                ++successes;
+                EXPECT_TRUE(FlashHolds(kMain, data));
+            } else {
+                ++failures;
+                // A loader that never connected leaves the status alone; the caller reports.
+                if (rig->worker.programmingStarted.Get() != 0) {
+                    EXPECT_THAT(Status(), HasSubstr("ERROR: "));
+                } else {
+                    EXPECT_EQ(Status(), "");
+                }
+            }
+            EXPECT_LT(rig->clock.NowMs() - 1000, 60000u);
+        }
+    }
+    // The cases must exercise both outcomes, or they prove little.
+    EXPECT_GT(successes, 0);
+    EXPECT_GT(failures, 0);
+}
+
+}  // namespace

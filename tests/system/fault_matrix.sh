@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The real program against the simulated device once per fault switch. Every case either
+# recovers (the upload completes and the flash holds the image) or ends with the failure box
+# within 15 s of the fault, with an "ERROR: " status where the protocol gives one. No case may
+# report success with a flash that differs from the image, and none may hang.
+set -uo pipefail
+source "$(dirname "$0")/lib/upload_run.sh"
+upload_init "${1:?build folder}" || exit 1
+upload_image union 0x8000 3 || exit 1
+
+# name | expected: recover, fail or either | "ERROR: " status on failure: yes, no or any |
+# simulator switches
+# Records are counted from the first: 1 erases the loader section, 2 to 5 program it, 6 ends
+# it, 7 erases the main section, 8 on program it.
+cases=(
+    "dropped reply|either|any|--drop-reply 40"
+    "corrupted reply (0x57 for OK_CODE)|recover|any|--error-record 9 --error-code 0x57"
+    "BAD_CSUM on a record|recover|any|--error-record 9 --error-code BAD_CSUM"
+    "BAD_LENGTH on a record|recover|any|--error-record 9 --error-code BAD_LENGTH"
+    "BAD_COMMAND on a record|recover|any|--error-record 9 --error-code BAD_COMMAND"
+    "RECORD_TIMEOUT on a record|recover|any|--error-record 9 --error-code RECORD_TIMEOUT"
+    "NO_REC_END on a record|recover|any|--error-record 9 --error-code NO_REC_END"
+    "PROGRAM_FAIL on a record|fail|yes|--error-record 9 --error-code PROGRAM_FAIL"
+    "FLASH_FULL_CODE on a record|either|any|--error-record 9 --error-code FLASH_FULL_CODE"
+    "errors for 10 s|fail|yes|--error-record 9 --error-count 100000"
+    "slow erase|recover|any|--erase-ms 4500 --no-param"
+    "erase over 5 s a sector|fail|yes|--erase-ms 5500"
+    "failed erase|fail|yes|--error-record 7 --error-code PROGRAM_FAIL"
+    "flash full|fail|yes|--error-record 7 --error-code FLASH_FULL_CODE"
+    "line noise|either|any|--noise 0.0005 --noise-seed 2"
+    "unplug|fail|yes|--unplug-after 20000"
+    # The loader never answers the connect sequence, for which the protocol has no status.
+    "silence|fail|no|--silent"
+)
+
+failures=0
+printf '%-34s %-12s %7s %7s  %-6s %s\n' case outcome wall after flash status
+for entry in "${cases[@]}"; do
+    IFS='|' read -r name expect errorStatus switches <<<"$entry"
+    # shellcheck disable=SC2086
+    upload_run 120 --rate 115200 $switches || exit 1
+    flash=-
+    upload_flash_check >/dev/null && flash=equal || flash=differs
+    # From the fault (the unplugging, else the start of the upload) to the end.
+    origin="${RUN_T_FAULT:-${RUN_T_START:-0}}"
+    after="$(awk -v w="$RUN_WALL" -v o="$origin" 'BEGIN { printf "%.1f", w - o }')"
+    # The status the failure was shown with.
+    shown="$(grep "^ERROR: " "$UPLOAD_WORK/update.out" | tail -n 1)"
+    printf '%-34s %-12s %6.1fs %6.1fs  %-6s %s\n' "$name" "$RUN_OUTCOME" "$RUN_WALL" "$after" \
+        "$flash" "${shown:-$RUN_STATUS}"
+    problem=""
+    case "$RUN_OUTCOME" in
+        complete)
+            [ "$flash" = equal ] || problem="success reported with a flash that differs"
+            [ "$expect" = fail ] && problem="${problem:-completed where a failure was expected}"
+            ;;
+        failure-box)
+            [ "$expect" = recover ] && problem="failed where a retry should recover"
+            awk -v a="$after" 'BEGIN { exit !(a > 15) }' && problem="failure box after ${after}s"
+            [ "$errorStatus" = yes ] && [ -z "$shown" ] && problem="no \"ERROR: \" status"
+            ;;
+        *) problem="neither completion nor the failure box ($RUN_OUTCOME)" ;;
+    esac
+    if [ -n "$problem" ]; then
+        echo "  FAIL: $problem" >&2
+        sed 's/^/    update: /' "$UPLOAD_WORK/update.out" | tail -n 8 >&2
+        sed 's/^/    sim: /' "$UPLOAD_WORK/sim.err" | tail -n 4 >&2
+        failures=$((failures + 1))
+    fi
+done
+[ "$failures" = 0 ] && echo "fault matrix passed"
+exit $((failures != 0))

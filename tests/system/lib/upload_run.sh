@@ -1,0 +1,143 @@
+# Runs the real program against the simulated device on a pseudo-terminal: sourced by the
+# system tests, the fault matrix, the benchmark and the demonstration.
+#
+#   upload_init BUILD_DIR            find the programs; make a work folder ($UPLOAD_WORK)
+#   upload_image KIND SIZE [SEED]    make an image (union or srec): $UPLOAD_IMAGE, $UPLOAD_EXPECT
+#   upload_run LIMIT_S [SIM_OPTION...]
+#       starts ostrevan-sim (greeting first) and ostrevan-update /port <link> /file <image>,
+#       waits for the program to end (killing it after LIMIT_S seconds), stops the simulator
+#       so that it dumps its flash, and sets:
+#         RUN_RC          the program's exit status (124: it had to be killed)
+#         RUN_WALL        seconds from the program's start to its end
+#         RUN_CPU         the program's user + system CPU seconds
+#         RUN_T_START     seconds from the program's start to "Upload Starting..." (or "")
+#         RUN_T_PROGRAM   ... to the first "FLASH Programming" status line (or "")
+#         RUN_T_FAULT     ... to the simulator's unplugging (or "")
+#         RUN_OUTCOME     complete | failure-box | hung | ended
+#         RUN_STATUS      the last status line the program showed before its outcome
+#       The program's output is in $UPLOAD_WORK/update.out, the simulator's report in
+#       $UPLOAD_WORK/sim.err, its dialogue in $UPLOAD_WORK/transcript, the flash in
+#       $UPLOAD_WORK/flash.bin.
+#   upload_flash_check               0 when the flash holds the image at its addresses
+#   upload_sim_clean                 0 when the simulator saw no unerased programming and no
+#                                    violation
+
+upload_init() {
+    local build
+    build="$(cd "${1:?build folder}" && pwd)"
+    UPDATE_BIN="$build/platform/posix/ostrevan-update"
+    SIM_BIN="$build/sim/program/ostrevan-sim"
+    IMAGE_BIN="$build/tools/test-image"
+    local program
+    for program in "$UPDATE_BIN" "$SIM_BIN" "$IMAGE_BIN"; do
+        [ -x "$program" ] || { echo "missing program: $program" >&2; return 1; }
+    done
+    UPLOAD_WORK="$(mktemp -d "${TMPDIR:-/tmp}/ostrevan-run.XXXXXX")"
+    UPLOAD_SIM_PID=""
+    UPLOAD_UPDATE_PID=""
+    trap upload_cleanup EXIT
+}
+
+upload_cleanup() {
+    [ -n "$UPLOAD_UPDATE_PID" ] && [ -f "$UPLOAD_WORK/update.pid" ] &&
+        kill "$(cat "$UPLOAD_WORK/update.pid")" 2>/dev/null
+    [ -n "$UPLOAD_SIM_PID" ] && kill "$UPLOAD_SIM_PID" 2>/dev/null
+    [ -n "${UPLOAD_KEEP:-}" ] || rm -rf "$UPLOAD_WORK"
+}
+
+upload_image() {
+    UPLOAD_IMAGE="$UPLOAD_WORK/image.$1"
+    UPLOAD_EXPECT="$UPLOAD_WORK/image.$1.expect"
+    "$IMAGE_BIN" make --kind "$1" --size "$2" --seed "${3:-1}" --image "$UPLOAD_IMAGE" \
+        --expect "$UPLOAD_EXPECT"
+}
+
+upload_now() { date +%s.%N; }
+upload_since() { awk -v a="$1" -v b="$(upload_now)" 'BEGIN { printf "%.2f", b - a }'; }
+
+upload_run() {
+    local limit="$1"
+    shift
+    local work="$UPLOAD_WORK" link="$UPLOAD_WORK/port"
+    rm -f "$work"/update.out "$work"/update.err "$work"/sim.err "$work"/times "$work"/update.pid \
+        "$work"/flash.bin "$work"/transcript
+    "$SIM_BIN" --link "$link" --start greeting --dump "$work/flash.bin" \
+        --transcript "$work/transcript" "$@" 2>"$work/sim.err" &
+    UPLOAD_SIM_PID=$!
+    local i
+    for i in $(seq 200); do
+        [ -L "$link" ] && break
+        sleep 0.02
+    done
+    [ -L "$link" ] || { echo "the simulator published no port" >&2; return 1; }
+
+    local start
+    start="$(upload_now)"
+    # The subshell starts the program, names its process and reports its CPU time (the
+    # children's line of `times`) once it has ended.
+    (
+        "$UPDATE_BIN" /port "$link" /file "$UPLOAD_IMAGE" </dev/null >"$work/update.out" \
+            2>"$work/update.err" &
+        echo $! >"$work/update.pid"
+        wait $!
+        rc=$?
+        times >"$work/times"
+        exit $rc
+    ) &
+    UPLOAD_UPDATE_PID=$!
+    RUN_T_START=""
+    RUN_T_PROGRAM=""
+    RUN_T_FAULT=""
+    local killed=0
+    while kill -0 "$UPLOAD_UPDATE_PID" 2>/dev/null; do
+        [ -z "$RUN_T_START" ] && grep -q "Upload Starting" "$work/update.out" 2>/dev/null &&
+            RUN_T_START="$(upload_since "$start")"
+        [ -z "$RUN_T_PROGRAM" ] && grep -q "^FLASH Programming" "$work/update.out" 2>/dev/null &&
+            RUN_T_PROGRAM="$(upload_since "$start")"
+        [ -z "$RUN_T_FAULT" ] && grep -q "unplugged" "$work/sim.err" 2>/dev/null &&
+            RUN_T_FAULT="$(upload_since "$start")"
+        if awk -v s="$(upload_since "$start")" -v l="$limit" 'BEGIN { exit !(s > l) }'; then
+            killed=1
+            kill -TERM "$(cat "$work/update.pid")" 2>/dev/null
+            sleep 2
+            kill -KILL "$(cat "$work/update.pid")" 2>/dev/null
+        fi
+        sleep 0.05
+    done
+    wait "$UPLOAD_UPDATE_PID"
+    RUN_RC=$?
+    UPLOAD_UPDATE_PID=""
+    RUN_WALL="$(upload_since "$start")"
+    [ "$killed" = 1 ] && RUN_RC=124
+    # "0m1.250s 0m0.310s": user and system time of the program.
+    RUN_CPU="$(awk 'NR == 2 {
+        n = split($1 " " $2, t, " "); s = 0
+        for (i = 1; i <= n; i++) { split(t[i], p, "m"); s += p[1] * 60 + p[2] }
+        printf "%.2f", s }' "$work/times" 2>/dev/null)"
+
+    kill -TERM "$UPLOAD_SIM_PID" 2>/dev/null
+    wait "$UPLOAD_SIM_PID" 2>/dev/null
+    UPLOAD_SIM_PID=""
+
+    if [ "$killed" = 1 ]; then
+        RUN_OUTCOME=hung
+    elif grep -q "^Uploading Complete\.$" "$work/update.out"; then
+        RUN_OUTCOME=complete
+    elif grep -q "Upload Failed\.  Please try again\." "$work/update.out"; then
+        RUN_OUTCOME=failure-box
+    else
+        RUN_OUTCOME=ended
+    fi
+    RUN_STATUS="$(grep -v -e "^Uploading Complete\.$" -e "Upload Failed\." "$work/update.out" |
+        grep -v '^[[:space:]]*$' | tail -n 1)"
+    return 0
+}
+
+upload_flash_check() {
+    "$IMAGE_BIN" check --expect "$UPLOAD_EXPECT" --dump "$UPLOAD_WORK/flash.bin"
+}
+
+upload_sim_clean() {
+    grep -q "unerased programs 0;" "$UPLOAD_WORK/sim.err" &&
+        grep -q "violations: 0$" "$UPLOAD_WORK/sim.err"
+}
