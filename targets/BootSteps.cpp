@@ -1,9 +1,8 @@
 #include "targets/BootSteps.h"
 
+#include "flashloader/SfldLoader.h"
+
 #include <algorithm>
-#include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <memory>
 
 namespace boot {
@@ -22,47 +21,6 @@ void StartLine(UploadWorker& worker, int32_t speedCode) {
     worker.Log(std::string("Baud rate - ") + kBaudText[speedCode]);
 }
 
-bool WaitTransmitDone(UploadWorker& worker) {
-    CommLink& link = worker.Link();
-    while (link.TransmitDone() == 0) {
-        if (worker.IsAborted()) {
-            return false;
-        }
-        // The port's answer already blocks; the pause only keeps a link that answers at once
-        // from spinning.
-        worker.InterruptibleSleep(1);
-    }
-    return true;
-}
-
-Poll NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
-    CommLink& link = worker.Link();
-    Clock& clock = worker.GetClock();
-    for (;;) {
-        const uint64_t elapsed = clock.NowMs() - startMs;
-        if (elapsed >= limitMs) {
-            return Poll::kTimedOut;
-        }
-        if (link.ReadByte(byte)) {
-            return Poll::kByte;
-        }
-        if (worker.IsAborted()) {
-            return Poll::kAborted;
-        }
-        // Short slices, so an abort is seen even while the line stays quiet.
-        link.WaitForByte(static_cast<uint32_t>(std::min<uint64_t>(10, limitMs - elapsed)));
-    }
-}
-
-std::string Format(const char* format, ...) {
-    char text[160];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
-
 uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset) {
     uint32_t word = 0;
     for (uint32_t i = 0; i < 4; ++i) {
@@ -72,15 +30,8 @@ uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset) {
     return word;
 }
 
-uint16_t PerMille(double done, double total) {
-    if (total <= 0) {
-        return 1000;
-    }
-    const double value = std::floor(done * 1000.0 / total + 0.5);
-    if (value <= 0) {
-        return 0;
-    }
-    return value >= 1000 ? 1000 : static_cast<uint16_t>(value);
+uint16_t WordsPerMille(double done, double total) {
+    return std::min<uint16_t>(PerMille(done, total), 1000);
 }
 
 const uint8_t* RecordData(const SfldRecord& record) {

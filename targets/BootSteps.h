@@ -1,6 +1,6 @@
 #pragma once
 // What the three boot connections share: the load-and-run frame around their own connect,
-// upload and run steps, the wait for the transmitter, and word and progress forming.
+// upload and run steps, the line set-up, and word and progress forming.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,16 +18,6 @@ constexpr int32_t kSpeed57600 = 8;
 // Sets the boot speed, empties the line and logs "Baud rate - <baud>".
 void StartLine(UploadWorker& worker, int32_t speedCode);
 
-// Polls TransmitDone until the queued bytes have left; false when an abort is seen first.
-bool WaitTransmitDone(UploadWorker& worker);
-
-// A byte within limitMs of startMs, waiting on the link between checks rather than spinning.
-enum class Poll { kByte, kTimedOut, kAborted };
-Poll NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& byte);
-
-// printf into a std::string; the wire texts and log lines are all short.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
 // Missing high bytes of a record's last word when its data count is not a multiple of 4: the
 // same value the record frame pads an odd payload with.
 constexpr uint8_t kShortWordFill = 0x00;
@@ -36,9 +26,8 @@ constexpr uint8_t kShortWordFill = 0x00;
 // count are kShortWordFill.
 uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset);
 
-// Per mille of done out of total, rounded half up and kept within 0..1000 (a short last word
-// counts 4 bytes and an S-record section's size leaves out its last line's data).
-uint16_t PerMille(double done, double total);
+// Per mille of a word-by-word upload: a short last word counts 4 bytes, so it is kept at 1000.
+uint16_t WordsPerMille(double done, double total);
 
 // The data bytes of a built record: after '[', the word count and the 4-byte address.
 const uint8_t* RecordData(const SfldRecord& record);

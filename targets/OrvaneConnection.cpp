@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "flashloader/LinkWait.h"
 #include "targets/BootSteps.h"
 #include "targets/PflConnection.h"
 
@@ -42,7 +43,7 @@ bool OrvaneConnection::OrvaneConnect() {
     while (!worker_.IsAborted()) {
         link.WriteText(kPortQuery);
         link.WriteText(kEnterMonitor);
-        if (!boot::WaitTransmitDone(worker_)) {
+        if (!linkwait::WaitTransmitDone(worker_)) {
             return false;
         }
         if (!AwaitPrompt()) {
@@ -79,7 +80,7 @@ bool OrvaneConnection::OrvaneQueryId() {
     CommLink& link = worker_.Link();
     link.Purge();
     link.WriteText(kIdQuery);
-    if (!boot::WaitTransmitDone(worker_)) {
+    if (!linkwait::WaitTransmitDone(worker_)) {
         return false;
     }
     worker_.InterruptibleSleep(link.TransmitTime(10));
@@ -121,15 +122,15 @@ bool OrvaneConnection::OrvaneWriteWords(uint32_t address, const uint8_t* data, u
                                         Tracker& tracker) {
     for (uint32_t i = 0; i < count; i += 4) {
         tracker.done += 4;
-        tracker.perMille = boot::PerMille(tracker.done, tracker.total);
+        tracker.perMille = boot::WordsPerMille(tracker.done, tracker.total);
         worker_.progress.Set(tracker.perMille);
         const uint32_t word = boot::WordAt(data, count, i);
-        worker_.Link().WriteText(boot::Format("W%X,%X#", address + i, word).c_str());
+        worker_.Link().WriteText(FormatText("W%X,%X#", address + i, word).c_str());
         if (!AwaitWordAnswer()) {
             return false;
         }
     }
-    worker_.Log(boot::Format("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
+    worker_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "targets/PflConnection.h"
 
+#include "flashloader/LinkWait.h"
+#include "flashloader/SfldLoader.h"
 #include "targets/BootSteps.h"
 
 namespace {
@@ -67,7 +69,7 @@ bool PflConnection::PflConnect(Variant variant) {
 bool PflConnection::SendProbe() {
     CommLink& link = worker_.Link();
     link.WriteByte(kProbe);
-    if (!boot::WaitTransmitDone(worker_)) {
+    if (!linkwait::WaitTransmitDone(worker_)) {
         return false;
     }
     worker_.InterruptibleSleep(link.TransmitTime(5));
@@ -107,7 +109,7 @@ PflConnection::Window PflConnection::ProbeAfterMessage() {
     link.SetSpeed(boot::kSpeed57600);
     worker_.InterruptibleSleep(link.TransmitTime(3));
     link.Write(kWakeMessage, sizeof kWakeMessage);
-    if (!boot::WaitTransmitDone(worker_)) {
+    if (!linkwait::WaitTransmitDone(worker_)) {
         return Window::kAborted;
     }
     worker_.InterruptibleSleep(link.TransmitTime(5));
@@ -149,7 +151,7 @@ bool PflConnection::PflReadVersion() {
             return false;
         }
         uint8_t byte = 0;
-        if (boot::NextByte(worker_, start, kVersionMs, byte) != boot::Poll::kByte) {
+        if (linkwait::NextByte(worker_, start, kVersionMs, byte) != linkwait::Got::Byte) {
             return false;
         }
         if (byte == kVersionStart) {
@@ -175,7 +177,7 @@ bool PflConnection::PflUploadSection(ImageSource& source, Section& section) {
             return false;
         }
         sent += record.dataCount;
-        worker_.progress.Set(boot::PerMille(sent, section.size));
+        worker_.progress.Set(PerMille(sent, section.size));
         return true;
     });
     if (!uploaded) {
@@ -187,9 +189,9 @@ bool PflConnection::PflUploadSection(ImageSource& source, Section& section) {
 
 bool PflConnection::PflRunAt(uint32_t address) {
     CommLink& link = worker_.Link();
-    worker_.Log(boot::Format("Run image at address 0x%X", address));
-    link.WriteText(boot::Format("G%X#", address).c_str());
-    if (!boot::WaitTransmitDone(worker_)) {
+    worker_.Log(FormatText("Run image at address 0x%X", address));
+    link.WriteText(FormatText("G%X#", address).c_str());
+    if (!linkwait::WaitTransmitDone(worker_)) {
         return false;
     }
     link.Purge();

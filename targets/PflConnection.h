@@ -15,7 +15,7 @@ class PflConnection {
     enum class Variant { A, B, C };
 
     // The loader's record transfer: lead byte, frame, acknowledgement, retried.
-    using RecordSend = std::function<bool(SfldRecord&)>;
+    using RecordSend = std::function<bool(const SfldRecord&)>;
 
     // Without a record transfer only the handshake, version and run steps can be used.
     explicit PflConnection(UploadWorker& worker) : worker_(worker) {}

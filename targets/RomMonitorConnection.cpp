@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "flashloader/LinkWait.h"
 #include "targets/BootSteps.h"
 
 namespace {
@@ -39,7 +40,7 @@ bool RomMonitorConnection::RomMonitorConnect() {
     CommLink& link = worker_.Link();
     for (;;) {
         link.WriteText(kWake);
-        if (!boot::WaitTransmitDone(worker_)) {
+        if (!linkwait::WaitTransmitDone(worker_)) {
             return false;
         }
         if (AwaitPromptAndEnter()) {
@@ -141,14 +142,14 @@ bool RomMonitorConnection::RomMonitorSendEchoed(const std::string& text) {
         const uint8_t sent = static_cast<uint8_t>(text[i]);
         link.WriteByte(sent);
         uint8_t echo = 0;
-        switch (boot::NextByte(worker_, worker_.GetClock().NowMs(), kEchoMs, echo)) {
-            case boot::Poll::kTimedOut:
+        switch (linkwait::NextByte(worker_, worker_.GetClock().NowMs(), kEchoMs, echo)) {
+            case linkwait::Got::TimedOut:
                 worker_.Log("ROM monitor echo timeout.");
                 return false;
-            case boot::Poll::kAborted:
+            case linkwait::Got::Aborted:
                 // The rest of the command is not sent: an aborted command is not a good one.
                 return false;
-            case boot::Poll::kByte:
+            case linkwait::Got::Byte:
                 if (echo != sent) {
                     worker_.Log("ROM monitor wrong answer.");
                     return false;
@@ -165,10 +166,10 @@ bool RomMonitorConnection::RomMonitorWriteWords(uint32_t address, const uint8_t*
                                                 uint32_t count, Progress& progress) {
     for (uint32_t k = 0; k < count; k += 4) {
         progress.sent += 4;
-        progress.last = boot::PerMille(progress.sent, progress.size);
+        progress.last = boot::WordsPerMille(progress.sent, progress.size);
         worker_.progress.Set(progress.last);
         const uint32_t word = boot::WordAt(data, count, k);
-        if (!RomMonitorSendEchoed(boot::Format("P %08X %08X\r", address + k, word))) {
+        if (!RomMonitorSendEchoed(FormatText("P %08X %08X\r", address + k, word))) {
             return false;
         }
         if (!RomMonitorWaitTestPrompt()) {
@@ -178,7 +179,7 @@ bool RomMonitorConnection::RomMonitorWriteWords(uint32_t address, const uint8_t*
             return false;
         }
     }
-    worker_.Log(boot::Format("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
+    worker_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
     return true;
 }
 
@@ -197,8 +198,8 @@ bool RomMonitorConnection::RomMonitorUploadSection(ImageSource& source, Section&
 }
 
 bool RomMonitorConnection::RomMonitorRunAt(uint32_t address) {
-    worker_.Log(boot::Format("Run image at address 0x%X", address));
-    if (!RomMonitorSendEchoed(boot::Format("G %08X\r", address))) {
+    worker_.Log(FormatText("Run image at address 0x%X", address));
+    if (!RomMonitorSendEchoed(FormatText("G %08X\r", address))) {
         return false;
     }
     CommLink& link = worker_.Link();

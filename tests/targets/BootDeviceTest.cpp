@@ -4,11 +4,9 @@
 #include <algorithm>
 
 #include "SectionBytes.h"
-#include "engine/UploadWorker.h"
+#include "SimDeviceFixture.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
-#include "sim/DeviceModel.h"
-#include "sim/SimLink.h"
 #include "targets/OrvaneConnection.h"
 #include "targets/PflConnection.h"
 #include "targets/RomMonitorConnection.h"
@@ -19,16 +17,10 @@ constexpr uint32_t kLoad = 0x00201000;
 constexpr uint16_t kResourceId = 501;
 const std::vector<uint8_t> kEightBytes = {0x18, 0xF0, 0x9F, 0xE5, 0x00, 0x00, 0xA0, 0xE3};
 
-class BootDeviceTest : public ::testing::Test {
+class BootDeviceTest : public SimDeviceFixture {
   protected:
     void Start(Personality personality) {
-        config.start = personality;
-        // The identification is read 10 characters' time after the query has left, so only
-        // a reply that short is whole by then.
-        config.monitorId = "ORV2";
-        model = std::make_unique<DeviceModel>(config);
-        link = std::make_unique<SimLink>(*model, clock);
-        worker.SetLink(link.get());
+        StartDevice(personality);
         clock.SetAdvanceHook([this](uint64_t) {
             const uint16_t p = worker.progress.Get();
             if (progressSeen.empty() || progressSeen.back() != p) {
@@ -42,33 +34,11 @@ class BootDeviceTest : public ::testing::Test {
         ASSERT_TRUE(source.OpenResource(kResourceId, resources));
         ASSERT_TRUE(section.Open(source, 0));
     }
-    bool Logged(const std::string& line) {
-        while (auto taken = worker.logQueue.Take()) {
-            logs.push_back(*taken);
-        }
-        return std::find(logs.begin(), logs.end(), line) != logs.end();
-    }
-    // Brings the device up to the clock: what the host sent last has reached it.
-    Personality ModeNow() {
-        link->IsOpen();
-        return model->Mode();
-    }
-    std::string SentText() {
-        const std::vector<uint8_t> sent = link->Sent();
-        return std::string(sent.begin(), sent.end());
-    }
 
-    VirtualClock clock{1000};
-    EngineShared engine;
-    UploadWorker worker{clock, engine, nullptr};
-    DeviceConfig config;
-    std::unique_ptr<DeviceModel> model;
-    std::unique_ptr<SimLink> link;
     ResourceTable resources;
     ImageSource source;
     SectionReader section;
     std::vector<uint16_t> progressSeen;
-    std::vector<std::string> logs;
 };
 
 TEST_F(BootDeviceTest, PflVariantsConnectAfterTheirWindows) {

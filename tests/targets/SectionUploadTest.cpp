@@ -43,7 +43,7 @@ class SectionUploadTest : public BootFixture {
     std::vector<std::pair<uint32_t, uint16_t>> records;  // address, data count
     bool refuse = false;
     bool cancelAfterFirst = false;
-    PflConnection pfl{worker, [this](SfldRecord& record) {
+    PflConnection pfl{worker, [this](const SfldRecord& record) {
                           records.emplace_back(record.address, record.dataCount);
                           progressSeen.push_back(worker.progress.Get());
                           if (cancelAfterFirst) {
@@ -142,21 +142,6 @@ TEST_F(SectionUploadTest, PflSectionWithoutDataStillRunsItsStart) {
     EXPECT_EQ(records.size(), 1u);  // the end record only
 }
 
-TEST_F(SectionUploadTest, HestanLoadWritesEveryWordAndEndsWithoutAnEndRecord) {
-    Load(kTwoRecords);
-    AnswerLikeTheRomMonitor();
-    RomMonitorConnection monitor(worker);
-    ASSERT_TRUE(monitor.HestanLoadAndRun(source, section));
-    EXPECT_EQ(SentFrom("P"),
-              "P 00201000 E59FF018\rP 00201004 E3A00000\r"
-              "P 00201100 04030201\rP 00201104 00000605\rG 00201000\r");
-    EXPECT_EQ(worker.statusText.Get(), "Complete");
-    EXPECT_TRUE(Logged("Hestan(Mask ROM) - connected"));
-    EXPECT_TRUE(Logged("Record write succesfull (A=0x00201100,SZ=0x0006)"));
-    // 16 of 0x106 bytes: the last word's value stays.
-    EXPECT_EQ(worker.progress.Get(), 61);
-}
-
 TEST_F(SectionUploadTest, HestanLoadAbortedMidwaySendsNoStartCommand) {
     Load(kTwoRecords);
     AnswerLikeTheRomMonitor();
@@ -172,37 +157,6 @@ TEST_F(SectionUploadTest, HestanLoadAbortedMidwaySendsNoStartCommand) {
     EXPECT_NE(worker.statusText.Get(), "Complete");
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
     EXPECT_EQ(Logs().back(), "Cancel...");
-}
-
-TEST_F(SectionUploadTest, OrvaneLoadWritesWordsAndRuns) {
-    struct Case {
-        OrvaneConnection::Variant variant;
-        const char* targetLine;
-        const char* connectedLine;
-    };
-    for (const Case& c : {Case{OrvaneConnection::Variant::OnKalmer, "Target - Orvane(On Kalmer)",
-                               "Orvane(On Kalmer) - connected"},
-                          Case{OrvaneConnection::Variant::MaskRom, "Target - Orvane(Mask ROM)",
-                               "Orvane(Mask ROM) - connected"}}) {
-        ScriptedLink line(clock);
-        worker.SetLink(&line);
-        line.Answer("#V#", ">ORV\r\n>", 1);
-        line.Answer("#", ">", 1);
-        Load(S3Line(0x201000, {0x18, 0xF0, 0x9F, 0xE5, 0x00, 0x00, 0xA0, 0xE3}));
-        WatchProgress();
-        progressSeen.clear();
-        OrvaneConnection orvane(worker, c.variant);
-        ASSERT_TRUE(orvane.OrvaneLoadAndRun(source, section));
-        const std::string sent = line.SentText();
-        EXPECT_EQ(sent.substr(sent.find('W')), "W201000,E59FF018#W201004,E3A00000#G201000#");
-        EXPECT_EQ(progressSeen, (std::vector<uint16_t>{0, 500, 1000}));
-        EXPECT_EQ(worker.statusText.Get(), "Complete");
-        EXPECT_TRUE(Logged(c.targetLine));
-        EXPECT_TRUE(Logged(c.connectedLine));
-        EXPECT_TRUE(Logged("Run image at address 0x201000"));
-        clock.SetAdvanceHook(nullptr);
-    }
-    worker.SetLink(&link);
 }
 
 TEST_F(SectionUploadTest, OrvaneLoadAbortedBetweenRecordsSendsNoRunCommand) {
