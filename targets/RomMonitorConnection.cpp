@@ -202,6 +202,11 @@ bool RomMonitorConnection::RomMonitorRunAt(uint32_t address) {
     if (!RomMonitorSendEchoed(FormatText("G %08X\r", address))) {
         return false;
     }
+    // The final CR is not echoed; let it leave the port before the purge, which would
+    // otherwise drop it from the transmit queue and the monitor would never start the code.
+    if (!linkwait::WaitTransmitDone(worker_)) {
+        return false;
+    }
     CommLink& link = worker_.Link();
     link.Purge();
     worker_.InterruptibleSleep(link.TransmitTime(3));

@@ -151,3 +151,40 @@ TEST_F(RomMonitorTest, RunCommandIsEchoedButItsCarriageReturnIsNotAwaited) {
 }
 
 }  // namespace
+
+namespace {
+
+// A port whose purge drops what the writer thread has not yet taken: everything written since
+// the last TransmitDone that said the line was idle.
+class QueueDroppingLink : public ScriptedLink {
+  public:
+    using ScriptedLink::ScriptedLink;
+    bool WriteByte(int byte) override {
+        ++queued;
+        return ScriptedLink::WriteByte(byte);
+    }
+    uint32_t TransmitDone() override {
+        queued = 0;
+        return 1;
+    }
+    void Purge() override {
+        dropped += queued;
+        queued = 0;
+        ScriptedLink::Purge();
+    }
+    int queued = 0;
+    int dropped = 0;
+};
+
+TEST_F(RomMonitorTest, RunCommandLeavesThePortBeforeThePurge) {
+    QueueDroppingLink line(clock);
+    line.EchoAll();
+    worker.SetLink(&line);
+    RomMonitorConnection runner(worker);
+    EXPECT_TRUE(runner.RomMonitorRunAt(0x201000));
+    EXPECT_EQ(line.SentText(), "G 00201000\r");
+    EXPECT_EQ(line.dropped, 0);
+    worker.SetLink(&link);
+}
+
+}  // namespace
