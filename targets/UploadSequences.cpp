@@ -1,7 +1,50 @@
 #include "targets/UploadSequences.h"
 
+#include <iterator>
+
 #include "flashloader/SfldLoader.h"
 #include "image/ImageReport.h"
+#include "targets/OrvaneConnection.h"
+#include "targets/PflConnection.h"
+#include "targets/RomMonitorConnection.h"
+
+namespace {
+
+using BootLoader = UploadSequences::BootLoader;
+
+// What target types 1 to 7 load the flash loader with. Type 5 leaves the record wait as the
+// previous request set it.
+struct BootTarget {
+    BootLoader loader;
+    uint16_t sfldResourceId;
+    bool setsRecordWait;
+};
+constexpr uint8_t kFirstBootType = 1;
+constexpr uint8_t kLastBootType = 7;
+constexpr BootTarget kBootTargets[kLastBootType + 1] = {
+    {BootLoader::None, 0, false},
+    {BootLoader::Hestan, 174, true},
+    {BootLoader::OrvaneOnKalmer, 174, true},
+    {BootLoader::OrvaneOnKalmer, 174, true},
+    {BootLoader::PflA, 174, true},
+    {BootLoader::PflB, 174, false},
+    {BootLoader::PflC, 195, true},
+    {BootLoader::PflC, 196, true},
+};
+
+// What "Run ARM Image" loads the section with, by target type; types 0 and 8 have no boot
+// connection, and types past the table run nothing at all.
+constexpr BootLoader kRunLoaders[] = {
+    BootLoader::None,           BootLoader::Hestan, BootLoader::OrvaneMaskRom,
+    BootLoader::OrvaneOnKalmer, BootLoader::PflA,   BootLoader::PflB,
+    BootLoader::PflC,           BootLoader::PflC,   BootLoader::None,
+};
+
+bool IsPfl(BootLoader loader) {
+    return loader == BootLoader::PflA || loader == BootLoader::PflB || loader == BootLoader::PflC;
+}
+
+}  // namespace
 
 void UploadSequences::FlashUpload() {
     image_.inUse = 1;
@@ -23,7 +66,7 @@ void UploadSequences::FlashUpload() {
         case 5:
         case 6:
         case 7:
-            // The boot connections load the loader first; their sequence is not built yet.
+            ok = UploadWithBootLoader(targetType);
             break;
         default:
             // No connection of that type: nothing runs and nothing is reported.
@@ -40,17 +83,26 @@ void UploadSequences::FlashUpload() {
     image_.inUse = 0;
 }
 
-bool UploadSequences::UploadToRunningSfld(bool recordWait) {
+bool UploadSequences::OpenForUpload() {
     worker_.sfldVersion.clear();
     worker_.phase.Set(0);
     if (!PortReady()) {
         if (!worker_.IsAborted()) {
-            worker_.statusText.Set("ERROR: no port available");
-            worker_.Log("ERROR: no port available");
+            Fail("ERROR: no port available");
         }
         return false;
     }
-    if (!OpenImage(worker_, image_)) {
+    return OpenImage(worker_, image_);
+}
+
+bool UploadSequences::Fail(const char* text) {
+    worker_.statusText.Set(text);
+    worker_.Log(text);
+    return false;
+}
+
+bool UploadSequences::UploadToRunningSfld(bool recordWait) {
+    if (!OpenForUpload()) {
         return false;
     }
     worker_.RecordWaitMode = recordWait;
@@ -72,7 +124,111 @@ bool UploadSequences::PortReady() {
     return link.IsOpen() != 0;
 }
 
+bool UploadSequences::UploadWithBootLoader(uint8_t targetType) {
+    if (targetType < kFirstBootType || targetType > kLastBootType) {
+        return false;
+    }
+    const BootTarget& target = kBootTargets[targetType];
+    if (!OpenForUpload()) {
+        return false;
+    }
+    worker_.phase.Set(1);
+
+    Section* own = image_.count > 0 ? &image_.sections[image_.count - 1] : nullptr;
+    if (own != nullptr && own->firmwareId == FirmwareId::Sfl && own->active) {
+        worker_.Log("Upload SFLD From image-union file");
+        if (!LoadAndRun(target.loader, image_.source, *own)) {
+            return false;
+        }
+    } else {
+        worker_.Log("Upload SFLD From resource");
+        ImageSource resource;
+        if (!resource.OpenResource(target.sfldResourceId)) {
+            resource.Close();
+            return Fail("ERROR: SFLD resource open failed");
+        }
+        SectionReader loader;
+        if (!loader.Open(resource, 0)) {
+            resource.Close();
+            return Fail("ERROR: wrong SFLD resource format");
+        }
+        const bool loaded = LoadAndRun(target.loader, resource, loader);
+        resource.Close();
+        if (!loaded) {
+            return false;
+        }
+    }
+    if (IsPfl(target.loader)) {
+        worker_.statusText.Set("Run SFLD");
+    }
+    worker_.Log("SFLD upload is successful");
+
+    if (target.setsRecordWait) {
+        worker_.RecordWaitMode = true;
+    }
+    return SfldLoader(worker_).FlashProgram(image_);
+}
+
+bool UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section& section) {
+    switch (loader) {
+        case BootLoader::Hestan:
+            return RomMonitorConnection(worker_).HestanLoadAndRun(source, section);
+        case BootLoader::OrvaneOnKalmer:
+            return OrvaneConnection(worker_, OrvaneConnection::Variant::OnKalmer)
+                .OrvaneLoadAndRun(source, section);
+        case BootLoader::OrvaneMaskRom:
+            return OrvaneConnection(worker_, OrvaneConnection::Variant::MaskRom)
+                .OrvaneLoadAndRun(source, section);
+        case BootLoader::PflA:
+        case BootLoader::PflB:
+        case BootLoader::PflC: {
+            SfldLoader records(worker_);
+            PflConnection pfl(worker_, [&records](const SfldRecord& record) {
+                return records.SendRecord(record);
+            });
+            const auto variant = loader == BootLoader::PflA   ? PflConnection::Variant::A
+                                 : loader == BootLoader::PflB ? PflConnection::Variant::B
+                                                              : PflConnection::Variant::C;
+            return pfl.PflLoadAndRun(variant, source, section);
+        }
+        case BootLoader::None:
+            break;
+    }
+    return false;
+}
+
 void UploadSequences::RunImage() {
-    // Loading one section into the device and starting it belongs with the boot connections,
-    // which are not built yet.
+    if (!PortReady()) {
+        if (!worker_.IsAborted()) {
+            Fail("ERROR: no port available");
+        }
+        return;
+    }
+    const std::string path = worker_.Engine().imagePathText.Get();
+    worker_.Log("Open image file name - " + path);
+    worker_.statusText.Set("Open image");
+    ImageSource source;
+    if (!source.OpenFile(path)) {
+        Fail("ERROR: image open FAILED");
+        return;
+    }
+    SectionReader section;
+    if (!section.Open(source, 0)) {
+        source.Close();
+        Fail("ERROR: bad image FORMAT");
+        return;
+    }
+    ReportSection(worker_, section);
+    worker_.phase.Set(4);
+
+    const uint8_t targetType = worker_.Engine().targetType.Get();
+    if (targetType < std::size(kRunLoaders)) {
+        const BootLoader loader = kRunLoaders[targetType];
+        if (loader == BootLoader::None) {
+            worker_.Log("ERROR: RUN Not supported for this target...");
+        } else if (LoadAndRun(loader, source, section)) {
+            worker_.succeeded.Set(1);
+        }
+    }
+    source.Close();
 }

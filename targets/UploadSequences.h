@@ -5,6 +5,8 @@
 
 #include "engine/UploadWorker.h"
 #include "image/FirmwareImage.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
 
 class UploadSequences : public WorkerRequests {
   public:
@@ -15,6 +17,13 @@ class UploadSequences : public WorkerRequests {
 
     // The loader already runs in the device: straight to erasing and programming.
     bool UploadToRunningSfld(bool recordWait);
+    // Types 1 to 7: a boot connection loads the flash loader and starts it, from the image's
+    // own loader section or else from the module resource of the type; then the programming.
+    bool UploadWithBootLoader(uint8_t targetType);
+
+    // The boot connections, each loading a section and starting it.
+    enum class BootLoader { None, Hestan, OrvaneOnKalmer, OrvaneMaskRom, PflA, PflB, PflC };
+    bool LoadAndRun(BootLoader loader, ImageSource& source, Section& section);
 
   private:
     // The port keeper opens a closed port within 300 ms.
@@ -22,6 +31,10 @@ class UploadSequences : public WorkerRequests {
     static constexpr uint32_t kPortPollMs = 50;
 
     bool PortReady();
+    // What every upload sequence begins with: the port must be ready and the image opens.
+    bool OpenForUpload();
+    // Shows and logs an error text; false for the caller to return.
+    bool Fail(const char* text);
 
     UploadWorker& worker_;
     FirmwareImage& image_;

@@ -29,7 +29,12 @@ inline Bytes Frame(Bytes payload) {
     for (size_t i = 0; i < payload.size(); i += 2) {
         sum ^= static_cast<uint16_t>(payload[i] << 8 | payload[i + 1]);
     }
-    Bytes frame{0x5B, static_cast<uint8_t>(words >> 8), static_cast<uint8_t>(words)};
+    // Reserved first: g++ 12 at -O2 warns falsely about inserting into a three-byte vector.
+    Bytes frame;
+    frame.reserve(payload.size() + 6);
+    frame.push_back(0x5B);
+    frame.push_back(static_cast<uint8_t>(words >> 8));
+    frame.push_back(static_cast<uint8_t>(words));
     frame.insert(frame.end(), payload.begin(), payload.end());
     frame.push_back(static_cast<uint8_t>(sum >> 8));
     frame.push_back(static_cast<uint8_t>(sum));

@@ -40,7 +40,7 @@ first="$(readlink "$link")"
 
 "$updater" /port "$link" /file "$work/missing.bin" >"$work/out" 2>"$work/err" </dev/null &
 updaterPid=$!
-wait_for 'grep -q "Ready to Upload." "$work/out"'
+wait_for 'grep -qs "Ready to Upload." "$work/out"'
 
 # The device re-appears as its flash loader. With no image to load nothing starts; the
 # pause lets the updater's device-change handler (with its 600 ms wait) run meanwhile.

@@ -1,0 +1,93 @@
+#include "targets/BootSteps.h"
+
+#include "flashloader/SfldLoader.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace boot {
+
+namespace {
+const char* const kBaudText[] = {"300",  "600",   "1200",  "2400",  "4800",
+                                 "9600", "19200", "38400", "57600", "115200"};
+}
+
+void StartLine(UploadWorker& worker, int32_t speedCode) {
+    // Nothing sets the selection, so 0 stands for each connection's own speed.
+    (void)worker.Engine().baudSelection.Get();
+    CommLink& link = worker.Link();
+    link.SetSpeed(speedCode);
+    link.Purge();
+    worker.Log(std::string("Baud rate - ") + kBaudText[speedCode]);
+}
+
+uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset) {
+    uint32_t word = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+        const uint8_t byte = offset + i < count ? data[offset + i] : kShortWordFill;
+        word |= static_cast<uint32_t>(byte) << (8 * i);
+    }
+    return word;
+}
+
+uint16_t WordsPerMille(double done, double total) {
+    return std::min<uint16_t>(PerMille(done, total), 1000);
+}
+
+const uint8_t* RecordData(const SfldRecord& record) {
+    return record.Frame() + SfldRecord::kPayloadOffset + 4;
+}
+
+bool UploadRecords(UploadWorker& worker, ImageSource& source, Section& section,
+                   const std::function<bool(SfldRecord&)>& write) {
+    // Too large for the worker's stack to hold comfortably next to the protocol frames.
+    auto record = std::make_unique<SfldRecord>();
+    section.Rewind(source);
+    for (;;) {
+        if (worker.IsAborted()) {
+            return false;
+        }
+        if (!section.NextRecord(*record, source)) {
+            worker.statusText.Set("Section read error");
+            worker.Log("Section read error");
+            return false;
+        }
+        if (record->dataCount == 0) {
+            return true;
+        }
+        if (!write(*record)) {
+            return false;
+        }
+    }
+}
+
+bool LoadAndRun(UploadWorker& worker, const LoadSteps& steps) {
+    worker.Log("*Load image*");
+    worker.Log(steps.targetLine);
+    worker.Log("> Try to connnect target");
+    worker.progress.Set(0);
+    worker.statusText.Set("Connect target");
+
+    bool outcome = steps.connect();
+    if (outcome) {
+        worker.Log(steps.connectedLine);
+        worker.statusText.Set("Upload data");
+        outcome = steps.upload();
+        if (!outcome) {
+            worker.Log("ERROR: section upload failed");
+        }
+    }
+    // An upload cut short by an abort has already failed above, so no run command ever goes
+    // into a partly loaded image.
+    if (outcome) {
+        worker.statusText.Set("Run");
+        worker.Log("Section upload is successful");
+        outcome = steps.run();
+    }
+    if (worker.cancelRequest.Get() != 0) {
+        worker.Log("Cancel...");
+    }
+    return outcome && !worker.IsAborted();
+}
+
+}  // namespace boot

@@ -1,0 +1,54 @@
+#pragma once
+// What the three boot connections share: the load-and-run frame around their own connect,
+// upload and run steps, the line set-up, and word and progress forming.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/UploadWorker.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
+#include "image/SfldRecord.h"
+
+namespace boot {
+
+constexpr int32_t kSpeed19200 = 6;
+constexpr int32_t kSpeed57600 = 8;
+
+// Sets the boot speed, empties the line and logs "Baud rate - <baud>".
+void StartLine(UploadWorker& worker, int32_t speedCode);
+
+// Missing high bytes of a record's last word when its data count is not a multiple of 4: the
+// same value the record frame pads an odd payload with.
+constexpr uint8_t kShortWordFill = 0x00;
+
+// The 32-bit word from data[offset..offset+3], least significant byte first; bytes at or past
+// count are kShortWordFill.
+uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset);
+
+// Per mille of a word-by-word upload: a short last word counts 4 bytes, so it is kept at 1000.
+uint16_t WordsPerMille(double done, double total);
+
+// The data bytes of a built record: after '[', the word count and the 4-byte address.
+const uint8_t* RecordData(const SfldRecord& record);
+
+// Rewinds the section and hands each data record to write until the section ends (true).
+// A read error ("Section read error"), a failed write or an abort ends it with false: an
+// upload cut short is never a loaded section.
+bool UploadRecords(UploadWorker& worker, ImageSource& source, Section& section,
+                   const std::function<bool(SfldRecord&)>& write);
+
+// The steps of a load: what differs between the connections.
+struct LoadSteps {
+    const char* targetLine;
+    const char* connectedLine;
+    std::function<bool()> connect;
+    std::function<bool()> upload;
+    std::function<bool()> run;
+};
+
+// "*Load image*" to the run step and the cancel report. True only when every step succeeded
+// and no abort was seen: an aborted load is a failure even if its last step went through.
+bool LoadAndRun(UploadWorker& worker, const LoadSteps& steps);
+
+}  // namespace boot

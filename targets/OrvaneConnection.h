@@ -1,0 +1,41 @@
+#pragma once
+// The Orvane text monitor: NMEA-style commands enter it, "#V#" identifies it, "W address,value#"
+// writes one 32-bit word (answered by '>'), and the PFL's run command starts the code.
+#include <cstdint>
+
+#include "engine/UploadWorker.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
+#include "image/SfldRecord.h"
+
+class OrvaneConnection {
+  public:
+    // The monitor runs on the Kalmer chip or in mask ROM; only the logged texts differ.
+    enum class Variant { OnKalmer, MaskRom };
+
+    // Progress over one section: bytes sent against the section's size.
+    struct Tracker {
+        double total = 0;
+        double done = 0;
+        uint16_t perMille = 0;
+    };
+
+    OrvaneConnection(UploadWorker& worker, Variant variant) : worker_(worker), variant_(variant) {}
+
+    // Connects, writes the section and starts it at its start address; no end record follows.
+    bool OrvaneLoadAndRun(ImageSource& source, Section& section);
+    bool OrvaneConnect();
+    bool OrvaneQueryId();
+    // The words of one record's data, written from address on.
+    bool OrvaneUploadSection(ImageSource& source, Section& section);
+    bool OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker);
+    bool OrvaneWriteWords(uint32_t address, const uint8_t* data, uint32_t count, Tracker& tracker);
+
+  private:
+    bool AwaitPrompt();
+    bool AwaitWordAnswer();
+    const char* Name() const;
+
+    UploadWorker& worker_;
+    Variant variant_;
+};

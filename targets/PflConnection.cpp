@@ -1,0 +1,200 @@
+#include "targets/PflConnection.h"
+
+#include "flashloader/LinkWait.h"
+#include "flashloader/SfldLoader.h"
+#include "targets/BootSteps.h"
+
+namespace {
+constexpr uint8_t kProbe = 0x55;         // 'U'
+constexpr uint8_t kAnswer = 0x44;        // 'D', also the host's closing byte
+constexpr uint8_t kVersionQuery = 0x45;  // 'E'
+constexpr uint8_t kVersionStart = '$';
+constexpr uint32_t kWindowMs = 250;
+constexpr uint32_t kSliceMs = 10;
+constexpr uint32_t kVersionMs = 1000;
+constexpr uint32_t kDrainA = 10001;
+constexpr uint32_t kDrainC = 1001;
+constexpr int kNoByte = -1;
+// Variant B's PFL wants this before every probe.
+constexpr uint8_t kWakeMessage[] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
+}  // namespace
+
+bool PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section& section) {
+    const bool loaded =
+        boot::LoadAndRun(worker_, {"Target - Kalmer PFL", "Kalmer PFL - connected",
+                                   [&] { return PflConnect(variant); },
+                                   [&] { return PflUploadSection(source, section); },
+                                   [&] { return PflRunAt(section.start); }});
+    if (!loaded) {
+        return false;
+    }
+    worker_.statusText.Set("Complete");
+    SfldRecord end;
+    end.MakeEnd();
+    return sendRecord_ && sendRecord_(end);
+}
+
+bool PflConnection::PflConnect(Variant variant) {
+    boot::StartLine(worker_, variant == Variant::A ? boot::kSpeed19200 : boot::kSpeed57600);
+    if (!worker_.IsAborted()) {
+        for (;;) {
+            Window window = Window::kSilent;
+            switch (variant) {
+                case Variant::A:
+                    // A's loader may still be talking after its 'D': the window always runs out.
+                    window = ProbeDrained(kDrainA, false);
+                    break;
+                case Variant::B:
+                    window = ProbeAfterMessage();
+                    break;
+                case Variant::C:
+                    window = ProbeDrained(kDrainC, true);
+                    break;
+            }
+            if (window == Window::kAborted) {
+                return false;
+            }
+            if (window == Window::kAnswered || worker_.IsAborted()) {
+                break;
+            }
+        }
+    }
+    if (!PflReadVersion()) {
+        return false;
+    }
+    worker_.Link().WriteByte(kAnswer);
+    return true;
+}
+
+bool PflConnection::SendProbe() {
+    CommLink& link = worker_.Link();
+    link.WriteByte(kProbe);
+    if (!linkwait::WaitTransmitDone(worker_)) {
+        return false;
+    }
+    worker_.InterruptibleSleep(link.TransmitTime(5));
+    return true;
+}
+
+PflConnection::Window PflConnection::ProbeDrained(uint32_t drainLimit, bool leaveOnAnswer) {
+    if (!SendProbe()) {
+        return Window::kAborted;
+    }
+    CommLink& link = worker_.Link();
+    Clock& clock = worker_.GetClock();
+    int last = kNoByte;
+    const uint64_t start = clock.NowMs();
+    while (clock.NowMs() - start < kWindowMs) {
+        worker_.InterruptibleSleep(kSliceMs);
+        uint8_t byte = 0;
+        if (link.ReadByte(byte)) {
+            last = byte;
+            for (uint32_t more = 0; last != kAnswer && more < drainLimit && link.ReadByte(byte);
+                 ++more) {
+                last = byte;
+            }
+        }
+        if (worker_.IsAborted()) {
+            return Window::kAborted;
+        }
+        if (leaveOnAnswer && last == kAnswer) {
+            return Window::kAnswered;
+        }
+    }
+    return last == kAnswer ? Window::kAnswered : Window::kSilent;
+}
+
+PflConnection::Window PflConnection::ProbeAfterMessage() {
+    CommLink& link = worker_.Link();
+    link.SetSpeed(boot::kSpeed57600);
+    worker_.InterruptibleSleep(link.TransmitTime(3));
+    link.Write(kWakeMessage, sizeof kWakeMessage);
+    if (!linkwait::WaitTransmitDone(worker_)) {
+        return Window::kAborted;
+    }
+    worker_.InterruptibleSleep(link.TransmitTime(5));
+    link.SetSpeed(boot::kSpeed57600);
+    worker_.InterruptibleSleep(link.TransmitTime(3));
+    if (!SendProbe()) {
+        return Window::kAborted;
+    }
+    return AwaitAnswerByte();
+}
+
+PflConnection::Window PflConnection::AwaitAnswerByte() {
+    CommLink& link = worker_.Link();
+    Clock& clock = worker_.GetClock();
+    const uint64_t start = clock.NowMs();
+    while (clock.NowMs() - start < kWindowMs) {
+        worker_.InterruptibleSleep(kSliceMs);
+        uint8_t byte = 0;
+        if (link.ReadByte(byte) && byte == kAnswer) {
+            return Window::kAnswered;
+        }
+        if (worker_.IsAborted()) {
+            return Window::kAborted;
+        }
+    }
+    return Window::kSilent;
+}
+
+bool PflConnection::PflReadVersion() {
+    CommLink& link = worker_.Link();
+    link.Purge();
+    link.WriteByte(kVersionQuery);
+    const uint64_t start = worker_.GetClock().NowMs();
+    std::string& text = worker_.pfldVersion;
+    text.clear();
+    bool collecting = false;
+    for (;;) {
+        if (worker_.IsAborted()) {
+            return false;
+        }
+        uint8_t byte = 0;
+        if (linkwait::NextByte(worker_, start, kVersionMs, byte) != linkwait::Got::Byte) {
+            return false;
+        }
+        if (byte == kVersionStart) {
+            collecting = true;
+        } else if (!collecting) {
+            continue;
+        } else if (byte == '\r' || byte == '\n') {
+            worker_.Log("PFLD Version ID: " + text);
+            return true;
+        }
+        text += static_cast<char>(byte);
+    }
+}
+
+bool PflConnection::PflUploadSection(ImageSource& source, Section& section) {
+    if (!sendRecord_) {
+        return false;
+    }
+    worker_.progress.Set(0);
+    double sent = 0;
+    const bool uploaded = boot::UploadRecords(worker_, source, section, [&](SfldRecord& record) {
+        if (!sendRecord_(record)) {
+            return false;
+        }
+        sent += record.dataCount;
+        worker_.progress.Set(PerMille(sent, section.size));
+        return true;
+    });
+    if (!uploaded) {
+        return false;
+    }
+    worker_.progress.Set(1000);
+    return true;
+}
+
+bool PflConnection::PflRunAt(uint32_t address) {
+    CommLink& link = worker_.Link();
+    worker_.Log(FormatText("Run image at address 0x%X", address));
+    link.WriteText(FormatText("G%X#", address).c_str());
+    if (!linkwait::WaitTransmitDone(worker_)) {
+        return false;
+    }
+    link.Purge();
+    worker_.InterruptibleSleep(link.TransmitTime(3));
+    return true;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The Kalmer primary flash loader: speed handshake ('U' answered by 'D'), version line,
+// section upload with the loader's framed records, and the run command.
+#include <cstdint>
+#include <functional>
+
+#include "engine/UploadWorker.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
+#include "image/SfldRecord.h"
+
+class PflConnection {
+  public:
+    // The three handshakes; everything after the handshake is the same.
+    enum class Variant { A, B, C };
+
+    // The loader's record transfer: lead byte, frame, acknowledgement, retried.
+    using RecordSend = std::function<bool(const SfldRecord&)>;
+
+    // Without a record transfer only the handshake, version and run steps can be used.
+    explicit PflConnection(UploadWorker& worker) : worker_(worker) {}
+    PflConnection(UploadWorker& worker, RecordSend sendRecord)
+        : worker_(worker), sendRecord_(std::move(sendRecord)) {}
+
+    // Connects, uploads the section, runs it at its start address and sends the end record,
+    // which the started code must answer.
+    bool PflLoadAndRun(Variant variant, ImageSource& source, Section& section);
+    bool PflConnect(Variant variant);
+    bool PflReadVersion();
+    bool PflUploadSection(ImageSource& source, Section& section);
+    bool PflRunAt(uint32_t address);
+
+  private:
+    enum class Window { kAnswered, kSilent, kAborted };
+
+    Window ProbeDrained(uint32_t drainLimit, bool leaveOnAnswer);
+    Window ProbeAfterMessage();
+    Window AwaitAnswerByte();
+    bool SendProbe();
+
+    UploadWorker& worker_;
+    RecordSend sendRecord_;
+};

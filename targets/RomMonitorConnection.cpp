@@ -1,0 +1,214 @@
+#include "targets/RomMonitorConnection.h"
+
+#include <cstring>
+
+#include "flashloader/LinkWait.h"
+#include "targets/BootSteps.h"
+
+namespace {
+constexpr char kWake[] = "\r\n";
+constexpr char kTestScreen[] = "T\r";
+constexpr char kTestPrompt[] = ":test>";
+constexpr uint8_t kPrompt = '>';
+constexpr uint32_t kPromptWindowMs = 500;
+constexpr uint32_t kTestPromptMs = 2000;
+constexpr uint32_t kTestRepeatMs = 200;
+constexpr uint32_t kEchoMs = 1000;
+constexpr uint32_t kSliceMs = 10;
+// The recogniser's collection buffer; the position wraps here.
+constexpr uint32_t kCollectSize = 10;
+}  // namespace
+
+bool RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& section) {
+    const bool loaded =
+        boot::LoadAndRun(worker_, {"Target - Hestan(Mask ROM)", "Hestan(Mask ROM) - connected",
+                                   [&] { return RomMonitorConnect(); },
+                                   [&] { return RomMonitorUploadSection(source, section); },
+                                   [&] { return RomMonitorRunAt(section.start); }});
+    if (!loaded) {
+        return false;
+    }
+    worker_.statusText.Set("Complete");
+    return true;
+}
+
+bool RomMonitorConnection::RomMonitorConnect() {
+    boot::StartLine(worker_, boot::kSpeed19200);
+    if (worker_.IsAborted()) {
+        return false;
+    }
+    CommLink& link = worker_.Link();
+    for (;;) {
+        link.WriteText(kWake);
+        if (!linkwait::WaitTransmitDone(worker_)) {
+            return false;
+        }
+        if (AwaitPromptAndEnter()) {
+            return true;
+        }
+        if (worker_.IsAborted()) {
+            return false;
+        }
+        worker_.InterruptibleSleep(link.TransmitTime(50));
+        if (worker_.IsAborted()) {
+            return false;
+        }
+    }
+}
+
+// One 500 ms window after the wake-up; true once the test screen is entered. False also on
+// abort, which the caller sees for itself.
+bool RomMonitorConnection::AwaitPromptAndEnter() {
+    CommLink& link = worker_.Link();
+    Clock& clock = worker_.GetClock();
+    const uint64_t start = clock.NowMs();
+    while (clock.NowMs() - start < kPromptWindowMs) {
+        worker_.InterruptibleSleep(kSliceMs);
+        uint8_t byte = 0;
+        while (link.ReadByte(byte)) {
+            if (byte == kPrompt && RomMonitorEnterTestScreen()) {
+                return true;
+            }
+            if (worker_.IsAborted()) {
+                return false;
+            }
+        }
+        if (worker_.IsAborted()) {
+            return false;
+        }
+    }
+    return false;
+}
+
+bool RomMonitorConnection::RomMonitorEnterTestScreen() {
+    worker_.Link().WriteText(kTestScreen);
+    if (!RomMonitorWaitTestPrompt()) {
+        worker_.Log("ERROR: Mask ROM TestScreen enter timeout.");
+        return false;
+    }
+    worker_.Link().Purge();
+    worker_.Log("ROM Monitor entered to the test screen.");
+    return true;
+}
+
+bool RomMonitorConnection::RomMonitorWaitTestPrompt() {
+    CommLink& link = worker_.Link();
+    Clock& clock = worker_.GetClock();
+    const uint64_t start = clock.NowMs();
+    uint64_t lastTestScreen = start;
+    char collected[kCollectSize] = {};
+    uint32_t position = 0;
+    bool found = false;
+    while (clock.NowMs() - start < kTestPromptMs) {
+        if (clock.NowMs() - lastTestScreen >= kTestRepeatMs) {
+            link.WriteText(kTestScreen);
+            lastTestScreen = clock.NowMs();
+        }
+        uint8_t byte = 0;
+        while (!found && link.ReadByte(byte)) {
+            if (position == 0) {
+                if (byte == ':') {
+                    collected[0] = ':';
+                    position = 1;
+                    continue;
+                }
+            } else {
+                // A text that did not match is not thrown away: collection runs on until
+                // the position wraps, and only a ':' at position 0 starts afresh.
+                collected[position] = static_cast<char>(byte);
+                position = (position + 1) % kCollectSize;
+            }
+            if (byte == kPrompt && position == std::strlen(kTestPrompt) &&
+                std::memcmp(collected, kTestPrompt, position) == 0) {
+                found = true;
+            }
+        }
+        if (worker_.IsAborted()) {
+            return false;
+        }
+        worker_.InterruptibleSleep(kSliceMs);
+        if (found) {
+            return true;
+        }
+    }
+    worker_.Log("ROM monitor timeout.");
+    return false;
+}
+
+bool RomMonitorConnection::RomMonitorSendEchoed(const std::string& text) {
+    CommLink& link = worker_.Link();
+    const size_t end = text.find('\r');
+    for (size_t i = 0; i < end && i < text.size(); ++i) {
+        const uint8_t sent = static_cast<uint8_t>(text[i]);
+        link.WriteByte(sent);
+        uint8_t echo = 0;
+        switch (linkwait::NextByte(worker_, worker_.GetClock().NowMs(), kEchoMs, echo)) {
+            case linkwait::Got::TimedOut:
+                worker_.Log("ROM monitor echo timeout.");
+                return false;
+            case linkwait::Got::Aborted:
+                // The rest of the command is not sent: an aborted command is not a good one.
+                return false;
+            case linkwait::Got::Byte:
+                if (echo != sent) {
+                    worker_.Log("ROM monitor wrong answer.");
+                    return false;
+                }
+                break;
+        }
+    }
+    // The monitor answers the CR with its prompt, not an echo.
+    link.WriteByte('\r');
+    return true;
+}
+
+bool RomMonitorConnection::RomMonitorWriteWords(uint32_t address, const uint8_t* data,
+                                                uint32_t count, Progress& progress) {
+    for (uint32_t k = 0; k < count; k += 4) {
+        progress.sent += 4;
+        progress.last = boot::WordsPerMille(progress.sent, progress.size);
+        worker_.progress.Set(progress.last);
+        const uint32_t word = boot::WordAt(data, count, k);
+        if (!RomMonitorSendEchoed(FormatText("P %08X %08X\r", address + k, word))) {
+            return false;
+        }
+        if (!RomMonitorWaitTestPrompt()) {
+            return false;
+        }
+        if (worker_.IsAborted()) {
+            return false;
+        }
+    }
+    worker_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
+    return true;
+}
+
+bool RomMonitorConnection::RomMonitorWriteRecord(const SfldRecord& record, Progress& progress) {
+    return RomMonitorWriteWords(record.address, boot::RecordData(record), record.dataCount,
+                                progress);
+}
+
+bool RomMonitorConnection::RomMonitorUploadSection(ImageSource& source, Section& section) {
+    // The progress stays at the last word's value; it is not forced to 1000.
+    Progress progress{static_cast<double>(section.size), 0, 0};
+    worker_.progress.Set(0);
+    return boot::UploadRecords(worker_, source, section, [&](SfldRecord& record) {
+        return RomMonitorWriteRecord(record, progress);
+    });
+}
+
+bool RomMonitorConnection::RomMonitorRunAt(uint32_t address) {
+    worker_.Log(FormatText("Run image at address 0x%X", address));
+    if (!RomMonitorSendEchoed(FormatText("G %08X\r", address))) {
+        return false;
+    }
+    // The final CR is not echoed; let it leave the port before the purge, which would
+    // otherwise drop it from the transmit queue and the monitor would never start the code.
+    if (!linkwait::WaitTransmitDone(worker_)) {
+        return false;
+    }
+    CommLink& link = worker_.Link();
+    link.Purge();
+    worker_.InterruptibleSleep(link.TransmitTime(3));
+    return true;
+}

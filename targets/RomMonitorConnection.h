@@ -1,0 +1,40 @@
+#pragma once
+// The Hestan mask-ROM monitor: CR LF until '>', the test screen (":test>"), one echoed
+// "P address value" command per 32-bit word, and "G address" to start the code.
+#include <cstdint>
+#include <string>
+
+#include "engine/UploadWorker.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
+#include "image/SfldRecord.h"
+
+class RomMonitorConnection {
+  public:
+    // Progress over one section: bytes sent against the section's size.
+    struct Progress {
+        double size = 0;
+        double sent = 0;
+        uint16_t last = 0;
+    };
+
+    explicit RomMonitorConnection(UploadWorker& worker) : worker_(worker) {}
+
+    // Connects, writes the section and starts it at its start address.
+    bool HestanLoadAndRun(ImageSource& source, Section& section);
+    bool RomMonitorConnect();
+    bool RomMonitorEnterTestScreen();
+    bool RomMonitorWaitTestPrompt();
+    bool RomMonitorSendEchoed(const std::string& text);
+    // The words of one record's data, stored from address on.
+    bool RomMonitorWriteWords(uint32_t address, const uint8_t* data, uint32_t count,
+                              Progress& progress);
+    bool RomMonitorWriteRecord(const SfldRecord& record, Progress& progress);
+    bool RomMonitorUploadSection(ImageSource& source, Section& section);
+    bool RomMonitorRunAt(uint32_t address);
+
+  private:
+    bool AwaitPromptAndEnter();
+
+    UploadWorker& worker_;
+};

@@ -1,0 +1,127 @@
+// The boot connections against the simulated device's boot personalities.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "SectionBytes.h"
+#include "SimDeviceFixture.h"
+#include "image/ImageSource.h"
+#include "image/Section.h"
+#include "targets/OrvaneConnection.h"
+#include "targets/PflConnection.h"
+#include "targets/RomMonitorConnection.h"
+
+namespace {
+
+constexpr uint32_t kLoad = 0x00201000;
+constexpr uint16_t kResourceId = 501;
+const std::vector<uint8_t> kEightBytes = {0x18, 0xF0, 0x9F, 0xE5, 0x00, 0x00, 0xA0, 0xE3};
+
+class BootDeviceTest : public SimDeviceFixture {
+  protected:
+    void Start(Personality personality) {
+        StartDevice(personality);
+        clock.SetAdvanceHook([this](uint64_t) {
+            const uint16_t p = worker.progress.Get();
+            if (progressSeen.empty() || progressSeen.back() != p) {
+                progressSeen.push_back(p);
+            }
+        });
+    }
+    void LoadSection(const std::vector<uint8_t>& data) {
+        resources.Register(ImageSource::kResourceType, kResourceId,
+                           Bytes(S3Line(kLoad, data) + S7Line(kLoad)));
+        ASSERT_TRUE(source.OpenResource(kResourceId, resources));
+        ASSERT_TRUE(section.Open(source, 0));
+    }
+
+    ResourceTable resources;
+    ImageSource source;
+    SectionReader section;
+    std::vector<uint16_t> progressSeen;
+};
+
+TEST_F(BootDeviceTest, PflVariantsConnectAfterTheirWindows) {
+    struct Case {
+        PflVariant device;
+        PflConnection::Variant host;
+        uint64_t atLeastMs;
+        uint64_t belowMs;
+    };
+    // The version line takes a few ms more; A's window always runs its 250 ms.
+    for (const Case& c : {Case{PflVariant::A, PflConnection::Variant::A, 253, 280},
+                          Case{PflVariant::B, PflConnection::Variant::B, 11, 40},
+                          Case{PflVariant::C, PflConnection::Variant::C, 11, 40}}) {
+        config.pflVariant = c.device;
+        config.pflVersion = "\x01noise$KALMER PFL 1.3";
+        Start(Personality::PrimaryFlashLoader);
+        const uint64_t start = clock.NowMs();
+        PflConnection pfl(worker);
+        ASSERT_TRUE(pfl.PflConnect(c.host));
+        const uint64_t elapsed = clock.NowMs() - start;
+        EXPECT_GE(elapsed, c.atLeastMs);
+        EXPECT_LT(elapsed, c.belowMs);
+        EXPECT_EQ(worker.pfldVersion, "$KALMER PFL 1.3");
+        EXPECT_TRUE(Logged("PFLD Version ID: $KALMER PFL 1.3"));
+        EXPECT_EQ(model->Violations(), std::vector<std::string>());
+    }
+}
+
+TEST_F(BootDeviceTest, HestanLoadStoresTheWordsAndStartsTheLoader) {
+    Start(Personality::RomMonitor);
+    LoadSection(kEightBytes);
+    RomMonitorConnection monitor(worker);
+    ASSERT_TRUE(monitor.HestanLoadAndRun(source, section));
+    EXPECT_EQ(model->RamBytes(kLoad, 8), kEightBytes);
+    EXPECT_EQ(ModeNow(), Personality::FlashLoader);
+    EXPECT_EQ(progressSeen, (std::vector<uint16_t>{0, 500, 1000}));
+    EXPECT_TRUE(Logged("ROM Monitor entered to the test screen."));
+    EXPECT_EQ(worker.statusText.Get(), "Complete");
+    EXPECT_EQ(model->Violations(), std::vector<std::string>());
+}
+
+TEST_F(BootDeviceTest, HestanLoadWithALostEchoFailsAndStartsNothing) {
+    // Replies: '>', ":test>", then the echoes of the first command; its third goes missing.
+    config.faults.dropReply = 5;
+    Start(Personality::RomMonitor);
+    LoadSection(kEightBytes);
+    RomMonitorConnection monitor(worker);
+    EXPECT_FALSE(monitor.HestanLoadAndRun(source, section));
+    EXPECT_TRUE(Logged("ROM monitor echo timeout."));
+    EXPECT_TRUE(Logged("ERROR: section upload failed"));
+    EXPECT_EQ(ModeNow(), Personality::RomMonitor);
+    EXPECT_EQ(SentText().find("G "), std::string::npos);
+}
+
+TEST_F(BootDeviceTest, OrvaneLoadWritesWordsAndRunsInBothVariants) {
+    for (auto variant : {OrvaneConnection::Variant::OnKalmer, OrvaneConnection::Variant::MaskRom}) {
+        Start(Personality::TextMonitor);
+        progressSeen.clear();
+        LoadSection(kEightBytes);
+        OrvaneConnection orvane(worker, variant);
+        ASSERT_TRUE(orvane.OrvaneLoadAndRun(source, section));
+        const std::string sent = SentText();
+        EXPECT_NE(sent.find("W201004,E3A00000#"), std::string::npos);
+        EXPECT_NE(sent.find("G201000#"), std::string::npos);
+        EXPECT_EQ(model->RamBytes(kLoad, 8), kEightBytes);
+        EXPECT_EQ(ModeNow(), Personality::FlashLoader);
+        EXPECT_EQ(progressSeen, (std::vector<uint16_t>{0, 500, 1000}));
+        EXPECT_TRUE(Logged(std::string(variant == OrvaneConnection::Variant::OnKalmer
+                                           ? "Orvane(On Kalmer)"
+                                           : "Orvane(Mask ROM)") +
+                           " Monitor ID - ORV2"));
+        EXPECT_EQ(model->Violations(), std::vector<std::string>());
+    }
+}
+
+TEST_F(BootDeviceTest, OrvaneShortLastWordKeepsZeroHighBytes) {
+    Start(Personality::TextMonitor);
+    LoadSection({0x11, 0x22, 0x33, 0x44, 0x55});
+    OrvaneConnection orvane(worker, OrvaneConnection::Variant::OnKalmer);
+    ASSERT_TRUE(orvane.OrvaneLoadAndRun(source, section));
+    EXPECT_NE(SentText().find("W201004,55#"), std::string::npos);
+    EXPECT_EQ(model->RamBytes(kLoad, 8),
+              (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x00, 0x00, 0x00}));
+}
+
+}  // namespace

@@ -1,0 +1,295 @@
+// Target types 1 to 7 from the image file to the programmed flash, and "Run ARM Image" by
+// target type, against the simulated device.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "SectionBytes.h"
+#include "SimDeviceFixture.h"
+#include "UnionImage.h"
+#include "image/FirmwareImage.h"
+#include "image/ResourceTable.h"
+#include "targets/UploadSequences.h"
+
+namespace {
+
+struct BootDevice {
+    Personality personality;
+    PflVariant variant;
+};
+
+// The device each target type boots into.
+BootDevice DeviceOf(uint8_t targetType) {
+    switch (targetType) {
+        case 1:
+            return {Personality::RomMonitor, PflVariant::C};
+        case 2:
+        case 3:
+            return {Personality::TextMonitor, PflVariant::C};
+        case 4:
+            return {Personality::PrimaryFlashLoader, PflVariant::A};
+        case 5:
+            return {Personality::PrimaryFlashLoader, PflVariant::B};
+        case 6:
+        case 7:
+            return {Personality::PrimaryFlashLoader, PflVariant::C};
+        default:
+            return {Personality::FlashLoader, PflVariant::C};
+    }
+}
+
+class BootSystemTest : public SimDeviceFixture {
+  protected:
+    void Start(uint8_t targetType) {
+        const BootDevice device = DeviceOf(targetType);
+        config.pflVariant = device.variant;
+        StartDevice(device.personality);
+        engine.targetType.Set(targetType);
+    }
+    // As the engine loads an image before it raises a request.
+    void LoadImage(const std::string& path) {
+        engine.imagePathText.Set(path);
+        ASSERT_TRUE(image.Open(path));
+        image.LoadSections();
+        image.MarkActiveSections();
+    }
+    // The lines from the first one equal to from on.
+    std::vector<std::string> LogsFrom(const std::string& from) {
+        TakeLogs();
+        auto at = std::find(logs.begin(), logs.end(), from);
+        return std::vector<std::string>(at, logs.end());
+    }
+    bool FlashUntouched() {
+        const NorFlash& flash = model->Flash();
+        const std::vector<uint8_t> bytes =
+            model->FlashBytes(flash.Base(), flash.End() - flash.Base());
+        return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; });
+    }
+
+    FirmwareImage image;
+    UploadSequences sequences{worker, image};
+};
+
+class BootTypeTest : public BootSystemTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(BootTypeTest, LoaderFromTheImageUnionFileThenTheFlashIsProgrammed) {
+    const uint8_t type = static_cast<uint8_t>(GetParam());
+    const UnionImage file(0x1800, 0x200);
+    Start(type);
+    LoadImage(file.WriteTo("boot-union-" + std::to_string(type) + ".bin"));
+    ASSERT_EQ(image.count, 3);
+    // The loader section is usable only once it is marked active.
+    image.sections[2].active = 1;
+
+    sequences.FlashUpload();
+
+    EXPECT_EQ(worker.succeeded.Get(), 1) << ::testing::PrintToString(TakeLogs());
+    EXPECT_TRUE(Logged("Upload SFLD From image-union file"));
+    EXPECT_TRUE(Logged("SFLD upload is successful"));
+    EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 0x200), file.sfl);
+    EXPECT_EQ(ModeNow(), Personality::FlashLoader);
+    EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x1800), file.main);
+    EXPECT_EQ(model->Violations(), std::vector<std::string>());
+    // Type 5 leaves the record wait as it found it (off in a fresh worker).
+    EXPECT_EQ(worker.RecordWaitMode, type != 5);
+    EXPECT_EQ(image.source.kind, ImageSource::Closed);
+}
+
+TEST_P(BootTypeTest, NoLoaderSectionAndNoResourceLeavesTheFlashUntouched) {
+    const uint8_t type = static_cast<uint8_t>(GetParam());
+    const UnionImage file(0x400, 0, false);
+    Start(type);
+    LoadImage(file.WriteTo("boot-nosfl-" + std::to_string(type) + ".bin"));
+
+    sequences.FlashUpload();
+
+    EXPECT_EQ(worker.succeeded.Get(), 0);
+    const std::vector<std::string> tail = {"Upload SFLD From resource",
+                                           "ERROR: SFLD resource open failed"};
+    EXPECT_EQ(LogsFrom("Upload SFLD From resource"), tail);
+    EXPECT_EQ(worker.statusText.Get(), "ERROR: SFLD resource open failed");
+    EXPECT_TRUE(link->Sent().empty());
+    EXPECT_TRUE(FlashUntouched());
+}
+
+INSTANTIATE_TEST_SUITE_P(TargetTypes, BootTypeTest, ::testing::Range(1, 8));
+
+class ResourceTest : public BootSystemTest {
+  protected:
+    ~ResourceTest() override { SetModuleResources(nullptr); }
+    ResourceTable resources;
+};
+
+TEST_F(ResourceTest, LoaderFromTheTypesModuleResource) {
+    // Types 6 and 7 differ only in the resource they ask for.
+    const UnionImage file(0x400, 0, false);
+    std::mt19937 random(3);
+    const std::vector<uint8_t> loader = UnionImage::Section(UnionImage::kSflStart, 0x80, random);
+    resources.Register(ImageSource::kResourceType, 196, loader);
+    SetModuleResources(&resources);
+    Start(7);
+    LoadImage(file.WriteTo("boot-resource.bin"));
+    sequences.FlashUpload();
+    EXPECT_EQ(worker.succeeded.Get(), 1);
+    EXPECT_TRUE(Logged("Upload SFLD From resource"));
+    EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 0x80), loader);
+    EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x400), file.main);
+
+    Start(6);
+    worker.succeeded.Set(0);
+    logs.clear();
+    sequences.FlashUpload();
+    EXPECT_EQ(worker.succeeded.Get(), 0);
+    EXPECT_TRUE(Logged("ERROR: SFLD resource open failed"));
+}
+
+TEST_F(ResourceTest, UnreadableResourceIsAWrongFormat) {
+    const UnionImage file(0x400, 0, false);
+    resources.Register(ImageSource::kResourceType, 174, {1, 2, 3, 4, 5, 6, 7, 8});
+    SetModuleResources(&resources);
+    Start(1);
+    LoadImage(file.WriteTo("boot-badresource.bin"));
+    sequences.FlashUpload();
+    EXPECT_EQ(worker.succeeded.Get(), 0);
+    EXPECT_EQ(worker.statusText.Get(), "ERROR: wrong SFLD resource format");
+    EXPECT_TRUE(link->Sent().empty());
+}
+
+// --- Run ARM Image ---
+
+class RunImageTest : public BootSystemTest, public ::testing::WithParamInterface<int> {
+  protected:
+    // One S-record section at the flash loader's address, so that starting it is seen.
+    std::string WriteSection(const std::vector<uint8_t>& data) {
+        const std::string path = testing::TempDir() + "run-image.s3";
+        std::ofstream out(path, std::ios::binary);
+        out << S3Line(UnionImage::kSflStart, data) << S7Line(UnionImage::kSflStart);
+        return path;
+    }
+};
+
+TEST_P(RunImageTest, LoadsAndStartsTheSectionWhereTheTypeHasABootConnection) {
+    const uint8_t type = static_cast<uint8_t>(GetParam());
+    const std::vector<uint8_t> data = {0x18, 0xF0, 0x9F, 0xE5, 0x00, 0x00, 0xA0, 0xE3};
+    Start(type);
+    engine.imagePathText.Set(WriteSection(data));
+    sequences.RunImage();
+
+    EXPECT_TRUE(Logged("*Section report*"));
+    EXPECT_EQ(worker.phase.Get(), 4);
+    const bool connects = type >= 1 && type <= 7;
+    EXPECT_EQ(worker.succeeded.Get(), connects ? 1 : 0);
+    EXPECT_EQ(Logged("ERROR: RUN Not supported for this target..."), type == 0 || type == 8);
+    if (connects) {
+        EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 8), data);
+        EXPECT_EQ(ModeNow(), Personality::FlashLoader);
+        EXPECT_EQ(worker.statusText.Get(), "Complete");
+    } else {
+        EXPECT_TRUE(link->Sent().empty());
+        EXPECT_EQ(worker.statusText.Get(), "Open image");
+    }
+    EXPECT_EQ(model->Violations(), std::vector<std::string>());
+}
+
+INSTANTIATE_TEST_SUITE_P(TargetTypes, RunImageTest,
+                         ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 255));
+
+TEST_F(BootSystemTest, RunImageOnTheMaskRomMonitorUsesItsTexts) {
+    Start(2);
+    engine.imagePathText.Set(UnionImage(0x400, 0, false).WriteTo("run-union.bin"));
+    sequences.RunImage();
+    EXPECT_TRUE(Logged("Target - Orvane(Mask ROM)"));
+    EXPECT_TRUE(Logged("Orvane(Mask ROM) Monitor ID - ORV2"));
+}
+
+TEST_F(BootSystemTest, RunImageEndsEarly) {
+    struct Case {
+        const char* name;
+        bool portOpen;
+        std::string path;
+        const char* status;
+    };
+    const std::string garbage = testing::TempDir() + "run-garbage.bin";
+    std::ofstream(garbage) << "short";
+    const std::vector<Case> cases = {
+        {"closed port", false, garbage, "ERROR: no port available"},
+        {"missing file", true, testing::TempDir() + "no-such-image.bin",
+         "ERROR: image open FAILED"},
+        {"no section", true, garbage, "ERROR: bad image FORMAT"},
+    };
+    for (const Case& c : cases) {
+        Start(4);
+        if (!c.portOpen) {
+            link->Close();
+        }
+        engine.imagePathText.Set(c.path);
+        sequences.RunImage();
+        EXPECT_EQ(worker.statusText.Get(), c.status) << c.name;
+        EXPECT_TRUE(Logged(c.status)) << c.name;
+        EXPECT_EQ(worker.succeeded.Get(), 0) << c.name;
+        EXPECT_TRUE(link->Sent().empty()) << c.name;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BootSystemTest, CancelledRunImageIsNotStartedAndDoesNotSucceed) {
+    // Two records: a gap in the addresses ends the first.
+    const std::string path = testing::TempDir() + "run-cancel.s3";
+    std::ofstream(path, std::ios::binary)
+        << S3Line(UnionImage::kSflStart, {1, 2, 3, 4})
+        << S3Line(UnionImage::kSflStart + 0x100, {5, 6, 7, 8}) << S7Line(UnionImage::kSflStart);
+    Start(6);
+    engine.imagePathText.Set(path);
+    clock.SetAdvanceHook([this](uint64_t) {
+        if (model->Counters().recordsLoaded >= 1) {
+            worker.cancelRequest.Set(1);
+        }
+    });
+    sequences.RunImage();
+    clock.SetAdvanceHook(nullptr);
+
+    EXPECT_EQ(worker.succeeded.Get(), 0);
+    EXPECT_EQ(model->Counters().recordsLoaded, 1u);
+    const std::vector<uint8_t> sent = link->Sent();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 0);
+    EXPECT_NE(worker.statusText.Get(), "Complete");
+    EXPECT_EQ(ModeNow(), Personality::PrimaryFlashLoader);
+    EXPECT_TRUE(Logged("ERROR: section upload failed"));
+    EXPECT_EQ(TakeLogs().back(), "Cancel...");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BootSystemTest, RunImageRequestIsServedByTheWorkerThread) {
+    const std::vector<uint8_t> data = {0x18, 0xF0, 0x9F, 0xE5};
+    const std::string path = testing::TempDir() + "run-request.s3";
+    std::ofstream(path, std::ios::binary)
+        << S3Line(UnionImage::kSflStart, data) << S7Line(UnionImage::kSflStart);
+    Start(6);
+    engine.imagePathText.Set(path);
+    worker.SetRequests(&sequences);
+    std::thread thread([this] { worker.ThreadMain(); });
+    worker.RequestRunImage();
+    // The request flag stays up until the request has run; bounded so a fault cannot hang.
+    for (int i = 0; i < 10000 && worker.runImageRequest.Get() != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    engine.stopRequested.Set(1);
+    thread.join();
+
+    EXPECT_EQ(worker.succeeded.Get(), 1);
+    EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 4), data);
+    EXPECT_GT(LogsFrom("*** Run ARM Image ***").size(), 1u);
+    EXPECT_EQ(TakeLogs().back(), "**********************");
+    // The connection ran at 57600; the worker puts back the speed it found.
+    EXPECT_EQ(link->GetSpeed(), 6);
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#pragma once
+// A worker on the virtual clock talking to the simulated device through the in-process link.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/UploadWorker.h"
+#include "sim/DeviceModel.h"
+#include "sim/SimLink.h"
+
+class SimDeviceFixture : public ::testing::Test {
+  protected:
+    // A fresh device of that personality on a fresh link.
+    void StartDevice(Personality personality) {
+        config.start = personality;
+        // The identification is read 10 characters' time after the query has left, so only
+        // a reply that short is whole by then.
+        config.monitorId = "ORV2";
+        model = std::make_unique<DeviceModel>(config);
+        link = std::make_unique<SimLink>(*model, clock);
+        worker.SetLink(link.get());
+    }
+    std::vector<std::string> TakeLogs() {
+        while (auto line = worker.logQueue.Take()) {
+            logs.push_back(*line);
+        }
+        return logs;
+    }
+    bool Logged(const std::string& line) {
+        TakeLogs();
+        return std::find(logs.begin(), logs.end(), line) != logs.end();
+    }
+    // Brings the device up to the clock: what the host sent last has reached it.
+    Personality ModeNow() {
+        link->IsOpen();
+        return model->Mode();
+    }
+    std::string SentText() {
+        const std::vector<uint8_t> sent = link->Sent();
+        return std::string(sent.begin(), sent.end());
+    }
+
+    VirtualClock clock{1000};
+    EngineShared engine;
+    UploadWorker worker{clock, engine, nullptr};
+    DeviceConfig config;
+    std::unique_ptr<DeviceModel> model;
+    std::unique_ptr<SimLink> link;
+    std::vector<std::string> logs;
+};
