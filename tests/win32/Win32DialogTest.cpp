@@ -94,10 +94,23 @@ class FakeEngine : public EngineApi {
     std::string statusText;
 };
 
+// A visible window of this process: ctest runs other test processes with the same dialog
+// at the same time.
+HWND FindOwnWindow(const char* className, const char* title) {
+    for (HWND window = FindWindowExA(nullptr, nullptr, className, title); window != nullptr;
+         window = FindWindowExA(nullptr, window, className, title)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(window)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
 HWND WaitForWindow(const char* className, const char* title) {
     for (int waited = 0; waited < kWindowWaitMs; waited += 10) {
-        HWND window = FindWindowA(className, title);
-        if (window != nullptr && IsWindowVisible(window)) {
+        if (HWND window = FindOwnWindow(className, title)) {
             return window;
         }
         Sleep(10);
@@ -120,6 +133,13 @@ class ModalDialogTest : public ::testing::Test {
             HWND dialog = WaitForWindow("#32770", kTitle);
             ASSERT_NE(dialog, nullptr);
             script(dialog);
+            // A script that failed half-way must not leave the dialog (or its box) open.
+            if (::testing::Test::HasFailure()) {
+                if (HWND box = FindOwnWindow("#32770", "Error")) {
+                    PostMessageA(box, WM_COMMAND, IDOK, 0);
+                }
+                PostMessageA(dialog, WM_CLOSE, 0, 0);
+            }
         });
         RunUpdateDialog(GetModuleHandleA(nullptr), engine, clock, "COM3", "C:\\fw.bin");
         driver.join();
