@@ -1,8 +1,6 @@
 #include "flashloader/LinkWait.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 
 namespace linkwait {
 
@@ -59,12 +57,3 @@ bool WaitTransmitDone(UploadWorker& worker, bool answerEnds) {
 }
 
 }  // namespace linkwait
-
-std::string FormatText(const char* format, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}

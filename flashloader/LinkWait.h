@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/FormatText.h"
 #include "engine/UploadWorker.h"
 
 namespace linkwait {
@@ -29,6 +30,3 @@ Got NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& 
 bool WaitTransmitDone(UploadWorker& worker, bool answerEnds = false);
 
 }  // namespace linkwait
-
-// printf into a std::string, for the log lines and texts of the dialogue.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

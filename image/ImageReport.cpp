@@ -1,22 +1,11 @@
 #include "image/ImageReport.h"
 
-#include <cstdarg>
+#include "engine/FormatText.h"
+
 #include <cstdio>
 #include <string>
 
 namespace {
-
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-void LogFormat(UploadWorker& worker, const char* format, ...) {
-    char line[640];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    worker.Log(line);
-}
 
 // Indexed by the value; other values have no line.
 const char* const kFormatLines[] = {"Format: unknown", "Format: binary",
@@ -48,22 +37,22 @@ bool OpenImage(UploadWorker& worker, FirmwareImage& image) {
     image.LoadSections();
     worker.Log("----------- Image Info -----------");
     worker.Log("Image file: " + image.source.path);
-    LogFormat(worker, "File size: %lu", Long(image.source.size));
-    LogFormat(worker, "Sections in all: %i", image.count);
+    worker.Log(FormatText("File size: %lu", Long(image.source.size)));
+    worker.Log(FormatText("Sections in all: %i", image.count));
     for (int i = 1; i <= image.count; ++i) {
         const ImageSection& section = image.sections[i - 1];
-        LogFormat(worker, "****** Section N%i ******", i);
-        LogFormat(worker, "Active flag: %s", section.active ? "on" : "off");
+        worker.Log(FormatText("****** Section N%i ******", i));
+        worker.Log(FormatText("Active flag: %s", section.active ? "on" : "off"));
         if (const char* line = LineFor(kFormatLines, section.format)) {
             worker.Log(line);
         }
         if (const char* line = LineFor(kIdentityLines, section.firmwareId)) {
             worker.Log(line);
         }
-        LogFormat(worker, "Start address: 0x%08lX", Long(section.start));
-        LogFormat(worker, "Size: 0x%08lX", Long(section.size));
-        LogFormat(worker, "Entry: 0x%08lX", Long(section.entry));
-        LogFormat(worker, "CRC State: %s", section.CrcOk() ? "ok" : "n/a");
+        worker.Log(FormatText("Start address: 0x%08lX", Long(section.start)));
+        worker.Log(FormatText("Size: 0x%08lX", Long(section.size)));
+        worker.Log(FormatText("Entry: 0x%08lX", Long(section.entry)));
+        worker.Log(FormatText("CRC State: %s", section.CrcOk() ? "ok" : "n/a"));
     }
     worker.Log("");
     return true;
@@ -78,7 +67,7 @@ void ReportSection(UploadWorker& worker, const Section& section) {
     if (const char* line = LineFor(kFormatLines, section.format)) {
         worker.Log(line);
     }
-    LogFormat(worker, "Start address: 0x%08lX", Long(section.start));
-    LogFormat(worker, "Size: 0x%08lX (%lu) bytes", Long(section.size), Long(section.size));
-    LogFormat(worker, "Entry: 0x%08lX", Long(section.entry));
+    worker.Log(FormatText("Start address: 0x%08lX", Long(section.start)));
+    worker.Log(FormatText("Size: 0x%08lX (%lu) bytes", Long(section.size), Long(section.size)));
+    worker.Log(FormatText("Entry: 0x%08lX", Long(section.entry)));
 }

@@ -14,7 +14,8 @@ bool DeviceModel::PflMessageByte(uint8_t byte) {
         return false;
     }
     if (byte != kPflMessage[pflMessage_]) {
-        Violation(Fmt("byte 0x%02X breaks the speed message at its byte %zu", byte, pflMessage_));
+        Violation(
+            FormatText("byte 0x%02X breaks the speed message at its byte %zu", byte, pflMessage_));
         pflMessage_ = 0;
         return true;
     }
@@ -32,7 +33,7 @@ void DeviceModel::PflByte(uint8_t byte, uint64_t nowMs) {
                 return;
             }
             if (byte != 'U') {
-                Violation(Fmt("byte 0x%02X during the speed handshake", byte));
+                Violation(FormatText("byte 0x%02X during the speed handshake", byte));
                 return;
             }
             if (config_.pflVariant == PflVariant::B && !pflMessageSeen_) {
@@ -56,7 +57,7 @@ void DeviceModel::PflByte(uint8_t byte, uint64_t nowMs) {
                 pfl_ = PflState::Ready;
                 ExpectRecord(RecordKind::Load);
             } else {
-                Violation(Fmt("byte 0x%02X before the connection step ended", byte));
+                Violation(FormatText("byte 0x%02X before the connection step ended", byte));
             }
             return;
         case PflState::Ready:
@@ -99,7 +100,7 @@ void DeviceModel::RomByte(uint8_t byte, uint64_t nowMs) {
             Reply(nowMs, '>');
         } else {
             line_.clear();
-            Violation(Fmt("byte 0x%02X before the monitor's prompt", byte));
+            Violation(FormatText("byte 0x%02X before the monitor's prompt", byte));
         }
         return;
     }
@@ -179,7 +180,7 @@ void DeviceModel::MonitorByte(uint8_t byte, uint64_t nowMs) {
         return;
     }
     if (!monitorOn_) {
-        Violation(Fmt("byte 0x%02X before the monitor was entered", byte));
+        Violation(FormatText("byte 0x%02X before the monitor was entered", byte));
         return;
     }
     if (byte == '#') {

@@ -92,7 +92,7 @@ void DeviceModel::Reply(uint64_t atMs, const std::string& bytes) {
     }
     if (counters_.replies == config_.faults.dropReply) {
         ++counters_.repliesDropped;
-        Note(Fmt("reply %u dropped: %s", counters_.replies, Printable(bytes).c_str()));
+        Note(FormatText("reply %u dropped: %s", counters_.replies, Printable(bytes).c_str()));
         return;
     }
     for (char c : bytes) {
@@ -142,8 +142,8 @@ void DeviceModel::Advance(uint64_t nowMs) {
         if (recordKind_ == RecordKind::BootEnd && leadOnly) {
             continue;  // a lone 0x55 before the connect: nothing to answer yet
         }
-        Violation(Fmt("record stopped for %u ms %s", config_.recordTimeoutMs,
-                      leadOnly ? "after its lead byte" : "inside its frame"));
+        Violation(FormatText("record stopped for %u ms %s", config_.recordTimeoutMs,
+                             leadOnly ? "after its lead byte" : "inside its frame"));
         RecordFailed(SimCodes::RECORD_TIMEOUT, at);
     }
 }
@@ -163,11 +163,11 @@ void DeviceModel::Receive(uint8_t byte, int32_t speedCode, uint64_t nowMs) {
     byte = Noise(byte);
     if (mode_ == Personality::Away) {
         if (rebooting_) {
-            Violation(Fmt("byte 0x%02X while the device re-appears", byte));
+            Violation(FormatText("byte 0x%02X while the device re-appears", byte));
         }
     } else if (config_.checkSpeed && speedCode != speed_) {
-        Violation(Fmt("byte 0x%02X sent at %u baud while the device runs at %u baud", byte,
-                      BaudOfCode(speedCode), BaudOfCode(speed_)));
+        Violation(FormatText("byte 0x%02X sent at %u baud while the device runs at %u baud", byte,
+                             BaudOfCode(speedCode), BaudOfCode(speed_)));
     } else {
         switch (mode_) {
             case Personality::Greeting:
@@ -192,8 +192,8 @@ void DeviceModel::Receive(uint8_t byte, int32_t speedCode, uint64_t nowMs) {
     if (config_.faults.unplugAfter != 0 && counters_.bytesReceived >= config_.faults.unplugAfter) {
         unplugged_ = true;
         events_.clear();
-        Note(Fmt("unplugged after %llu bytes",
-                 static_cast<unsigned long long>(counters_.bytesReceived)));
+        Note(FormatText("unplugged after %llu bytes",
+                        static_cast<unsigned long long>(counters_.bytesReceived)));
     }
 }
 
@@ -201,16 +201,16 @@ void DeviceModel::Run(uint32_t address, uint64_t nowMs) {
     (void)nowMs;
     ++counters_.runs;
     if (!RamWritten(address)) {
-        Violation(Fmt("run at 0x%X where nothing was loaded", address));
+        Violation(FormatText("run at 0x%X where nothing was loaded", address));
         Become(Personality::Away, speed_);
         return;
     }
     if (address == config_.loaderAddress) {
-        Note(Fmt("run at 0x%X: flash loader started", address));
+        Note(FormatText("run at 0x%X: flash loader started", address));
         Become(Personality::FlashLoader, speed_);
         return;
     }
-    Note(Fmt("run at 0x%X: code of its own", address));
+    Note(FormatText("run at 0x%X: code of its own", address));
     Become(Personality::Away, speed_);
 }
 

@@ -26,10 +26,10 @@ void DeviceModel::LoaderByte(uint8_t byte, uint64_t nowMs) {
             LoaderCommand(byte, nowMs);
             return;
         case LoaderState::Erasing:
-            Violation(Fmt("byte 0x%02X while the flash is being erased", byte));
+            Violation(FormatText("byte 0x%02X while the flash is being erased", byte));
             return;
         case LoaderState::Busy:
-            Violation(Fmt("byte 0x%02X while a record is being programmed", byte));
+            Violation(FormatText("byte 0x%02X while a record is being programmed", byte));
             return;
     }
 }
@@ -50,7 +50,8 @@ void DeviceModel::LoaderCommand(uint8_t byte, uint64_t nowMs) {
         } else if (byte == SimCodes::OK_CODE) {
             Reply(nowMs, SimCodes::OK_CODE);
         } else {
-            Violation(Fmt("byte 0x%02X after the section start where ERASE_CODE belongs", byte));
+            Violation(
+                FormatText("byte 0x%02X after the section start where ERASE_CODE belongs", byte));
             Reply(nowMs, SimCodes::BAD_COMMAND);
         }
         return;
@@ -90,7 +91,7 @@ void DeviceModel::LoaderCommand(uint8_t byte, uint64_t nowMs) {
             }
             return;
         default:
-            Violation(Fmt("unknown flash loader command 0x%02X", byte));
+            Violation(FormatText("unknown flash loader command 0x%02X", byte));
             Reply(nowMs, SimCodes::BAD_COMMAND);
             return;
     }
@@ -129,9 +130,9 @@ void DeviceModel::RecordByte(uint8_t byte, uint64_t nowMs) {
                 loader_ = LoaderState::Ready;
                 Reply(nowMs, SimCodes::SYNC_CODE);
             } else if (loader && loader_ == LoaderState::Boot) {
-                Violation(Fmt("byte 0x%02X before the connect sequence", byte));
+                Violation(FormatText("byte 0x%02X before the connect sequence", byte));
             } else {
-                Violation(Fmt("byte 0x%02X where a record's lead byte 0x55 belongs", byte));
+                Violation(FormatText("byte 0x%02X where a record's lead byte 0x55 belongs", byte));
                 Reply(nowMs, SimCodes::BAD_COMMAND);
             }
             return;
@@ -147,7 +148,7 @@ void DeviceModel::RecordByte(uint8_t byte, uint64_t nowMs) {
                     Reply(nowMs, SimCodes::REC_WAIT_CODE);
                 }
             } else if (frame_.Feed(byte) == FrameReceiver::Result::NotFrame) {
-                Violation(Fmt("record begins with 0x%02X instead of '['", byte));
+                Violation(FormatText("record begins with 0x%02X instead of '['", byte));
                 recordPhase_ = RecordPhase::Lead;
                 Reply(nowMs, SimCodes::BAD_COMMAND);
             } else {
@@ -172,16 +173,16 @@ void DeviceModel::RecordEnded(FrameReceiver::Result result, uint64_t nowMs) {
     recordPhase_ = RecordPhase::Lead;
     switch (result) {
         case FrameReceiver::Result::BadLength:
-            Violation(Fmt("record %u: word count above %u", n, FrameReceiver::kMaxWords));
+            Violation(FormatText("record %u: word count above %u", n, FrameReceiver::kMaxWords));
             recordPhase_ = RecordPhase::Discard;
             RecordFailed(SimCodes::BAD_LENGTH, nowMs);
             return;
         case FrameReceiver::Result::NoEnd:
-            Violation(Fmt("record %u: no ']' after its checksum", n));
+            Violation(FormatText("record %u: no ']' after its checksum", n));
             RecordFailed(SimCodes::NO_REC_END, nowMs);
             return;
         case FrameReceiver::Result::BadChecksum:
-            Violation(Fmt("record %u: checksum does not match its payload", n));
+            Violation(FormatText("record %u: checksum does not match its payload", n));
             RecordFailed(SimCodes::BAD_CSUM, nowMs);
             return;
         default:
@@ -217,7 +218,7 @@ bool DeviceModel::InjectedError(uint64_t nowMs) {
     if (f.errorRecord == 0 || n < f.errorRecord || n - f.errorRecord >= f.errorCount) {
         return false;
     }
-    Note(Fmt("record %u answered with 0x%02X", n, f.errorCode));
+    Note(FormatText("record %u answered with 0x%02X", n, f.errorCode));
     const bool loader = mode_ == Personality::FlashLoader;
     if (loader && recordKind_ == RecordKind::Erase &&
         (f.errorCode == SimCodes::PROGRAM_FAIL || f.errorCode == SimCodes::FLASH_FULL_CODE)) {
@@ -255,7 +256,7 @@ void DeviceModel::BootEndRecord(uint64_t nowMs) {
 
 void DeviceModel::EraseRecord(uint64_t nowMs) {
     if (frame_.Words() != 4) {
-        Violation(Fmt("erase record of %u words where 4 belong", frame_.Words()));
+        Violation(FormatText("erase record of %u words where 4 belong", frame_.Words()));
         RecordFailed(SimCodes::BAD_LENGTH, nowMs);
         return;
     }
@@ -263,11 +264,11 @@ void DeviceModel::EraseRecord(uint64_t nowMs) {
     const uint32_t to = BigEndian32(frame_.Payload(), 4);
     Reply(nowMs, SimCodes::OK_CODE);
     if (from > to) {
-        Violation(Fmt("erase range 0x%08X to 0x%08X runs backwards", from, to));
+        Violation(FormatText("erase range 0x%08X to 0x%08X runs backwards", from, to));
     }
     const std::vector<uint32_t> sectors = flash_.SectorsFor(from, to);
     if (from > to || (from != to && sectors.empty())) {
-        Note(Fmt("erase range 0x%08X to 0x%08X does not fit the flash", from, to));
+        Note(FormatText("erase range 0x%08X to 0x%08X does not fit the flash", from, to));
         loader_ = LoaderState::Ready;
         Reply(nowMs, SimCodes::FLASH_FULL_CODE);
         return;
@@ -275,7 +276,7 @@ void DeviceModel::EraseRecord(uint64_t nowMs) {
     ++counters_.eraseRanges;
     erasedFrom_ = from;
     erasedTo_ = to;
-    Note(Fmt("erase 0x%08X to 0x%08X: %zu sectors", from, to, sectors.size()));
+    Note(FormatText("erase 0x%08X to 0x%08X: %zu sectors", from, to, sectors.size()));
     if (!config_.faults.noParameter) {
         const uint8_t message[3] = {SimCodes::PARAM_CODE, SimCodes::ERASE_CODE,
                                     static_cast<uint8_t>(std::min<size_t>(sectors.size(), 255))};
@@ -301,7 +302,7 @@ bool DeviceModel::CarriesData(uint64_t nowMs) {
     if (frame_.Words() > 2) {
         return true;
     }
-    Violation(Fmt("data record of %u words carries no data", frame_.Words()));
+    Violation(FormatText("data record of %u words carries no data", frame_.Words()));
     RecordFailed(SimCodes::BAD_LENGTH, nowMs);
     return false;
 }
@@ -334,16 +335,16 @@ void DeviceModel::ProgramRecord(uint32_t address, std::vector<uint8_t> data, uin
     }
     const uint32_t n = static_cast<uint32_t>(data.size());
     if (!flash_.Contains(address, n)) {
-        Violation(Fmt("record at 0x%08X of %u bytes lies outside the flash", address, n));
+        Violation(FormatText("record at 0x%08X of %u bytes lies outside the flash", address, n));
         ++counters_.programFails;
         Reply(nowMs, SimCodes::PROGRAM_FAIL);
         return;
     }
     if (address < erasedFrom_ || address + n > erasedTo_) {
         Violation(
-            Fmt("record at 0x%08X of %u bytes lies outside the erased range 0x%08X to "
-                "0x%08X",
-                address, n, erasedFrom_, erasedTo_));
+            FormatText("record at 0x%08X of %u bytes lies outside the erased range 0x%08X to "
+                       "0x%08X",
+                       address, n, erasedFrom_, erasedTo_));
     }
     const uint32_t unerased = flash_.UnerasedIn(address, data.data(), n);
     flash_.Program(address, data.data(), n);
@@ -351,8 +352,8 @@ void DeviceModel::ProgramRecord(uint32_t address, std::vector<uint8_t> data, uin
         ++counters_.unerasedPrograms;
         counters_.unerasedBytes += unerased;
         ++counters_.programFails;
-        Violation(Fmt("record at 0x%08X programmed over %u bytes that were not erased", address,
-                      unerased));
+        Violation(FormatText("record at 0x%08X programmed over %u bytes that were not erased",
+                             address, unerased));
         Reply(nowMs, SimCodes::PROGRAM_FAIL);
         return;
     }

@@ -1,18 +1,6 @@
 #include "sim/SimText.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
-
-std::string Fmt(const char* format, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    // va_start has set args; the analyzer loses that when it reads several files in one run.
-    std::vsnprintf(buffer, sizeof buffer, format, args);  // NOLINT(clang-analyzer-valist.*)
-    va_end(args);
-    return buffer;
-}
 
 std::string Printable(const std::string& text) {
     std::string result;
@@ -22,7 +10,7 @@ std::string Printable(const std::string& text) {
         } else if (c == '\n') {
             result += "\\n";
         } else if (c < 0x20 || c >= 0x7F) {
-            result += Fmt("\\x%02X", c);
+            result += FormatText("\\x%02X", c);
         } else {
             result += static_cast<char>(c);
         }

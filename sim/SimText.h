@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <string>
 
-std::string Fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#include "engine/FormatText.h"
+
 // The text with control and high bytes written as \r, \n or \xNN.
 std::string Printable(const std::string& text);
 // Upper-case hexadecimal of 1 to 8 digits; with noLeadingZero, "0" is the only text that may

@@ -18,7 +18,7 @@ void Transcript::Add(bool fromHost, uint8_t byte, uint64_t atMs) {
     }
     lastMs_ = atMs;
     ++count_;
-    hex_ += Fmt("%02X ", byte);
+    hex_ += FormatText("%02X ", byte);
     chars_ += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
 }
 
@@ -26,8 +26,8 @@ void Transcript::Close() {
     if (!open_) {
         return;
     }
-    lines_ += Fmt("%10.3f %s %-48s |%s|\n", static_cast<double>(firstMs_) / 1000.0,
-                  fromHost_ ? "host  >" : "device<", hex_.c_str(), chars_.c_str());
+    lines_ += FormatText("%10.3f %s %-48s |%s|\n", static_cast<double>(firstMs_) / 1000.0,
+                         fromHost_ ? "host  >" : "device<", hex_.c_str(), chars_.c_str());
     open_ = false;
     count_ = 0;
     hex_.clear();

@@ -226,7 +226,7 @@ void SimProgram::FlushTranscript(bool all) {
 
 void SimProgram::Summary() {
     const DeviceCounters& c = model_.Counters();
-    std::cerr << Fmt(
+    std::cerr << FormatText(
         "ostrevan-sim: received %llu bytes, sent %llu; connects %u; records %u "
         "(errors %u, programmed %u, loaded %u); erase ranges %u, sectors %u; "
         "unerased programs %u; program fails %u; re-appearances %u\n",

@@ -5,6 +5,7 @@
 
 #include "engine/Clock.h"
 #include "engine/Event.h"
+#include "engine/FormatText.h"
 #include "engine/Locked.h"
 #include "engine/LogQueue.h"
 #include "engine/UploadWorker.h"
@@ -231,4 +232,11 @@ TEST(EventTest, TimedWaitBlocksForItsTime) {
     const uint64_t start = clock.NowMs();
     EXPECT_FALSE(event.Wait(30));
     EXPECT_GE(clock.NowMs() - start, 29u);
+}
+
+TEST(FormatTextTest, FormatsWithoutCuttingLongTexts) {
+    EXPECT_EQ(FormatText("W%X,%X#", 0x201004u, 0xE3A00000u), "W201004,E3A00000#");
+    EXPECT_EQ(FormatText("%s", ""), "");
+    const std::string path(700, 'p');  // longer than any fixed line buffer
+    EXPECT_EQ(FormatText("Image file: %s", path.c_str()), "Image file: " + path);
 }
