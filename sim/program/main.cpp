@@ -52,6 +52,8 @@ uint64_t NowNs() {
 }
 
 constexpr uint64_t kNsPerMs = 1000000;
+// How late a wake-up may come after the line fell free and still continue the line's timing.
+constexpr uint64_t kCatchUpNs = 2 * kNsPerMs;
 constexpr uint64_t kLeaveNs = 1000 * kNsPerMs;  // longest wait for the host to read
 // The kernel hands written bytes to the host's side a moment later; until then they do not
 // show as unread.
@@ -130,8 +132,12 @@ void SimProgram::ReadHost(uint64_t nowNs) {
     uint8_t buffer[256];
     const size_t room = byteNs ? std::clamp<uint64_t>(20 * kNsPerMs / byteNs, 1, 256) : 256;
     const ssize_t n = read(port_.Master(), buffer, room);
+    // This wake-up comes a little after the line fell free (poll's whole milliseconds and the
+    // scheduler). When the line fell free only just now, the waiting bytes follow on from that
+    // moment, so the delay is not lost again on every chunk; after a longer pause they start now.
+    const uint64_t lineStart = nowNs - rxFreeNs_ <= kCatchUpNs ? rxFreeNs_ : nowNs;
     for (ssize_t i = 0; i < n; ++i) {
-        rxFreeNs_ = std::max(rxFreeNs_, nowNs) + byteNs;
+        rxFreeNs_ = std::max(rxFreeNs_, lineStart) + byteNs;
         fromHost_.push_back({buffer[i], rxFreeNs_});
     }
 }
