@@ -78,7 +78,7 @@ TEST_P(BootTypeTest, LoaderFromTheImageUnionFileThenTheFlashIsProgrammed) {
     const uint8_t type = static_cast<uint8_t>(GetParam());
     const UnionImage file(0x1800, 0x200);
     Start(type);
-    LoadImage(file.WriteTo("boot-union-" + std::to_string(type) + ".bin"));
+    LoadImage(file.WriteTo(TempPath("boot-union-" + std::to_string(type) + ".bin")));
     ASSERT_EQ(image.count, 3);
     // The loader section is usable only once it is marked active.
     image.sections[2].active = 1;
@@ -101,7 +101,7 @@ TEST_P(BootTypeTest, NoLoaderSectionAndNoResourceLeavesTheFlashUntouched) {
     const uint8_t type = static_cast<uint8_t>(GetParam());
     const UnionImage file(0x400, 0, false);
     Start(type);
-    LoadImage(file.WriteTo("boot-nosfl-" + std::to_string(type) + ".bin"));
+    LoadImage(file.WriteTo(TempPath("boot-nosfl-" + std::to_string(type) + ".bin")));
 
     sequences.FlashUpload();
 
@@ -130,7 +130,7 @@ TEST_F(ResourceTest, LoaderFromTheTypesModuleResource) {
     resources.Register(ImageSource::kResourceType, 196, loader);
     SetModuleResources(&resources);
     Start(7);
-    LoadImage(file.WriteTo("boot-resource.bin"));
+    LoadImage(file.WriteTo(TempPath("boot-resource.bin")));
     sequences.FlashUpload();
     EXPECT_EQ(worker.succeeded.Get(), 1);
     EXPECT_TRUE(Logged("Upload SFLD From resource"));
@@ -150,7 +150,7 @@ TEST_F(ResourceTest, UnreadableResourceIsAWrongFormat) {
     resources.Register(ImageSource::kResourceType, 174, {1, 2, 3, 4, 5, 6, 7, 8});
     SetModuleResources(&resources);
     Start(1);
-    LoadImage(file.WriteTo("boot-badresource.bin"));
+    LoadImage(file.WriteTo(TempPath("boot-badresource.bin")));
     sequences.FlashUpload();
     EXPECT_EQ(worker.succeeded.Get(), 0);
     EXPECT_EQ(worker.statusText.Get(), "ERROR: wrong SFLD resource format");
@@ -163,7 +163,7 @@ class RunImageTest : public BootSystemTest, public ::testing::WithParamInterface
   protected:
     // One S-record section at the flash loader's address, so that starting it is seen.
     std::string WriteSection(const std::vector<uint8_t>& data) {
-        const std::string path = testing::TempDir() + "run-image.s3";
+        const std::string path = TempPath("run-image.s3");
         std::ofstream out(path, std::ios::binary);
         out << S3Line(UnionImage::kSflStart, data) << S7Line(UnionImage::kSflStart);
         return path;
@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(TargetTypes, RunImageTest,
 
 TEST_F(BootSystemTest, RunImageOnTheMaskRomMonitorUsesItsTexts) {
     Start(2);
-    engine.imagePathText.Set(UnionImage(0x400, 0, false).WriteTo("run-union.bin"));
+    engine.imagePathText.Set(UnionImage(0x400, 0, false).WriteTo(TempPath("run-union.bin")));
     sequences.RunImage();
     EXPECT_TRUE(Logged("Target - Orvane(Mask ROM)"));
     EXPECT_TRUE(Logged("Orvane(Mask ROM) Monitor ID - ORV2"));
@@ -211,12 +211,11 @@ TEST_F(BootSystemTest, RunImageEndsEarly) {
         std::string path;
         const char* status;
     };
-    const std::string garbage = testing::TempDir() + "run-garbage.bin";
+    const std::string garbage = TempPath("run-garbage.bin");
     std::ofstream(garbage) << "short";
     const std::vector<Case> cases = {
         {"closed port", false, garbage, "ERROR: no port available"},
-        {"missing file", true, testing::TempDir() + "no-such-image.bin",
-         "ERROR: image open FAILED"},
+        {"missing file", true, TempPath("no-such-image.bin"), "ERROR: image open FAILED"},
         {"no section", true, garbage, "ERROR: bad image FORMAT"},
     };
     for (const Case& c : cases) {
@@ -239,7 +238,7 @@ namespace {
 
 TEST_F(BootSystemTest, CancelledRunImageIsNotStartedAndDoesNotSucceed) {
     // Two records: a gap in the addresses ends the first.
-    const std::string path = testing::TempDir() + "run-cancel.s3";
+    const std::string path = TempPath("run-cancel.s3");
     std::ofstream(path, std::ios::binary)
         << S3Line(UnionImage::kSflStart, {1, 2, 3, 4})
         << S3Line(UnionImage::kSflStart + 0x100, {5, 6, 7, 8}) << S7Line(UnionImage::kSflStart);
@@ -269,7 +268,7 @@ namespace {
 
 TEST_F(BootSystemTest, RunImageRequestIsServedByTheWorkerThread) {
     const std::vector<uint8_t> data = {0x18, 0xF0, 0x9F, 0xE5};
-    const std::string path = testing::TempDir() + "run-request.s3";
+    const std::string path = TempPath("run-request.s3");
     std::ofstream(path, std::ios::binary)
         << S3Line(UnionImage::kSflStart, data) << S7Line(UnionImage::kSflStart);
     Start(6);

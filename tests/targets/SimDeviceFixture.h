@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,22 @@
 
 class SimDeviceFixture : public ::testing::Test {
   protected:
+    ~SimDeviceFixture() override {
+        if (!tempDir_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(tempDir_, ignored);
+        }
+    }
+    // A file of this test alone: ctest runs the cases of one program side by side, and a
+    // shared name let one case read a file another was rewriting.
+    std::string TempPath(const std::string& name) {
+        if (tempDir_.empty()) {
+            tempDir_ = std::filesystem::temp_directory_path() /
+                       ("ostrevan-sim-" + std::to_string(std::random_device{}()));
+            std::filesystem::create_directories(tempDir_);
+        }
+        return (tempDir_ / name).string();
+    }
     // A fresh device of that personality on a fresh link.
     void StartDevice(Personality personality) {
         config.start = personality;
@@ -50,4 +68,7 @@ class SimDeviceFixture : public ::testing::Test {
     std::unique_ptr<DeviceModel> model;
     std::unique_ptr<SimLink> link;
     std::vector<std::string> logs;
+
+  private:
+    std::filesystem::path tempDir_;
 };

@@ -33,8 +33,7 @@ struct UnionImage {
         }
     }
 
-    std::string WriteTo(const std::string& name) const {
-        const std::string path = testing::TempDir() + name;
+    std::string WriteTo(const std::string& path) const {
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(file.data()),
                   static_cast<std::streamsize>(file.size()));
