@@ -101,26 +101,40 @@ inline Bytes ToBytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
-// A file under the system's temporary folder, removed again at the end of the test.
-class TempFile {
+// A folder of its own under the system's temporary folder, removed again at the end of the
+// test: ctest runs tests side by side, so no two may share a file name.
+class TempFolder {
   public:
-    explicit TempFile(const Bytes& contents, const std::string& name = "image") {
+    TempFolder() {
         static int serial = 0;
         dir_ = std::filesystem::temp_directory_path() /
                ("ostrevan-image-" + std::to_string(std::random_device{}()) + "-" +
                 std::to_string(++serial));
         std::filesystem::create_directories(dir_);
-        path_ = (dir_ / name).string();
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+    const std::filesystem::path& Dir() const { return dir_; }
+
+  private:
+    std::filesystem::path dir_;
+};
+
+// A file in a temporary folder of its own.
+class TempFile {
+  public:
+    explicit TempFile(const Bytes& contents, const std::string& name = "image")
+        : path_(folder_.PathOf(name)) {
         Write(contents);
     }
     explicit TempFile(const std::string& text, const std::string& name = "image")
         : TempFile(ToBytes(text), name) {}
-    ~TempFile() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
 
     void Write(const Bytes& contents) const { WriteFile(path_, contents); }
     static void WriteFile(const std::string& path, const Bytes& contents) {
@@ -133,10 +147,10 @@ class TempFile {
         }
     }
     const std::string& Path() const { return path_; }
-    const std::filesystem::path& Dir() const { return dir_; }
+    const std::filesystem::path& Dir() const { return folder_.Dir(); }
 
   private:
-    std::filesystem::path dir_;
+    TempFolder folder_;
     std::string path_;
 };
 

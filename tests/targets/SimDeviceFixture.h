@@ -3,34 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "../image/ImageFiles.h"
 #include "engine/UploadWorker.h"
 #include "sim/DeviceModel.h"
 #include "sim/SimLink.h"
 
 class SimDeviceFixture : public ::testing::Test {
   protected:
-    ~SimDeviceFixture() override {
-        if (!tempDir_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(tempDir_, ignored);
-        }
-    }
-    // A file of this test alone: ctest runs the cases of one program side by side, and a
-    // shared name let one case read a file another was rewriting.
-    std::string TempPath(const std::string& name) {
-        if (tempDir_.empty()) {
-            tempDir_ = std::filesystem::temp_directory_path() /
-                       ("ostrevan-sim-" + std::to_string(std::random_device{}()));
-            std::filesystem::create_directories(tempDir_);
-        }
-        return (tempDir_ / name).string();
-    }
+    // A file of this test alone: ctest runs the cases of one program side by side.
+    std::string TempPath(const std::string& name) const { return temp_.PathOf(name); }
     // A fresh device of that personality on a fresh link.
     void StartDevice(Personality personality) {
         config.start = personality;
@@ -70,5 +55,5 @@ class SimDeviceFixture : public ::testing::Test {
     std::vector<std::string> logs;
 
   private:
-    std::filesystem::path tempDir_;
+    imagefiles::TempFolder temp_;
 };
