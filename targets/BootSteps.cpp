@@ -87,7 +87,11 @@ bool LoadAndRun(UploadWorker& worker, const LoadSteps& steps) {
     if (worker.cancelRequest.Get() != 0) {
         worker.Log("Cancel...");
     }
-    return outcome && !worker.IsAborted();
+    const bool loaded = outcome && !worker.IsAborted();
+    if (loaded) {
+        worker.statusText.Set("Complete");
+    }
+    return loaded;
 }
 
 }  // namespace boot

@@ -47,8 +47,9 @@ struct LoadSteps {
     std::function<bool()> run;
 };
 
-// "*Load image*" to the run step and the cancel report. True only when every step succeeded
-// and no abort was seen: an aborted load is a failure even if its last step went through.
+// "*Load image*" to the run step, the cancel report and the status "Complete". True only when
+// every step succeeded and no abort was seen: an aborted load is a failure even if its last
+// step went through.
 bool LoadAndRun(UploadWorker& worker, const LoadSteps& steps);
 
 }  // namespace boot

@@ -25,15 +25,10 @@ bool OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section) {
     const std::string name = Name();
     const std::string targetLine = "Target - " + name;
     const std::string connectedLine = name + " - connected";
-    const bool loaded = boot::LoadAndRun(
+    return boot::LoadAndRun(
         worker_, {targetLine.c_str(), connectedLine.c_str(), [&] { return OrvaneConnect(); },
                   [&] { return OrvaneUploadSection(source, section); },
                   [&] { return PflConnection(worker_).PflRunAt(section.start); }});
-    if (!loaded) {
-        return false;
-    }
-    worker_.statusText.Set("Complete");
-    return true;
 }
 
 bool OrvaneConnection::OrvaneConnect() {

@@ -28,7 +28,6 @@ bool PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section&
     if (!loaded) {
         return false;
     }
-    worker_.statusText.Set("Complete");
     SfldRecord end;
     end.MakeEnd();
     return sendRecord_ && sendRecord_(end);

@@ -20,16 +20,10 @@ constexpr uint32_t kCollectSize = 10;
 }  // namespace
 
 bool RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& section) {
-    const bool loaded =
-        boot::LoadAndRun(worker_, {"Target - Hestan(Mask ROM)", "Hestan(Mask ROM) - connected",
-                                   [&] { return RomMonitorConnect(); },
-                                   [&] { return RomMonitorUploadSection(source, section); },
-                                   [&] { return RomMonitorRunAt(section.start); }});
-    if (!loaded) {
-        return false;
-    }
-    worker_.statusText.Set("Complete");
-    return true;
+    return boot::LoadAndRun(worker_, {"Target - Hestan(Mask ROM)", "Hestan(Mask ROM) - connected",
+                                      [&] { return RomMonitorConnect(); },
+                                      [&] { return RomMonitorUploadSection(source, section); },
+                                      [&] { return RomMonitorRunAt(section.start); }});
 }
 
 bool RomMonitorConnection::RomMonitorConnect() {
