@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/image/ImageFiles.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -43,11 +45,7 @@ Bytes RandomBytes(size_t count, std::mt19937& generator) {
     return bytes;
 }
 
-void Put32(Bytes& bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
+using imagefiles::Put32;
 
 // A section with its 40-byte header (start and end at 32 and 36); the checksum word, the XOR
 // of its little-endian words, follows it in the file but is not programmed.
@@ -59,34 +57,14 @@ Bytes BinarySection(uint32_t start, uint32_t size, std::mt19937& generator) {
 }
 
 Bytes WithChecksum(Bytes bytes) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
-        sum ^= static_cast<uint32_t>(bytes[i]) | static_cast<uint32_t>(bytes[i + 1]) << 8 |
-               static_cast<uint32_t>(bytes[i + 2]) << 16 |
-               static_cast<uint32_t>(bytes[i + 3]) << 24;
-    }
+    const uint32_t sum = imagefiles::XorOfWords(bytes);
     bytes.resize(bytes.size() + 4);
     Put32(bytes, bytes.size() - 4, sum);
     return bytes;
 }
 
-std::string SLine(int type, uint32_t address, const uint8_t* data, size_t count) {
-    Bytes fields = {static_cast<uint8_t>(4 + count + 1), static_cast<uint8_t>(address >> 24),
-                    static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
-                    static_cast<uint8_t>(address)};
-    fields.insert(fields.end(), data, data + count);
-    unsigned sum = 0;
-    for (uint8_t b : fields) {
-        sum += b;
-    }
-    fields.push_back(static_cast<uint8_t>(~sum));
-    std::string line = "S" + std::to_string(type);
-    char hex[3];
-    for (uint8_t b : fields) {
-        std::snprintf(hex, sizeof hex, "%02X", b);
-        line += hex;
-    }
-    return line + "\r\n";
+std::string SLine(int type, uint32_t address, const Bytes& data = {}) {
+    return imagefiles::SLine(type, address, data, "\r\n");
 }
 
 bool MakeUnion(uint32_t size, std::mt19937& generator, Bytes& file, std::vector<Run>& runs) {
@@ -116,15 +94,15 @@ bool MakeSRecord(uint32_t size, std::mt19937& generator, Bytes& file, std::vecto
     const uint32_t firstPart = (size / 2) & ~1u;
     runs = {{kMainStart, RandomBytes(firstPart, generator)},
             {kMainStart + firstPart + kGap, RandomBytes(size - firstPart, generator)}};
-    const char header[] = "test image";
-    std::string text = SLine(0, 0, reinterpret_cast<const uint8_t*>(header), sizeof header - 1);
+    std::string text = SLine(0, 0, imagefiles::ToBytes("test image"));
     for (const Run& run : runs) {
         for (size_t at = 0; at < run.bytes.size(); at += kLineBytes) {
             const size_t n = std::min(kLineBytes, run.bytes.size() - at);
-            text += SLine(3, run.address + static_cast<uint32_t>(at), &run.bytes[at], n);
+            text += SLine(3, run.address + static_cast<uint32_t>(at),
+                          Bytes(run.bytes.begin() + at, run.bytes.begin() + at + n));
         }
     }
-    text += SLine(7, kMainStart, nullptr, 0);
+    text += SLine(7, kMainStart);
     file.assign(text.begin(), text.end());
     return true;
 }
