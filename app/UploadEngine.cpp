@@ -53,6 +53,14 @@ void UploadEngine::StartThreads() {
 }
 
 bool UploadEngine::OpenPort(const std::string& name) {
+    // The keeper answers the name by reopening the port, which drops what the transmit ring
+    // still holds: the handshake's last text, queued just before a device change arrives,
+    // would never reach the device, and it would never re-appear.
+    for (uint32_t waited = 0;
+         Link().IsOpen() != 0 && Link().TransmitDone() == 0 && waited < kDrainGraceMs;
+         waited += kOpenLookMs) {
+        clock_.SleepMs(kOpenLookMs);
+    }
     if (keeper.OpenPort(name)) {
         return true;
     }

@@ -25,6 +25,8 @@ class UploadEngine : public EngineApi {
     static constexpr uint32_t kImageSizeMax = 0x800000;
     static constexpr uint32_t kOpenGraceMs = 1000;
     static constexpr uint32_t kOpenLookMs = 20;
+    // Longest wait for queued bytes to leave before the keeper reopens the port.
+    static constexpr uint32_t kDrainGraceMs = 500;
 
     UploadEngine(Clock& clock, SerialDevice& device, WorkerRequests* requests = nullptr);
     // Stops the threads if the dialog did not.

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/UploadEngine.h"
@@ -243,6 +245,32 @@ TEST_F(UploadEngineTest, HandshakeBytesGoThroughThePort) {
     EXPECT_EQ(reply, "SA-77");
     engine.Shutdown();
     EXPECT_FALSE(device.IsDeviceOpen());
+}
+
+TEST(UploadEngineOpenTest, QueuedHandshakeTextLeavesBeforeThePortIsReopened) {
+    // A device change right after the greeting reopens the port while its last text may still
+    // be queued; the driver here takes the bytes only some time later.
+    FakeSerialDevice device;
+    device.AddPort("COM3");
+    SteadyClock steady;
+    UploadEngine engine(steady, device);
+    engine.StartThreads();
+    ASSERT_TRUE(engine.OpenPort("COM3"));
+    device.HoldWrites(true);
+    for (char c : std::string("KV2-8\r\n")) {
+        engine.PutByte(static_cast<uint8_t>(c));
+    }
+    std::thread driver([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        device.HoldWrites(false);
+    });
+    EXPECT_TRUE(engine.OpenPort("COM3"));
+    driver.join();
+    const std::vector<uint8_t> sent = device.Sent();
+    EXPECT_EQ(std::string(sent.begin(), sent.end()), "KV2-8\r\n");
+    ASSERT_TRUE(device.WaitOpen(true));
+    EXPECT_EQ(device.OpenedPaths().size(), 2u);  // reopened all the same
+    engine.Shutdown();
 }
 
 TEST(UploadEngineOpenTest, ExistingPortIsGivenTimeToOpenUnknownOneIsNot) {
