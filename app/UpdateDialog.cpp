@@ -71,11 +71,13 @@ void UpdateDialog::OnTimer() {
     const int state = engine_.GetState();
     if (state == 100 && programmingSeen_) {
         uploadFinished_ = true;
+        outcome_ = ExitStatus::Updated;
         SetStatusLine("Uploading Complete.");
         view_.Close();
     } else if (state == -1) {
         view_.StopTimer();
         uploadFinished_ = true;
+        outcome_ = ExitStatus::UpdateFailed;
         view_.ShowErrorBox("Upload Failed.  Please try again.", "Error");
         view_.Close();
     }

@@ -7,6 +7,7 @@
 
 #include "app/DialogView.h"
 #include "app/EngineApi.h"
+#include "app/ExitStatus.h"
 #include "engine/Clock.h"
 
 class UpdateDialog {
@@ -32,6 +33,8 @@ class UpdateDialog {
     const std::string& StatusLine() const { return statusLine_; }
     bool DeviceReady() const { return deviceReady_; }
     bool UploadFinished() const { return uploadFinished_; }
+    // How the dialog ended: a dialog closed before any result was stopped by the user.
+    ExitStatus Outcome() const { return outcome_; }
 
   private:
     EngineApi& engine_;
@@ -43,4 +46,5 @@ class UpdateDialog {
     bool deviceReady_ = false;
     bool uploadFinished_ = false;
     bool programmingSeen_ = false;
+    ExitStatus outcome_ = ExitStatus::Stopped;
 };

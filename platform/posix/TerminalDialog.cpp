@@ -26,7 +26,7 @@ bool IsOwnKeyboard(int fd) {
 
 }  // namespace
 
-void RunTerminalDialog(const std::string& portName, const std::string& imagePath) {
+ExitStatus RunTerminalDialog(const std::string& portName, const std::string& imagePath) {
     // Before any thread starts, so that every thread inherits the blocked close signals.
     CloseSignals signals;
     Clock& clock = ProcessClock();
@@ -48,4 +48,5 @@ void RunTerminalDialog(const std::string& portName, const std::string& imagePath
     handlers.onDestroy = [&] { dialog.OnDestroy(); };
     DialogLoop loop(view, clock, keyboard, &watch, &signals);
     loop.Run(handlers);
+    return dialog.Outcome();
 }

@@ -4,4 +4,6 @@
 // the engine has stopped.
 #include <string>
 
-void RunTerminalDialog(const std::string& portName, const std::string& imagePath);
+#include "app/ExitStatus.h"
+
+ExitStatus RunTerminalDialog(const std::string& portName, const std::string& imagePath);

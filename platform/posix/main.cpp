@@ -4,13 +4,17 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/ExitStatus.h"
 #include "app/UpdateApp.h"
 #include "platform/posix/TerminalDialog.h"
 
 int main(int argc, char** argv) {
     static std::string portName;
     static std::string imagePath;
-    UpdateApp app(portName, imagePath, [] { RunTerminalDialog(portName, imagePath); });
+    // Without both values the dialog never runs: the command line could not be used.
+    ExitStatus status = ExitStatus::UsageError;
+    UpdateApp app(portName, imagePath,
+                  [&status] { status = RunTerminalDialog(portName, imagePath); });
     app.InitInstance(JoinArguments(std::vector<std::string>(argv + 1, argv + argc)));
-    return 0;
+    return ToProcessStatus(status);
 }

@@ -121,9 +121,10 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-void RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock, const std::string& portName,
-                     const std::string& imagePath) {
+ExitStatus RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock,
+                           const std::string& portName, const std::string& imagePath) {
     DialogContext context(module, engine, clock, portName, imagePath);
     DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, DialogProc,
                     reinterpret_cast<LPARAM>(&context));
+    return context.dialog.Outcome();
 }

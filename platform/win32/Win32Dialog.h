@@ -7,6 +7,7 @@
 
 #include "app/DialogView.h"
 #include "app/EngineApi.h"
+#include "app/ExitStatus.h"
 #include "engine/Clock.h"
 
 class Win32DialogView : public DialogView {
@@ -29,5 +30,5 @@ class Win32DialogView : public DialogView {
 
 // Runs the dialog modally until it closes; the engine has been shut down when it returns.
 // The module holds the dialog template and the icon.
-void RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock, const std::string& portName,
-                     const std::string& imagePath);
+ExitStatus RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock,
+                           const std::string& portName, const std::string& imagePath);

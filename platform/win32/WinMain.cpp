@@ -1,5 +1,5 @@
 // Windows entry: the command line without the program's name goes to the same start-up as
-// on POSIX, which runs the dialog modally. The process sets no exit status of its own.
+// on POSIX, which runs the dialog modally. The exit status tells how the update ended.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -28,13 +28,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     static UploadSequences sequences(engine.worker, engine.image);
     engine.SetRequests(&sequences);
 
-    UpdateApp app(portName, imagePath, [instance] {
-        RunUpdateDialog(instance, engine, ProcessClock(), portName, imagePath);
+    // Without both values the dialog never runs: the command line could not be used.
+    ExitStatus status = ExitStatus::UsageError;
+    UpdateApp app(portName, imagePath, [instance, &status] {
+        status = RunUpdateDialog(instance, engine, ProcessClock(), portName, imagePath);
     });
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
     app.InitInstance(ArgumentsOf(GetCommandLineA()));
-    return 0;
+    return ToProcessStatus(status);
 }

@@ -283,6 +283,7 @@ TEST_F(UpdateDialogTest, CompletionOnlyAfterProgrammingWasSeen) {
               (std::vector<std::string>{"range:1..1000", "position:1000", "status: 100%",
                                         "status:Uploading Complete.", "close"}));
     EXPECT_TRUE(dialog.UploadFinished());
+    EXPECT_EQ(dialog.Outcome(), ExitStatus::Updated);
 }
 
 TEST_F(UpdateDialogTest, FailedUploadShowsTheBoxAndCloses) {
@@ -293,11 +294,14 @@ TEST_F(UpdateDialogTest, FailedUploadShowsTheBoxAndCloses) {
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "stop-timer", "box:Error:Upload Failed.  Please try again.", "close"}));
     EXPECT_TRUE(dialog.UploadFinished());
+    EXPECT_EQ(dialog.Outcome(), ExitStatus::UpdateFailed);
 }
 
 TEST_F(UpdateDialogTest, DestroyShutsTheEngineDown) {
     dialog.OnDestroy();
     EXPECT_EQ(engine.shutdowns, 1);
+    // Closed before any result: the user stopped it.
+    EXPECT_EQ(dialog.Outcome(), ExitStatus::Stopped);
 }
 
 }  // namespace
