@@ -106,10 +106,7 @@ bool UploadEngine::LoadImage(const std::string& path) {
 }
 
 bool UploadEngine::IsImageValid() {
-    // Sections beyond count may hold what an earlier image left there.
-    const ImageSection& section = image.sections[0];
-    return image.count >= 1 && section.start >= kImageStartMin && section.start <= kImageStartMax &&
-           section.size >= kImageSizeMin && section.size <= kImageSizeMax && section.CrcOk();
+    return image.UploadProblem().empty();
 }
 
 bool UploadEngine::StartUpload() {

@@ -19,10 +19,6 @@ class UploadEngine : public EngineApi {
   public:
     static constexpr const char* kVersion = "1.0.1";
     static constexpr uint8_t kRunningSfldTarget = 8;
-    static constexpr uint32_t kImageStartMin = 0x10000000;
-    static constexpr uint32_t kImageStartMax = 0x10800000;
-    static constexpr uint32_t kImageSizeMin = 0x1000;
-    static constexpr uint32_t kImageSizeMax = 0x800000;
     static constexpr uint32_t kOpenGraceMs = 1000;
     static constexpr uint32_t kOpenLookMs = 20;
     // Longest wait for queued bytes to leave before the keeper reopens the port.

@@ -1,26 +1,106 @@
 #include "image/FirmwareImage.h"
 
+#include <algorithm>
+
+#include "engine/FormatText.h"
+
+namespace {
+
+std::string DescribeFault(int index, const SectionFault& fault) {
+    using Kind = SectionFault::Kind;
+    switch (fault.kind) {
+        case Kind::HeaderCut:
+            return FormatText("Image section %d is cut short: %u bytes, less than its header",
+                              index, fault.have);
+        case Kind::BadHeader:
+            return FormatText(
+                "Image section %d has a bad header: 0x%08X to 0x%08X is no flash range", index,
+                fault.have, fault.want);
+        case Kind::DataCut:
+            return FormatText("Image section %d is cut short: %u of %u bytes", index, fault.have,
+                              fault.want);
+        case Kind::BadChecksum:
+            return FormatText(
+                "Image section %d fails its checksum: the file says 0x%08X, its bytes 0x%08X",
+                index, fault.have, fault.want);
+        case Kind::ReadError:
+            return FormatText("Image section %d cannot be read", index);
+        case Kind::BadLine:
+            return FormatText("S-record line %u: %s", fault.line, fault.why);
+        case Kind::NoTermination:
+            return "S-record file has no termination record";
+        case Kind::None:
+            break;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+bool FirmwareImage::Whole(int index) {
+    problem = DescribeFault(index, sections[index].fault);
+    return problem.empty();
+}
+
 void FirmwareImage::LoadSections() {
     count = 0;
+    problem.clear();
     if (!sections[0].Open(source, 0)) {
+        problem =
+            (source.kind == ImageSource::File && source.size == 0 ? "Image file is empty: "
+                                                                  : "Image file cannot be read: ") +
+            source.path;
         return;
     }
     count = 1;
+    if (!Whole(0)) {
+        return;
+    }
     if (sections[0].firmwareId != FirmwareId::Pfl || sections[0].format != SectionFormat::Binary) {
+        return;
+    }
+    // A loader of the full 0x4000 bytes has its checksum word where section 1 begins: only
+    // bytes past its own make a section 1.
+    if (source.size <= uint64_t{sections[0].size} + 4) {
         return;
     }
     if (!sections[1].Open(source, kMainSectionOffset)) {
         return;
     }
     count = 2;
-    if (sections[1].firmwareId != FirmwareId::MainFirmware) {
+    if (!Whole(1) || sections[1].firmwareId != FirmwareId::MainFirmware) {
         return;
     }
     // section 2 follows section 1's checksum word
     const uint64_t third = uint64_t{kMainSectionOffset} + 4 + sections[1].size;
     if (third <= UINT32_MAX && sections[2].Open(source, static_cast<uint32_t>(third))) {
         count = 3;
+        Whole(2);
     }
+}
+
+std::string FirmwareImage::UploadProblem() const {
+    if (!problem.empty()) {
+        return problem;
+    }
+    // Sections beyond count may hold what an earlier image left there.
+    const ImageSection& section = sections[0];
+    if (count == 0 ||
+        (section.format == SectionFormat::SRecord && section.start == Section::kNoAddress)) {
+        return "No firmware to program in " + source.path;
+    }
+    if (!section.CrcOk()) {
+        return FormatText("Image section 0 has no valid checksum: %s", source.path.c_str());
+    }
+    if (section.start < kUploadStartMin || section.start > kUploadStartMax) {
+        return FormatText("Image section 0 starts at 0x%08X, outside the flash (0x%08X to 0x%08X)",
+                          section.start, kUploadStartMin, kUploadStartMax);
+    }
+    if (section.size < kUploadSizeMin || section.size > kUploadSizeMax) {
+        return FormatText("Image section 0 holds %u bytes; firmware holds %u to %u", section.size,
+                          kUploadSizeMin, kUploadSizeMax);
+    }
+    return std::string();
 }
 
 void FirmwareImage::MarkActiveSections() {

@@ -12,16 +12,32 @@ class FirmwareImage {
   public:
     static constexpr int kMaxSections = 3;
     static constexpr uint32_t kMainSectionOffset = 0x4000;
+    // Where the flash upload's first section must lie, bounds included.
+    static constexpr uint32_t kUploadStartMin = 0x10000000;
+    static constexpr uint32_t kUploadStartMax = 0x10800000;
+    static constexpr uint32_t kUploadSizeMin = 0x1000;
+    static constexpr uint32_t kUploadSizeMax = 0x800000;
 
     bool Open(const std::string& path) { return source.OpenFile(path); }
+    // Also finds what is damaged: a section the layout places in the file must be whole.
     void LoadSections();
     void MarkActiveSections();
     bool RewindSection(int index);
     bool NextSectionRecord(SfldRecord& record, int index);
     void Close() { source.Close(); }
 
+    // Why the flash upload cannot take the loaded image, in words its user can act on; empty
+    // when it can. Section 0 is written by every upload, so it must be firmware.
+    std::string UploadProblem() const;
+
     uint8_t inUse = 0;
     ImageSource source;
     uint8_t count = 0;
     ImageSection sections[kMaxSections];
+    // What LoadSections found damaged; empty when every section it found is whole.
+    std::string problem;
+
+  private:
+    // False, with `problem` set, when the section was damaged.
+    bool Whole(int index);
 };

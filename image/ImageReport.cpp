@@ -55,6 +55,12 @@ bool OpenImage(UploadWorker& worker, FirmwareImage& image) {
         worker.Log(FormatText("CRC State: %s", section.CrcOk() ? "ok" : "n/a"));
     }
     worker.Log("");
+    // A damaged file is not uploaded in part.
+    if (!image.problem.empty()) {
+        worker.statusText.Set("ERROR: " + image.problem);
+        worker.Log("ERROR: " + image.problem);
+        return false;
+    }
     return true;
 }
 

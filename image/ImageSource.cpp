@@ -54,6 +54,7 @@ void ImageSource::Close() {
 }
 
 bool ImageSource::Seek(uint32_t offset) {
+    lineNumber = 0;
     if (kind == File) {
         // size came from ftell, so an offset below it fits a long
         if (offset >= size) {
@@ -126,7 +127,7 @@ ReadResult ImageSource::ReadLine(char* line, size_t& length) {
                     : left;
         position += taken;
         if (taken > kMaxLineRead) {
-            return ReadResult::Error;
+            return RefuseLine("line too long");
         }
         std::memcpy(line, begin, taken);
         length = taken;
@@ -167,34 +168,45 @@ uint32_t BigEndian(const uint8_t* bytes, int width) {
 ReadResult ImageSource::ReadSRecord(SRecord& record) {
     char line[kMaxLineRead];
     size_t length = 0;
+    lineFault = "";
     ReadResult got = ReadLine(line, length);
-    if (got != ReadResult::Data) {
+    if (got == ReadResult::End) {
         return got;
     }
-    if (length > kMaxSRecordLine || line[0] != 'S') {
-        return ReadResult::Error;
+    ++lineNumber;
+    if (got != ReadResult::Data) {
+        // a resource line refused for its length already says so
+        return *lineFault != '\0' ? got : RefuseLine("cannot be read");
+    }
+    if (line[0] != 'S' || length < 2 || line[1] < '0' || line[1] > '9') {
+        return RefuseLine(kNotSRecordLine);
+    }
+    // Tools write the output file's name into the header line, so only data and end lines
+    // are held to the short length.
+    if (length > kMaxSRecordLine && line[1] != '0') {
+        return RefuseLine("line too long");
     }
     size_t content = length;
     while (content > 0 && IsLineSpace(line[content - 1])) {
         --content;
     }
-    if (content < 4 || line[1] < '0' || line[1] > '9') {
-        return ReadResult::Error;
+    if (content < 4) {
+        return RefuseLine("line too short");
     }
     // Every character between the type and the line end must be a hex digit, in pairs: the
     // count byte, the count bytes it announces (address, data, checksum) and nothing more.
-    uint8_t bytes[kMaxSRecordLine / 2];
+    uint8_t bytes[kMaxLineRead / 2];
     size_t byteCount = 0;
     for (size_t i = 2; i + 1 < content; i += 2) {
         int high = HexDigit(line[i]);
         int low = HexDigit(line[i + 1]);
         if (high < 0 || low < 0) {
-            return ReadResult::Error;
+            return RefuseLine("not a hex digit");
         }
         bytes[byteCount++] = static_cast<uint8_t>(high << 4 | low);
     }
     if ((content - 2) % 2 != 0 || byteCount != static_cast<size_t>(bytes[0]) + 1) {
-        return ReadResult::Error;
+        return RefuseLine("byte count does not match the line");
     }
     const int count = bytes[0];
     unsigned sum = 0;
@@ -202,7 +214,7 @@ ReadResult ImageSource::ReadSRecord(SRecord& record) {
         sum += bytes[i];
     }
     if (bytes[count] != static_cast<uint8_t>(~sum)) {
-        return ReadResult::Error;
+        return RefuseLine("bad checksum");
     }
 
     const int type = line[1] - '0';
@@ -211,7 +223,7 @@ ReadResult ImageSource::ReadSRecord(SRecord& record) {
     if (type >= 1 && type <= 3) {
         const int width = type + 1;
         if (count < width + 1) {
-            return ReadResult::Error;
+            return RefuseLine("too short for its address");
         }
         record.address = BigEndian(bytes + 1, width);
         record.count = static_cast<uint16_t>(count - width - 1);
@@ -225,7 +237,7 @@ ReadResult ImageSource::ReadSRecord(SRecord& record) {
         // S7 carries the entry address; the address of the other types is not used, so take
         // what the line holds of it.
         if (type == 7 && count < 5) {
-            return ReadResult::Error;
+            return RefuseLine("too short for its address");
         }
         record.address = BigEndian(bytes + 1, count - 1 < 4 ? count - 1 : 4);
         record.count = static_cast<uint16_t>(count);

@@ -15,9 +15,11 @@ class ImageSource {
     enum Kind : int { Closed = 0, File = 1, Resource = 2, OpenFailed = 3 };
     static constexpr size_t kMaxPath = 511;
     static constexpr const char* kResourceType = "S_RECORD";
-    // Longest line taken from the input, and the longest a valid S-record line may be.
-    static constexpr size_t kMaxLineRead = 254;
+    // Longest line taken from the input: a header line with a full count byte and "\r\n".
+    static constexpr size_t kMaxLineRead = 4 + 2 * 255 + 2;
+    // Longest a data or end line may be, its line end counted; header lines may be longer.
     static constexpr size_t kMaxSRecordLine = 78;
+    static constexpr const char* kNotSRecordLine = "not an S-record line";
 
     ImageSource() = default;
     ImageSource(const ImageSource&) = delete;
@@ -31,6 +33,7 @@ class ImageSource {
 
     bool Seek(uint32_t offset);
     ReadResult Read(void* buffer, uint16_t maxCount, uint16_t& count);
+    // A refused line leaves its number in lineNumber and the reason in lineFault.
     ReadResult ReadSRecord(SRecord& record);
 
     int kind = Closed;
@@ -39,8 +42,15 @@ class ImageSource {
     uint32_t size = 0;
     std::FILE* stream = nullptr;
     std::string path;
+    // Lines taken since the last Seek, and why the last refused one was refused.
+    uint32_t lineNumber = 0;
+    const char* lineFault = "";
 
   private:
+    ReadResult RefuseLine(const char* why) {
+        lineFault = why;
+        return ReadResult::Error;
+    }
     // One line into `line`; its length including the line end goes to `length`.
     ReadResult ReadLine(char* line, size_t& length);
 };

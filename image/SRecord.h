@@ -12,4 +12,7 @@ struct SRecord {
     uint32_t address = 0;
     uint16_t data[kMaxData] = {};
     int checksum = 0;
+
+    // S7, S8 and S9 end a file.
+    bool IsTermination() const { return type >= 7 && type <= 9; }
 };

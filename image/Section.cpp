@@ -62,11 +62,15 @@ bool Section::ScanSRecords(ImageSource& source) {
             // The erase range made from start + size must cover the last line's bytes too.
             highestEnd = std::max<uint64_t>(highestEnd, uint64_t{line.address} + line.count);
             dataSeen = true;
-        } else if (line.type == 7) {
-            entryAddress = line.address;
+        } else if (line.IsTermination()) {
+            // only S7 carries a 32-bit entry address
+            if (line.type == 7) {
+                entryAddress = line.address;
+            }
             endSeen = true;
         }
     }
+    terminated = endSeen;
     start = lowest;
     if (dataSeen) {
         size = static_cast<uint32_t>(std::min<uint64_t>(highestEnd - lowest, UINT32_MAX));
@@ -81,6 +85,7 @@ bool Section::Rewind(ImageSource& source) {
     carryPending = 0;
     current = start;
     dataEnded = 0;
+    terminationRead = 0;
     return source.Seek(fileOffset);
 }
 
@@ -129,9 +134,17 @@ bool Section::NextSRecordRecord(SfldRecord& record, ImageSource& source) {
     SRecord line;
     while (!full && !dataEnded) {
         if (source.ReadSRecord(line) != ReadResult::Data) {
+            // The scan read every line up to the termination line, so a file that stops
+            // before it now has changed since: its data must not end early.
+            if (terminated && !terminationRead) {
+                return false;
+            }
             // a bad line ends the section's data just as the end of input does
             dataEnded = 1;
             break;
+        }
+        if (line.IsTermination()) {
+            terminationRead = 1;
         }
         // Empty lines carry nothing, and one would close a record that holds no data, which
         // the caller would take for the end of the section.
@@ -147,19 +160,41 @@ bool Section::NextSRecordRecord(SfldRecord& record, ImageSource& source) {
     return true;
 }
 
+namespace {
+
+// Text that stops being S-records after its first line is no S-record file at all.
+bool LooksLikeSRecords(const SectionFault& fault) {
+    return fault.kind == SectionFault::Kind::NoTermination ||
+           (fault.kind == SectionFault::Kind::BadLine &&
+            (fault.line > 1 || std::strcmp(fault.why, ImageSource::kNotSRecordLine) != 0));
+}
+
+// A header whose range passed belongs to a binary section, whatever its first byte is.
+bool HeaderPassed(const SectionFault& fault) {
+    return fault.kind != SectionFault::Kind::HeaderCut &&
+           fault.kind != SectionFault::Kind::BadHeader;
+}
+
+}  // namespace
+
 bool ImageSection::Open(ImageSource& source, uint32_t offset) {
     format = SectionFormat::Unknown;
     firmwareId = FirmwareId::Unknown;
+    fault = SectionFault();
     if (OpenSRecord(source, offset)) {
         Identify(source);
         return true;
     }
+    const SectionFault asText = fault;
     if (OpenBinary(source, offset)) {
         entry = start;
         Identify(source);
         return true;
     }
     if (format == SectionFormat::Binary) {
+        if (!HeaderPassed(fault) && LooksLikeSRecords(asText)) {
+            fault = asText;
+        }
         // the header did not pass: the whole rest of the source is the section
         start = entry = kRawStart;
         size = source.size - offset;
@@ -169,38 +204,47 @@ bool ImageSection::Open(ImageSource& source, uint32_t offset) {
     return false;
 }
 
+bool ImageSection::Refuse(SectionFault::Kind kind, uint32_t have, uint32_t want) {
+    fault.kind = kind;
+    fault.have = have;
+    fault.want = want;
+    return false;
+}
+
 bool ImageSection::OpenBinary(ImageSource& source, uint32_t offset) {
+    using Kind = SectionFault::Kind;
     fileOffset = offset;
     crcState = CrcState::None;
+    fault = SectionFault();
     if (!source.Seek(offset)) {
         return false;
     }
     format = SectionFormat::Binary;
+    const uint32_t available = source.size - offset;
     uint8_t block[SfldRecord::kMaxDataCount];
     if (!ReadExactly(source, block, kHeaderBytes)) {
-        return false;
+        return Refuse(available < kHeaderBytes ? Kind::HeaderCut : Kind::ReadError, available,
+                      kHeaderBytes);
     }
     uint32_t checksum = XorWords(block, kHeaderBytes);
     const uint32_t first = LittleEndian32(block + kHeaderWords * 4);
     const uint32_t end = LittleEndian32(block + kHeaderWords * 4 + 4);
-    if (first < kLowestStart || first >= end || end > kHighestEnd) {
-        return false;
+    if (first < kLowestStart || first >= end || end > kHighestEnd || end - first < 8) {
+        return Refuse(Kind::BadHeader, first, end);
     }
     start = first;
     size = end - first;
-    if (size < 8) {
-        return false;
-    }
     // The words after the header, up to size bytes in all (rounded up to a whole word).
     uint32_t counted = kHeaderWords * 4;
     uint32_t left = 0;
     if (size > counted + 8) {
         left = (size - 8 - counted + 3) / 4 * 4;
     }
+    const uint32_t needed = kHeaderBytes + left;
     while (left > 0) {
         uint16_t chunk = static_cast<uint16_t>(std::min<uint32_t>(left, sizeof block));
         if (!ReadExactly(source, block, chunk)) {
-            return false;
+            return Refuse(available < needed ? Kind::DataCut : Kind::ReadError, available, needed);
         }
         checksum ^= XorWords(block, chunk);
         left -= chunk;
@@ -208,14 +252,17 @@ bool ImageSection::OpenBinary(ImageSource& source, uint32_t offset) {
     uint16_t got = 0;
     ReadResult result = source.Read(block, 4, got);
     if (result == ReadResult::Error) {
-        return false;
+        return Refuse(Kind::ReadError, available, needed);
     }
     if (result == ReadResult::End) {
         crcState = CrcState::NoChecksumWord;
         return true;
     }
-    if (got != 4 || LittleEndian32(block) != checksum) {
-        return false;
+    if (got != 4) {
+        return Refuse(Kind::DataCut, available, needed + 4);
+    }
+    if (LittleEndian32(block) != checksum) {
+        return Refuse(Kind::BadChecksum, LittleEndian32(block), checksum);
     }
     crcState = CrcState::Matched;
     return true;
@@ -224,7 +271,18 @@ bool ImageSection::OpenBinary(ImageSource& source, uint32_t offset) {
 bool ImageSection::OpenSRecord(ImageSource& source, uint32_t offset) {
     fileOffset = offset;
     crcState = CrcState::None;
-    if (!source.Seek(offset) || !ScanSRecords(source)) {
+    if (!source.Seek(offset)) {
+        return false;
+    }
+    if (!ScanSRecords(source)) {
+        fault.kind = SectionFault::Kind::BadLine;
+        fault.line = source.lineNumber;
+        fault.why = source.lineFault;
+        return false;
+    }
+    // A file cut at a line end reads as good lines; only its missing end line tells.
+    if (!terminated) {
+        fault.kind = SectionFault::Kind::NoTermination;
         return false;
     }
     format = SectionFormat::SRecord;

@@ -11,6 +11,26 @@ enum class FirmwareId : int { Unknown = 0, Pfl = 1, Sfl = 2, MainFirmware = 3 };
 // Any value but None counts as ok.
 enum class CrcState : uint8_t { None = 0, Matched = 1, NoChecksumWord = 2 };
 
+// Why a checked section is not what its bytes set out to be: the difference between a raw
+// file and a damaged one, kept so that the damage can be told to the user.
+struct SectionFault {
+    enum class Kind : uint8_t {
+        None,
+        HeaderCut,      // fewer bytes than a header: `have`
+        BadHeader,      // the header's range `have` to `want` is no flash range
+        DataCut,        // `have` of the `want` bytes the header promises
+        BadChecksum,    // the word `have` where `want` belongs
+        ReadError,      // the source failed
+        BadLine,        // S-record line `line`, for the reason `why`
+        NoTermination,  // S-record lines that stop without an S7, S8 or S9 line
+    };
+    Kind kind = Kind::None;
+    uint32_t have = 0;
+    uint32_t want = 0;
+    uint32_t line = 0;
+    const char* why = "";
+};
+
 class Section {
   public:
     static constexpr uint32_t kMainFirmwareStart = 0x10004000;
@@ -51,6 +71,9 @@ class Section {
     CrcState crcState = CrcState::None;
     // Set once an upload has met the end of the section's S-record data (or a bad line).
     uint8_t dataEnded = 0;
+    // The scan met a termination line (S7, S8 or S9), and this upload has read it.
+    uint8_t terminated = 0;
+    uint8_t terminationRead = 0;
 
   private:
     bool NextBinaryRecord(SfldRecord& record, ImageSource& source);
@@ -65,6 +88,12 @@ class ImageSection : public Section {
     bool OpenBinary(ImageSource& source, uint32_t offset) override;
     bool OpenSRecord(ImageSource& source, uint32_t offset) override;
     void Identify(ImageSource& source);
+
+    // Set by Open when the section was taken as raw bytes because it is damaged.
+    SectionFault fault;
+
+  private:
+    bool Refuse(SectionFault::Kind kind, uint32_t have, uint32_t want);
 };
 
 class SectionReader : public Section {

@@ -92,6 +92,24 @@ inline Bytes BinarySection(uint32_t start, uint32_t size, bool withChecksum, uin
     return bytes;
 }
 
+// CRC-32 (the zlib one), bit by bit.
+inline uint32_t Crc32Of(const Bytes& bytes) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (uint8_t b : bytes) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ ((crc & 1) != 0 ? 0xEDB88320u : 0);
+        }
+    }
+    return ~crc;
+}
+
+inline std::string Hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
 inline Bytes Join(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;

@@ -5,6 +5,7 @@
 
 #include "ImageFiles.h"
 #include "engine/Clock.h"
+#include "engine/FormatText.h"
 #include "engine/UploadWorker.h"
 #include "image/ImageReport.h"
 
@@ -66,33 +67,48 @@ TEST_F(ImageReportTest, OpenImageReportsEverySection) {
     EXPECT_EQ(TakeLog(), expected);
 }
 
+// A damaged section is reported like any other, then the image is refused.
 TEST_F(ImageReportTest, RawAndSRecordSections) {
     struct Case {
         const char* name;
         Bytes bytes;
         std::vector<std::string> section;
+        std::string refusal;
     };
     Bytes wrong = BinarySection(0x10004000, 0x100, true);
     wrong.back() ^= 1;
+    // the flipped bit is the top one of the little-endian word
+    const uint32_t computed = XorOfWords(Bytes(wrong.begin(), wrong.begin() + 0x100));
     const Case cases[] = {
         {"checksum word wrong",
          wrong,
          {"Format: binary", "FW ID: unknown", "Start address: 0x10000000", "Size: 0x00000104",
-          "Entry: 0x10000000", "CRC State: n/a"}},
+          "Entry: 0x10000000", "CRC State: n/a"},
+         FormatText("ERROR: Image section 0 fails its checksum: the file says 0x%08X, its bytes "
+                    "0x%08X",
+                    computed ^ 0x01000000u, computed)},
         {"S-records",
          ToBytes(S3Lines(0x00201000, Bytes(0x30, 1)) + SLine(7, 0x00201004)),
          {"Format: Motorola S-record", "FW ID: SFL", "Start address: 0x00201000",
-          "Size: 0x00000030", "Entry: 0x00201004", "CRC State: ok"}},
+          "Size: 0x00000030", "Entry: 0x00201004", "CRC State: ok"},
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempFile file(c.bytes);
         engine.imagePathText.Set(file.Path());
-        ASSERT_TRUE(OpenImage(worker, image));
+        worker.statusText.Set("");
+        ASSERT_EQ(OpenImage(worker, image), c.refusal.empty());
         std::vector<std::string> log = TakeLog();
-        ASSERT_EQ(log.size(), 5u + 2 + c.section.size() + 1);
+        const size_t refused = c.refusal.empty() ? 0 : 1;
+        ASSERT_EQ(log.size(), 5u + 2 + c.section.size() + 1 + refused);
         EXPECT_EQ(log[4], "Sections in all: 1");
-        EXPECT_EQ(std::vector<std::string>(log.begin() + 7, log.end() - 1), c.section);
+        EXPECT_EQ(std::vector<std::string>(log.begin() + 7, log.begin() + 7 + c.section.size()),
+                  c.section);
+        if (refused != 0) {
+            EXPECT_EQ(log.back(), c.refusal);
+            EXPECT_EQ(worker.statusText.Get(), c.refusal);
+        }
     }
 }
 

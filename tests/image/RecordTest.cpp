@@ -127,7 +127,7 @@ TEST(SRecordSectionTest, RecordsFollowLinesAndCarry) {
          {{kAt, 2048}, {kAt + 2048, 70 * 30 - 2048}}},
         {"gap closes a record",
          S3Lines(kAt, Bytes(data.begin(), data.begin() + 60), 30) +
-             S3Lines(kAt + 0x1000, Bytes(data.begin() + 60, data.begin() + 90), 30),
+             S3Lines(kAt + 0x1000, Bytes(data.begin() + 60, data.begin() + 90), 30) + SLine(7, kAt),
          {{kAt, 60}, {kAt + 0x1000, 30}}},
         {"S1 and S2 lines are skipped",
          SLine(1, 0x10, {1, 2}) + S3Lines(kAt, Bytes(data.begin(), data.begin() + 40), 20) +
@@ -136,7 +136,7 @@ TEST(SRecordSectionTest, RecordsFollowLinesAndCarry) {
         {"S0, S7 and S9 only", SLine(0, 0) + SLine(7, 0) + SLine(9, 0), {}},
         // an empty line must not end the section before the data that follows it
         {"S3 line without data first",
-         SLine(3, 0x10000000) + S3Lines(kAt, Bytes(data.begin(), data.begin() + 16)),
+         SLine(3, 0x10000000) + S3Lines(kAt, Bytes(data.begin(), data.begin() + 16)) + SLine(9, 0),
          {{kAt, 16}}},
         // the section's data ends at a bad line, even after the scan has seen S7
         {"bad line after S7",
@@ -168,7 +168,7 @@ TEST(SRecordSectionTest, RecordsFollowLinesAndCarry) {
 }
 
 TEST(SRecordSectionTest, LeftOverCarryOfAStoppedUploadDoesNotLeak) {
-    SRecordFile file(S3Lines(0x1000, RandomBytes(2100, 3), 30));
+    SRecordFile file(S3Lines(0x1000, RandomBytes(2100, 3), 30) + SLine(7, 0x1000));
     ASSERT_TRUE(file.opened);
     SfldRecord record;
     ASSERT_TRUE(file.image.RewindSection(0));

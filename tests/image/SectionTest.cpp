@@ -246,7 +246,10 @@ TEST(ScanSRecordsTest, ExtentAndEntry) {
         {"lines out of order",
          SLine(3, 0x200, Bytes(8, 1)) + SLine(3, 0x100, Bytes(8, 2)) + SLine(7, 0x100), true, 0x100,
          0x108, 0x100},
-        {"no S7: entry is the start", S3Lines(0x3000, Bytes(20, 1)), true, 0x3000, 20, 0x3000},
+        // a file cut at a line end: refused by the image, see the reader below
+        {"no termination line", S3Lines(0x3000, Bytes(20, 1)), false, 0, 0, 0},
+        {"S8 ends it, junk after it", S3Lines(0x3000, Bytes(20, 1)) + SLine(8, 0) + "junk\n", true,
+         0x3000, 20, 0x3000},
         {"S1 and S2 lines do not count",
          SLine(1, 0x10, {1}) + SLine(2, 0x20000, {2}) + SLine(3, 0x5000, {3}) + SLine(7, 0), true,
          0x5000, 1, 0},
@@ -276,6 +279,30 @@ TEST(ScanSRecordsTest, ExtentAndEntry) {
     ImageSource closed;
     SectionReader reader;
     EXPECT_FALSE(reader.ScanSRecords(closed));
+
+    // Loader images keep being taken without a termination line: the entry is the start.
+    TempFile unterminated(S3Lines(0x3000, Bytes(20, 1)));
+    ImageSource source;
+    ASSERT_TRUE(source.OpenFile(unterminated.Path()));
+    ASSERT_TRUE(reader.Open(source, 0));
+    EXPECT_EQ(reader.format, SectionFormat::SRecord);
+    EXPECT_EQ(reader.entry, 0x3000u);
+}
+
+// A file that changed between its check and its upload must not end a section early.
+TEST(ScanSRecordsTest, AnUploadThatMissesTheTerminationLineFails) {
+    const std::string lines = S3Lines(kMain, RandomBytes(3000, 3), 30);
+    TempFile file(lines + SLine(7, kMain));
+    ImageSource source;
+    ASSERT_TRUE(source.OpenFile(file.Path()));
+    ImageSection section;
+    ASSERT_TRUE(section.Open(source, 0));
+    ASSERT_EQ(section.format, SectionFormat::SRecord);
+    EXPECT_TRUE(CollectSection(section, source).ok);
+    for (const std::string& changed : {lines, lines.substr(0, 500) + "S3\n"}) {
+        file.Write(ToBytes(changed));
+        EXPECT_FALSE(CollectSection(section, source).ok);
+    }
 }
 
 // The erase range is start..start + size; every programmed byte must lie inside it, or it is

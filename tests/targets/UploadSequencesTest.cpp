@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "../flashloader/WorkerLog.h"
+#include "../image/DamagedImages.h"
 #include "../image/ImageFiles.h"
 #include "sim/DeviceModel.h"
 #include "sim/SimLink.h"
@@ -127,13 +128,29 @@ TEST_F(UploadSequencesTest, APortTheKeeperReopensInTimeGetsTheUpload) {
     EXPECT_TRUE(FlashHoldsImage());
 }
 
-TEST_F(UploadSequencesTest, AnImageThatCannotBeOpenedFailsTheRequest) {
+// The upload reads the file again: one damaged since it was checked fails before a byte is sent.
+TEST_F(UploadSequencesTest, AnImageThatCannotBeOpenedOrIsDamagedFailsTheRequest) {
     engine.imagePathText.Set(file.Path() + ".missing");
     engine.targetType.Set(8);
     sequences.FlashUpload();
     EXPECT_EQ(worker.succeeded.Get(), 0);
     EXPECT_EQ(worker.statusText.Get(), "ERROR: image open FAILED");
     EXPECT_EQ(model.Counters().bytesReceived, 0u);
+
+    imagefiles::TempFolder folder;
+    for (const imagefiles::DamagedImage& c : imagefiles::MakeDamagedImages(folder)) {
+        if (!c.readRefuses) {
+            continue;
+        }
+        SCOPED_TRACE(c.name);
+        engine.imagePathText.Set(c.path);
+        sequences.FlashUpload();
+        EXPECT_EQ(worker.succeeded.Get(), 0);
+        const std::string status = worker.statusText.Get();
+        EXPECT_TRUE(status == "ERROR: image open FAILED" || status == "ERROR: " + c.problem)
+            << status;
+        EXPECT_EQ(model.Counters().bytesReceived, 0u);
+    }
 }
 
 TEST_F(UploadSequencesTest, ACancelledUploadSaysSo) {

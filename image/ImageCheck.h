@@ -1,0 +1,32 @@
+#pragma once
+// The verdict on an image file before anything reaches the device: whether the flash upload
+// can write it whole, why not in words its user can act on, and what it will write.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/FirmwareImage.h"
+
+// One section the upload writes, read through its records as the upload will send them.
+struct SectionListing {
+    int index = 0;
+    uint32_t start = 0;
+    uint32_t end = 0;  // the erase range's end, just past the section
+    uint64_t bytes = 0;
+    uint32_t crc = 0;  // CRC-32 of the bytes, in the order they are sent
+    std::string line;  // all of it in words, for the log and the dry run
+};
+
+struct ImageCheck {
+    bool usable = false;
+    std::string problem;
+    std::vector<SectionListing> sections;
+};
+
+ImageCheck CheckImageFile(const std::string& path);
+
+// Whether the flash upload writes the section: the running loader is never written over.
+bool IsWritten(const ImageSection& section);
+
+// Every section the upload writes, each read through to its end; false at a read error.
+bool ListWrittenSections(FirmwareImage& image, std::vector<SectionListing>& listing);

@@ -1,0 +1,137 @@
+#pragma once
+// Image files as they arrive damaged (cut short, flipped bits, stray bytes), and what their
+// refusal must say. Shared by the layers that must each refuse them.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ImageFiles.h"
+
+namespace imagefiles {
+
+constexpr uint32_t kPflStart = 0x10000000;
+constexpr uint32_t kMainStart = 0x10004000;
+constexpr uint32_t kSflStart = 0x00201000;
+constexpr uint32_t kUnionPflSize = 0x2000;
+constexpr uint32_t kUnionMainSize = 0x10000;
+constexpr uint32_t kUnionSflSize = 0x800;
+
+// Loader at 0, main firmware at 0x4000, secondary loader after the main firmware's checksum.
+inline Bytes WholeUnion() {
+    Bytes file = BinarySection(kPflStart, kUnionPflSize, true, 1);
+    file.resize(0x4000, 0xFF);
+    file = Join(file, BinarySection(kMainStart, kUnionMainSize, true, 2));
+    return Join(file, BinarySection(kSflStart, kUnionSflSize, true, 3));
+}
+
+// An S-record file of `lines` lines of 16 bytes at the main firmware, header and end line.
+inline std::string SRecordFile(size_t lines) {
+    return SLine(0, 0, ToBytes("image")) + S3Lines(kMainStart, RandomBytes(lines * 16, 4)) +
+           SLine(7, kMainStart);
+}
+
+// Where line n (from 1) of the text begins.
+inline size_t LineStart(const std::string& text, int n) {
+    size_t at = 0;
+    for (int i = 1; i < n; ++i) {
+        at = text.find('\n', at) + 1;
+    }
+    return at;
+}
+
+struct DamagedImage {
+    std::string name;
+    std::string path;
+    std::string problem;
+    // Refused by reading the file at all, not only by what a flash upload takes.
+    bool readRefuses = true;
+};
+
+// The damaged files, written into folder.
+inline std::vector<DamagedImage> MakeDamagedImages(const TempFolder& folder) {
+    std::vector<DamagedImage> cases;
+    auto add = [&](const std::string& name, const Bytes& bytes, const std::string& problem,
+                   bool readRefuses = true) {
+        const std::string path = folder.PathOf("image" + std::to_string(cases.size()));
+        TempFile::WriteFile(path, bytes);
+        cases.push_back({name, path, problem, readRefuses});
+    };
+    const Bytes whole = WholeUnion();
+    auto cut = [&](size_t at) { return Bytes(whole.begin(), whole.begin() + at); };
+    const size_t mainEnd = 0x4000 + kUnionMainSize;
+
+    add("union cut inside section 0", cut(0x1000),
+        "Image section 0 is cut short: 4096 of 8192 bytes");
+    add("union cut inside section 1", cut(0x4000 + 24576),
+        "Image section 1 is cut short: 24576 of 65536 bytes");
+    add("union cut inside the header of section 1", cut(0x4000 + 20),
+        "Image section 1 is cut short: 20 bytes, less than its header");
+    add("union cut inside the checksum word of section 1", cut(mainEnd + 2),
+        "Image section 1 is cut short: 65538 of 65540 bytes");
+    add("union cut inside section 2", cut(mainEnd + 4 + 0x400),
+        "Image section 2 is cut short: 1024 of 2048 bytes");
+    {
+        Bytes flipped = whole;
+        flipped[mainEnd] ^= 0x01;
+        const Bytes main(whole.begin() + 0x4000, whole.begin() + mainEnd);
+        add("checksum word of section 1 flipped", flipped,
+            "Image section 1 fails its checksum: the file says " + Hex32(XorOfWords(main) ^ 0x01) +
+                ", its bytes " + Hex32(XorOfWords(main)));
+    }
+    {
+        Bytes badHeader = whole;
+        Put32(badHeader, 32, 0);
+        add("bad header of section 0", badHeader,
+            "Image section 0 has a bad header: 0x00000000 to 0x10002000 is no flash range");
+    }
+    {
+        Bytes empty = RandomBytes(48, 5);
+        Put32(empty, 32, kMainStart);
+        Put32(empty, 36, kMainStart);
+        add("binary section of 0 bytes", empty,
+            "Image section 0 has a bad header: 0x10004000 to 0x10004000 is no flash range");
+    }
+    {
+        std::string text = SRecordFile(300);
+        text.resize(text.rfind("S7"));
+        add("S-records without a termination record", ToBytes(text),
+            "S-record file has no termination record");
+    }
+    {
+        std::string text = SRecordFile(300);
+        char& digit = text[LineStart(text, 6) - 2];
+        digit = digit == '0' ? '1' : '0';
+        add("bad checksum on line 5", ToBytes(text), "S-record line 5: bad checksum");
+    }
+    {
+        std::string text = SRecordFile(300);
+        text[LineStart(text, 3) + 20] = 'G';
+        add("non-hex on line 3", ToBytes(text), "S-record line 3: not a hex digit");
+    }
+    add("S-record data line over 78 characters",
+        ToBytes(SLine(0, 0) + SLine(3, kMainStart, Bytes(32, 1)) + SLine(7, kMainStart)),
+        "S-record line 2: line too long");
+    add("S-records with no data", ToBytes(SLine(0, 0) + SLine(9, 0)),
+        "No firmware to program in " + folder.PathOf("image" + std::to_string(cases.size())),
+        false);
+    add("firmware too small", ToBytes(SRecordFile(6)),
+        "Image section 0 holds 96 bytes; firmware holds 4096 to 8388608", false);
+    add("section outside the flash", BinarySection(kSflStart, 0x800, true),
+        "Image section 0 starts at 0x00201000, outside the flash (0x10000000 to 0x10800000)",
+        false);
+    add("empty file", Bytes{},
+        "Image file is empty: " + folder.PathOf("image" + std::to_string(cases.size())));
+
+    const std::string dir = folder.PathOf("folder");
+    std::filesystem::create_directories(dir);
+    cases.push_back({"a folder", dir, "Image file is a folder: " + dir});
+    const std::string missing = folder.PathOf("missing");
+    cases.push_back({"a missing file", missing, "Image file not found: " + missing});
+    const std::string tooLong = folder.PathOf(std::string(520, 'x'));
+    cases.push_back({"a path over 511 characters", tooLong,
+                     "Image file path is too long: " + std::to_string(tooLong.size()) +
+                         " characters, at most 511"});
+    return cases;
+}
+
+}  // namespace imagefiles
