@@ -84,8 +84,10 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         return ImageReadError();
     }
     while (record_.dataCount != 0) {
-        // The first OK takes the record, the second says it is in the flash.
-        if (!SendRecord(record_) || !WaitOk()) {
+        // The first OK takes the record, the second says it is in the flash. An OK after a
+        // PROGRAM_FAIL only keeps the line in step: the flash did not take the record.
+        programFailSeen_ = false;
+        if (!SendRecord(record_) || !WaitOk() || programFailSeen_) {
             return false;
         }
         sent += record_.dataCount;

@@ -174,6 +174,7 @@ bool SfldLoader::WaitOk() {
             SkipMessage();
         } else if (byte == PROGRAM_FAIL) {
             worker_.Log("'PROGRAM_FAIL' msg received.");
+            programFailSeen_ = true;
         }
     }
     return false;

@@ -62,6 +62,8 @@ class SfldLoader {
 
     // Reused for the erase range, every data record and the end record of a section.
     SfldRecord record_;
+    // Set by WaitOk when the loader reported PROGRAM_FAIL while it waited.
+    bool programFailSeen_ = false;
 
     UploadWorker& worker_;
     CommLink& link_;

@@ -45,6 +45,9 @@ struct FaultSwitches {
     uint32_t errorRecord = 0;  // the Nth record frame received (from 1) is answered ...
     uint8_t errorCode = SimCodes::BAD_CSUM;  // ... with this code instead
     uint32_t errorCount = 1;                 // ... and so are the records after it, this many
+    // A record the flash did not take is reported with PROGRAM_FAIL and then, as for every
+    // programmed record, OK_CODE.
+    bool programFailThenOk = false;
     uint32_t eraseMsPerSector = 20;
     bool noParameter = false;  // no PARAM_CODE message before the sectors are erased
     double noiseRate = 0;      // chance per byte, both ways, that it arrives as another byte

@@ -115,6 +115,7 @@ class DeviceModel {
     bool CarriesData(uint64_t nowMs);
     void DataRecord(uint64_t nowMs);
     void ProgramRecord(uint32_t address, std::vector<uint8_t> data, uint64_t nowMs);
+    void ProgramFailed(uint64_t nowMs);
     void LoadRecord(uint64_t nowMs);
 
     // Primary flash loader

@@ -232,9 +232,8 @@ bool DeviceModel::InjectedError(uint64_t nowMs) {
         Reply(nowMs, SimCodes::OK_CODE);
         loader_ = LoaderState::Busy;
         At(nowMs + config_.programMs, [this](uint64_t at) {
-            ++counters_.programFails;
             ExpectRecord(RecordKind::Data);
-            Reply(at, SimCodes::PROGRAM_FAIL);
+            ProgramFailed(at);
         });
         return true;
     }
@@ -336,8 +335,7 @@ void DeviceModel::ProgramRecord(uint32_t address, std::vector<uint8_t> data, uin
     const uint32_t n = static_cast<uint32_t>(data.size());
     if (!flash_.Contains(address, n)) {
         Violation(FormatText("record at 0x%08X of %u bytes lies outside the flash", address, n));
-        ++counters_.programFails;
-        Reply(nowMs, SimCodes::PROGRAM_FAIL);
+        ProgramFailed(nowMs);
         return;
     }
     if (address < erasedFrom_ || address + n > erasedTo_) {
@@ -351,14 +349,21 @@ void DeviceModel::ProgramRecord(uint32_t address, std::vector<uint8_t> data, uin
     if (unerased != 0) {
         ++counters_.unerasedPrograms;
         counters_.unerasedBytes += unerased;
-        ++counters_.programFails;
         Violation(FormatText("record at 0x%08X programmed over %u bytes that were not erased",
                              address, unerased));
-        Reply(nowMs, SimCodes::PROGRAM_FAIL);
+        ProgramFailed(nowMs);
         return;
     }
     ++counters_.recordsProgrammed;
     Reply(nowMs, SimCodes::OK_CODE);
+}
+
+void DeviceModel::ProgramFailed(uint64_t nowMs) {
+    ++counters_.programFails;
+    Reply(nowMs, SimCodes::PROGRAM_FAIL);
+    if (config_.faults.programFailThenOk) {
+        Reply(nowMs, SimCodes::OK_CODE);
+    }
 }
 
 void DeviceModel::LoadRecord(uint64_t nowMs) {

@@ -216,11 +216,20 @@ TEST_F(FlashProgramTest, AnImageBeyondTheChipIsRefusedBeforeAnythingIsWritten) {
 }
 
 TEST_F(FlashProgramTest, ProgramFailOnARecordFailsTheUpload) {
-    config.faults.errorRecord = 3;
-    config.faults.errorCode = SimCodes::PROGRAM_FAIL;
-    EXPECT_FALSE(Program(srec));
-    EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
-    EXPECT_THAT(rig->Logged(), Contains("'PROGRAM_FAIL' msg received."));
+    // A loader may still answer OK_CODE after PROGRAM_FAIL: the record is not in the flash.
+    for (const bool thenOk : {false, true}) {
+        SCOPED_TRACE(thenOk);
+        config.faults.errorRecord = 3;
+        config.faults.errorCode = SimCodes::PROGRAM_FAIL;
+        config.faults.programFailThenOk = thenOk;
+        EXPECT_FALSE(Program(srec));
+        EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
+        EXPECT_THAT(rig->Logged(), Contains("'PROGRAM_FAIL' msg received."));
+        // no record after it, not even the end record; the loader's answers were all read
+        EXPECT_EQ(rig->model.Counters().recordsReceived, 3u);
+        uint8_t left = 0;
+        EXPECT_FALSE(rig->link.ReadByte(left));
+    }
 }
 
 TEST_F(FlashProgramTest, ASilentDeviceIsNotConnected) {
@@ -262,6 +271,12 @@ TEST_F(FlashProgramTest, FaultsNeverEndInAFalseSuccess) {
          [](FaultSwitches& f, uint32_t n) {
              f.noiseRate = 0.0005;
              f.noiseSeed = n;
+         }},
+        {"PROGRAM_FAIL then OK_CODE",
+         [](FaultSwitches& f, uint32_t n) {
+             f.errorRecord = n;
+             f.errorCode = SimCodes::PROGRAM_FAIL;
+             f.programFailThenOk = true;
          }},
     };
     int successes = 0;

@@ -28,6 +28,7 @@ struct ErrorCase {
     uint32_t record;  // 1 is the erase record, 2 the first data record
     Bytes answer;     // to the faulty record, after its REC_WAIT
     Bytes later;      // what follows within the programming time
+    bool programFailThenOk = false;
 };
 
 class ErrorRecord : public testing::TestWithParam<ErrorCase> {};
@@ -37,6 +38,7 @@ TEST_P(ErrorRecord, AnswersTheChosenRecordWithTheChosenCode) {
     DeviceConfig config = Loader([](FaultSwitches&) {});
     config.faults.errorRecord = c.record;
     config.faults.errorCode = c.code;
+    config.faults.programFailThenOk = c.programFailThenOk;
     Wire wire(config);
     wire.Send({0x55, 0xAA, 0x55, 0x6A, 0x55});
     Bytes answer = wire.Send(EraseFrame(kBase, kBase + 4));
@@ -51,18 +53,18 @@ TEST_P(ErrorRecord, AnswersTheChosenRecordWithTheChosenCode) {
     EXPECT_TRUE(wire.model.Violations().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, ErrorRecord,
-                         testing::Values(ErrorCase{"badChecksum", 0x81, 2, {0x81}, {}},
-                                         ErrorCase{"badLength", 0x82, 2, {0x82}, {}},
-                                         ErrorCase{"badCommand", 0x83, 2, {0x83}, {}},
-                                         ErrorCase{"recordTimeout", 0x85, 2, {0x85}, {}},
-                                         ErrorCase{"noRecordEnd", 0x88, 2, {0x88}, {}},
-                                         ErrorCase{"programFail", 0x84, 2, {0x55}, {0x84}},
-                                         ErrorCase{"eraseFails", 0x84, 1, {0x55, 0x84}, {}},
-                                         ErrorCase{"flashFull", 0x92, 1, {0x55, 0x92}, {}}),
-                         [](const testing::TestParamInfo<ErrorCase>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ErrorRecord,
+    testing::Values(ErrorCase{"badChecksum", 0x81, 2, {0x81}, {}},
+                    ErrorCase{"badLength", 0x82, 2, {0x82}, {}},
+                    ErrorCase{"badCommand", 0x83, 2, {0x83}, {}},
+                    ErrorCase{"recordTimeout", 0x85, 2, {0x85}, {}},
+                    ErrorCase{"noRecordEnd", 0x88, 2, {0x88}, {}},
+                    ErrorCase{"programFail", 0x84, 2, {0x55}, {0x84}},
+                    ErrorCase{"programFailThenOk", 0x84, 2, {0x55}, {0x84, 0x55}, true},
+                    ErrorCase{"eraseFails", 0x84, 1, {0x55, 0x84}, {}},
+                    ErrorCase{"flashFull", 0x92, 1, {0x55, 0x92}, {}}),
+    [](const testing::TestParamInfo<ErrorCase>& info) { return info.param.name; });
 
 TEST(Faults, ErrorCountAnswersSeveralRecordsInARow) {
     DeviceConfig config = Loader([](FaultSwitches& f) {
