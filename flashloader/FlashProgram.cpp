@@ -1,6 +1,7 @@
 // Erasing and programming the image's sections through the running loader.
 #include "flashloader/SfldCodes.h"
 #include "flashloader/SfldLoader.h"
+#include "image/ImageCheck.h"
 
 using namespace sfld;
 
@@ -17,11 +18,19 @@ bool SfldLoader::FlashProgram(FirmwareImage& image) {
         return false;
     }
     worker_.programmingStarted.Set(1);
+    // What is about to be written, every section read through before anything is erased.
+    std::vector<SectionListing> listing;
+    if (!ListWrittenSections(image, listing)) {
+        ImageReadError();
+        Status("ERROR: FLASH Program FAILED");
+        return false;
+    }
+    for (const SectionListing& section : listing) {
+        worker_.Log(section.line);
+    }
 
     for (int i = 0; i < image.count && i < FirmwareImage::kMaxSections; ++i) {
-        const ImageSection& section = image.sections[i];
-        // The loader that is running is never written over.
-        if (!section.active || section.firmwareId == FirmwareId::Sfl) {
+        if (!IsWritten(image.sections[i])) {
             continue;
         }
         if (!ProgramSection(image, i)) {

@@ -82,7 +82,15 @@ TEST_F(FlashProgramTest, AnSRecordImageEndsUpInTheFlash) {
     EXPECT_EQ(rig->worker.programmingStarted.Get(), 1);
     const auto lines = rig->Logged();
     EXPECT_THAT(lines, Contains("SFLD Version ID: $SFLD V2.05"));
-    EXPECT_THAT(lines, Contains("FLASH Type: AM29LV160B/DB"));
+    // what will be written is listed once the flash is known and before it is erased
+    const std::string listed =
+        "Section 0: main firmware, S-records, 0x10004000 - 0x10006329, 9001 bytes, CRC-32 " +
+        imagefiles::Hex32(imagefiles::Crc32Of(data));
+    const auto at = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) - lines.begin();
+    };
+    EXPECT_EQ(at(listed), at("FLASH Type: AM29LV160B/DB") + 1);
+    EXPECT_LT(at(listed), at("ERASE From 0x10004000 to 0x10006329"));
     EXPECT_THAT(lines, Contains("=============== Upload section N0 ==============="));
     EXPECT_THAT(lines, Contains("ERASE From 0x10004000 to 0x10006329"));
     EXPECT_THAT(lines, Contains("Sectors to erase N = 2."));
