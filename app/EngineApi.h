@@ -8,6 +8,8 @@ class EngineApi {
   public:
     virtual ~EngineApi() = default;
 
+    // Why the image at path cannot be written, in words for the user; empty when it can.
+    virtual std::string CheckImage(const std::string& path) = 0;
     virtual void StartThreads() = 0;
     virtual bool OpenPort(const std::string& name) = 0;
     virtual bool IsPortReady() = 0;

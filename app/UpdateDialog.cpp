@@ -11,6 +11,15 @@ UpdateDialog::UpdateDialog(EngineApi& engine, DialogView& view, Clock& clock, st
       imagePath_(std::move(imagePath)) {}
 
 bool UpdateDialog::OnInitDialog() {
+    // An image that cannot be written whole is refused before the device hears a byte.
+    const std::string problem = engine_.CheckImage(imagePath_);
+    if (!problem.empty()) {
+        SetStatusLine(problem);
+        outcome_ = ExitStatus::ImageUnusable;
+        view_.ShowErrorBox(problem, "Error");
+        view_.Close();
+        return true;
+    }
     SetStatusLine("Initializing...");
     engine_.StartThreads();
     // A name the platform does not know fails before the keeper has reported anything, so

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "image/ImageCheck.h"
 #include "image/ImageReport.h"
 
 namespace {
@@ -32,6 +33,10 @@ UploadEngine::~UploadEngine() {
     if (keeperThread_.joinable() || workerThread_.joinable()) {
         Shutdown();
     }
+}
+
+std::string UploadEngine::CheckImage(const std::string& path) {
+    return CheckImageFile(path).problem;
 }
 
 void UploadEngine::StartThreads() {

@@ -34,6 +34,7 @@ class UploadEngine : public EngineApi {
     // before StartThreads.
     void SetRequests(WorkerRequests* requests) { worker.SetRequests(requests); }
 
+    std::string CheckImage(const std::string& path) override;
     void StartThreads() override;
     // False at once for a name the platform does not know; an existing port that the keeper
     // has not opened yet is waited for a while.

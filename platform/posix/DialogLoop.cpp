@@ -125,7 +125,11 @@ void DialogLoop::ReadKeys() {
 
 void DialogLoop::Run(const DialogHandlers& handlers) {
     handlers.onInit();
-    view_.Show();
+    // A dialog that closed itself while it was created (a refused image) is never drawn: its
+    // error box stays the last thing on the terminal.
+    if (!view_.CloseRequested()) {
+        view_.Show();
+    }
     uint32_t timerGeneration = view_.TimerGeneration();
     uint64_t nextTick = 0;
     while (!view_.CloseRequested()) {

@@ -4,8 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "../image/DamagedImages.h"
 #include "app/UpdateDialog.h"
+#include "app/UploadEngine.h"
 #include "engine/Clock.h"
+#include "serial/FakeSerialDevice.h"
 
 namespace {
 
@@ -46,6 +49,10 @@ class FakeView : public DialogView {
 
 class FakeEngine : public EngineApi {
   public:
+    std::string CheckImage(const std::string& path) override {
+        checkedPaths.push_back(path);
+        return imageProblem;
+    }
     void StartThreads() override { ++threadStarts; }
     bool OpenPort(const std::string& name) override {
         openedNames.push_back(name);
@@ -75,6 +82,7 @@ class FakeEngine : public EngineApi {
     void Shutdown() override { ++shutdowns; }
     bool IsRequestRunning() override { return requestRunning; }
 
+    std::string imageProblem;
     bool openResult = true;
     bool portReady = true;
     bool loadResult = true;
@@ -91,6 +99,7 @@ class FakeEngine : public EngineApi {
     std::string sent;
     std::vector<std::string> openedNames;
     std::vector<std::string> loadedPaths;
+    std::vector<std::string> checkedPaths;
 };
 
 const std::string kGreeting = "SA-28\r\nKV2-8\r\n";
@@ -120,6 +129,43 @@ TEST_F(UpdateDialogTest, SilentDeviceIsGreetedOnceAndReadyToUpload) {
     EXPECT_EQ(clock.SleptMs(), 1200u);  // before the first token and before reading its answer
     EXPECT_TRUE(dialog.DeviceReady());
     EXPECT_EQ(engine.uploadStarts, 0);  // without a device change nothing starts
+    EXPECT_EQ(engine.checkedPaths, std::vector<std::string>{"/tmp/fw.bin"});
+}
+
+TEST_F(UpdateDialogTest, ARefusedImageIsToldAndNothingStarts) {
+    const std::string problem = "Image section 1 is cut short: 24576 of 65536 bytes";
+    engine.imageProblem = problem;
+    EXPECT_TRUE(dialog.OnInitDialog());
+    EXPECT_EQ(view.calls,
+              (std::vector<std::string>{"status:" + problem, "box:Error:" + problem, "close"}));
+    EXPECT_EQ(engine.threadStarts, 0);
+    EXPECT_TRUE(engine.openedNames.empty());
+    EXPECT_EQ(engine.sent, "");
+    dialog.OnDestroy();
+    EXPECT_EQ(engine.shutdowns, 1);
+    EXPECT_EQ(dialog.Outcome(), ExitStatus::ImageUnusable);
+}
+
+// With the real engine: no thread starts and the port is never opened, so the device hears
+// nothing; the engine's shutdown copes with threads that never ran.
+TEST(UpdateDialogImageTest, DamagedImagesNeverReachThePort) {
+    imagefiles::TempFolder folder;
+    for (const imagefiles::DamagedImage& c : imagefiles::MakeDamagedImages(folder)) {
+        SCOPED_TRACE(c.name);
+        FakeSerialDevice device;
+        device.AddPort("COM3");
+        VirtualClock clock;
+        UploadEngine engine(clock, device);
+        FakeView view;
+        UpdateDialog dialog(engine, view, clock, "COM3", c.path);
+        EXPECT_TRUE(dialog.OnInitDialog());
+        EXPECT_EQ(view.calls, (std::vector<std::string>{"status:" + c.problem,
+                                                        "box:Error:" + c.problem, "close"}));
+        dialog.OnDestroy();
+        EXPECT_TRUE(device.OpenedPaths().empty());
+        EXPECT_EQ(engine.worker.workerRunning.Get(), 0);
+        EXPECT_EQ(dialog.Outcome(), ExitStatus::ImageUnusable);
+    }
 }
 
 TEST_F(UpdateDialogTest, PortNotReadyAtStartKeepsInitializing) {

@@ -92,6 +92,26 @@ TEST(DialogLoopTest, KeysThatClose) {
     }
 }
 
+TEST(DialogLoopTest, ADialogClosedWhileCreatedIsNeverDrawn) {
+    std::ostringstream out;
+    TerminalView panel(out, true);
+    VirtualClock clock;
+    bool destroyed = false;
+    DialogHandlers handlers;
+    handlers.onInit = [&] {
+        panel.SetStatusLine("Image file not found: x");
+        panel.ShowErrorBox("Image file not found: x", "Error");
+        panel.Close();
+    };
+    handlers.onTimer = [] {};
+    handlers.onDeviceChange = [] {};
+    handlers.onDestroy = [&] { destroyed = true; };
+    DialogLoop loop(panel, clock, -1, nullptr, nullptr);
+    loop.Run(handlers);
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(out.str(), "Error: Image file not found: x\n");
+}
+
 // Runs the loop with the given handlers; a timer stops a loop that would otherwise not end.
 class LoopTest : public ::testing::Test {
   protected:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # ostrevan-update against ostrevan-sim: the greeting statuses, the device's re-appearance
-# taken without an image to upload, and a clean end on Ctrl-C.
+# taken without an image to upload (the image, checked at start-up, is gone by then), and a
+# clean end on Ctrl-C.
 set -euo pipefail
 build="${1:?build folder}"
 sim="$build/sim/program/ostrevan-sim"
@@ -38,9 +39,12 @@ simPid=$!
 wait_for '[ -L "$link" ]'
 first="$(readlink "$link")"
 
-"$updater" /port "$link" /file "$work/missing.bin" >"$work/out" 2>"$work/err" </dev/null &
+"$build/tools/test-image" make --kind srec --size 0x1000 --image "$work/image.srec" \
+    --expect "$work/image.expect" || fail "no test image"
+"$updater" /port "$link" /file "$work/image.srec" >"$work/out" 2>"$work/err" </dev/null &
 updaterPid=$!
 wait_for 'grep -qs "Ready to Upload." "$work/out"'
+rm "$work/image.srec"
 
 # The device re-appears as its flash loader. With no image to load nothing starts; the
 # pause lets the updater's device-change handler (with its 600 ms wait) run meanwhile.

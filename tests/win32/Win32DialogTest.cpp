@@ -33,6 +33,10 @@ class FakeEngine : public EngineApi {
     FakeEngine() : threadsStarted(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
     ~FakeEngine() override { CloseHandle(threadsStarted); }
 
+    std::string CheckImage(const std::string& path) override {
+        Record("CheckImage " + path);
+        return imageProblem;
+    }
     void StartThreads() override {
         Record("StartThreads");
         SetEvent(threadsStarted);
@@ -80,6 +84,7 @@ class FakeEngine : public EngineApi {
     }
 
     HANDLE threadsStarted;
+    std::string imageProblem;
     std::atomic<int> state{0};
     std::atomic<uint16_t> progress{0};
 
@@ -168,9 +173,9 @@ TEST_F(ModalDialogTest, GreetsUploadsFollowsProgressAndClosesItself) {
         // The dialog's own 250 ms timer sees completion and closes the window.
         engine.SetStatus("", 1000, 100);
     });
-    const std::vector<std::string> expected = {"StartThreads",  "OpenPort COM3",
-                                               "OpenPort COM3", "LoadImage C:\\fw.bin",
-                                               "StartUpload",   "Shutdown"};
+    const std::vector<std::string> expected = {
+        "CheckImage C:\\fw.bin", "StartThreads", "OpenPort COM3", "OpenPort COM3",
+        "LoadImage C:\\fw.bin",  "StartUpload",  "Shutdown"};
     EXPECT_EQ(engine.Calls(), expected);
 }
 
@@ -201,13 +206,32 @@ TEST_F(ModalDialogTest, Icon128IsTheLargeSmallAndDragIcon) {
 
 TEST_F(ModalDialogTest, CloseBoxEndsTheDialogAndShutsTheEngineDown) {
     Run([&](HWND dialog) { PostMessageA(dialog, WM_CLOSE, 0, 0); });
-    const std::vector<std::string> expected = {"StartThreads", "OpenPort COM3", "Shutdown"};
+    const std::vector<std::string> expected = {"CheckImage C:\\fw.bin", "StartThreads",
+                                               "OpenPort COM3", "Shutdown"};
     EXPECT_EQ(engine.Calls(), expected);
 }
 
 TEST_F(ModalDialogTest, EscapeEndsTheDialog) {
     Run([&](HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0); });
     EXPECT_EQ(engine.Calls().back(), "Shutdown");
+}
+
+// The dialog closes itself from its init handler: the box says why, nothing else starts, and
+// the window is never shown.
+TEST_F(ModalDialogTest, ARefusedImageShowsItsProblemAndCloses) {
+    engine.imageProblem = "Image file not found: C:\\fw.bin";
+    std::thread driver([&] {
+        HWND box = WaitForWindow("#32770", "Error");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)), engine.imageProblem);
+        EXPECT_EQ(FindOwnWindow("#32770", kTitle), nullptr);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    const ExitStatus outcome =
+        RunUpdateDialog(GetModuleHandleA(nullptr), engine, clock, "COM3", "C:\\fw.bin");
+    driver.join();
+    EXPECT_EQ(outcome, ExitStatus::ImageUnusable);
+    EXPECT_EQ(engine.Calls(), (std::vector<std::string>{"CheckImage C:\\fw.bin", "Shutdown"}));
 }
 
 TEST_F(ModalDialogTest, FailedUploadShowsTheErrorBoxThenCloses) {
