@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# The real program against the simulated device once per fault switch. Every case either
-# recovers (the upload completes and the flash holds the image) or ends with the failure box
-# within 15 s of the fault, with an "ERROR: " status where the protocol gives one. No case may
-# report success with a flash that differs from the image, and none may hang.
+# The real program against the simulated device once per fault switch or damaged image. Every
+# case either recovers (the upload completes and the flash holds the image), ends with the
+# failure box within 15 s of the fault, with an "ERROR: " status where the protocol gives one,
+# or, for a damaged image, is refused with exit status 4 before the device hears a byte. No
+# case may report success with a flash that differs from the image (the "false success" column
+# counts those), and none may hang.
 set -uo pipefail
 source "$(dirname "$0")/lib/upload_run.sh"
 upload_init "${1:?build folder}" || exit 1
 upload_image union 0x8000 3 || exit 1
 
-# name | expected: recover, fail or either | "ERROR: " status on failure: yes, no or any |
-# simulator switches
+# name | expected: recover, fail, either or refused | "ERROR: " status on failure: yes, no or
+# any | simulator switches, or "damaged:HOW" for an image damaged as upload_damage does
 # Records are counted from the first: 1 erases the loader section, 2 to 5 program it, 6 ends
 # it, 7 erases the main section, 8 on program it.
 cases=(
@@ -21,6 +23,7 @@ cases=(
     "RECORD_TIMEOUT on a record|recover|any|--error-record 9 --error-code RECORD_TIMEOUT"
     "NO_REC_END on a record|recover|any|--error-record 9 --error-code NO_REC_END"
     "PROGRAM_FAIL on a record|fail|yes|--error-record 9 --error-code PROGRAM_FAIL"
+    "PROGRAM_FAIL then OK_CODE|fail|yes|--error-record 9 --error-code PROGRAM_FAIL --program-fail-ok"
     "FLASH_FULL_CODE on a record|either|any|--error-record 9 --error-code FLASH_FULL_CODE"
     "errors for 10 s|fail|yes|--error-record 9 --error-count 100000"
     "slow erase|recover|any|--erase-ms 4500 --no-param"
@@ -31,30 +34,54 @@ cases=(
     "unplug|fail|yes|--unplug-after 20000"
     # The loader never answers the connect sequence, for which the protocol has no status.
     "silence|fail|no|--silent"
+    "image cut inside its main section|refused|any|damaged:cut-main"
+    "image with a flipped checksum word|refused|any|damaged:flipped-main"
+    "S-records without their end line|refused|any|damaged:srec-no-end"
 )
 
 failures=0
-printf '%-34s %-12s %7s %7s  %-6s %s\n' case outcome wall after flash status
+falseSuccesses=0
+printf '%-34s %-12s %7s %7s  %-7s %-5s %s\n' case outcome wall after flash false status
 for entry in "${cases[@]}"; do
     IFS='|' read -r name expect errorStatus switches <<<"$entry"
+    damaged=""
+    if [[ "$switches" == damaged:* ]]; then
+        damaged="${switches#damaged:}"
+        switches=""
+        [ "$damaged" = srec-no-end ] && { upload_image srec 0x2000 3 || exit 1; }
+        upload_damage "$damaged" || exit 1
+    fi
     # shellcheck disable=SC2086
     upload_run 120 --rate 115200 $switches || exit 1
     flash=-
     upload_flash_check >/dev/null && flash=equal || flash=differs
+    [ -n "$damaged" ] && flash=damaged
+    # Success claimed (the completion line or exit status 0) while the flash is not the image.
+    false=0
+    if [ "$RUN_OUTCOME" = complete ] || [ "$RUN_RC" = 0 ]; then
+        [ "$flash" = equal ] || false=1
+    fi
+    falseSuccesses=$((falseSuccesses + false))
     # From the fault (the unplugging, else the start of the upload) to the end.
     origin="${RUN_T_FAULT:-${RUN_T_START:-0}}"
     after="$(awk -v w="$RUN_WALL" -v o="$origin" 'BEGIN { printf "%.1f", w - o }')"
     # The status the failure was shown with.
     shown="$(grep "^ERROR: " "$UPLOAD_WORK/update.out" | tail -n 1)"
-    printf '%-34s %-12s %6.1fs %6.1fs  %-6s %s\n' "$name" "$RUN_OUTCOME" "$RUN_WALL" "$after" \
-        "$flash" "${shown:-$RUN_STATUS}"
+    printf '%-34s %-12s %6.1fs %6.1fs  %-7s %-5s %s\n' "$name" "$RUN_OUTCOME" "$RUN_WALL" \
+        "$after" "$flash" "$false" "${shown:-$RUN_STATUS}"
     problem=""
-    case "$RUN_OUTCOME" in
-        complete)
-            [ "$flash" = equal ] || problem="success reported with a flash that differs"
+    [ "$false" = 0 ] || problem="success reported with a flash that is not the image"
+    case "$expect:$RUN_OUTCOME" in
+        refused:*)
+            [ "$RUN_RC" = 4 ] || problem="${problem:-exit status $RUN_RC where 4 was expected}"
+            grep -qF "$UPLOAD_DAMAGE" "$UPLOAD_WORK/update.out" ||
+                problem="${problem:-the refusal does not say \"$UPLOAD_DAMAGE\"}"
+            upload_host_silent || problem="${problem:-the device heard the host}"
+            ;;
+        *:complete)
             [ "$expect" = fail ] && problem="${problem:-completed where a failure was expected}"
             ;;
-        failure-box)
+        *:failure-box)
             [ "$expect" = recover ] && problem="failed where a retry should recover"
             awk -v a="$after" 'BEGIN { exit !(a > 15) }' && problem="failure box after ${after}s"
             [ "$errorStatus" = yes ] && [ -z "$shown" ] && problem="no \"ERROR: \" status"
@@ -67,6 +94,8 @@ for entry in "${cases[@]}"; do
         sed 's/^/    sim: /' "$UPLOAD_WORK/sim.err" | tail -n 4 >&2
         failures=$((failures + 1))
     fi
+    [ -n "$damaged" ] && { upload_image union 0x8000 3 || exit 1; }
 done
+echo "false successes: $falseSuccesses"
 [ "$failures" = 0 ] && echo "fault matrix passed"
 exit $((failures != 0))

@@ -3,6 +3,11 @@
 #
 #   upload_init BUILD_DIR            find the programs; make a work folder ($UPLOAD_WORK)
 #   upload_image KIND SIZE [SEED]    make an image (union or srec): $UPLOAD_IMAGE, $UPLOAD_EXPECT
+#   upload_damage HOW                damage the union image just made (cut-main: cut inside its
+#                                    main section; flipped-main: a bit of that section's checksum
+#                                    word flipped; missing: a path with no file) or the srec one
+#                                    (srec-no-end: without its end line); $UPLOAD_IMAGE names it
+#                                    and $UPLOAD_DAMAGE says what the refusal must tell
 #   upload_run LIMIT_S [SIM_OPTION...]
 #       starts ostrevan-sim (greeting first) and ostrevan-update /port <link> /file <image>,
 #       waits for the program to end (killing it after LIMIT_S seconds), stops the simulator
@@ -48,8 +53,45 @@ upload_cleanup() {
 upload_image() {
     UPLOAD_IMAGE="$UPLOAD_WORK/image.$1"
     UPLOAD_EXPECT="$UPLOAD_WORK/image.$1.expect"
+    UPLOAD_SIZE="$(($2))"
     "$IMAGE_BIN" make --kind "$1" --size "$2" --seed "${3:-1}" --image "$UPLOAD_IMAGE" \
         --expect "$UPLOAD_EXPECT"
+}
+
+upload_damage() {
+    local good="$UPLOAD_WORK/image.union" bad="$UPLOAD_WORK/damaged.$1"
+    # the union's main section starts at 0x4000; its checksum word follows its bytes
+    local word=$((0x4000 + UPLOAD_SIZE))
+    case "$1" in
+        cut-main)
+            head -c $((0x4000 + 0x3000)) "$good" >"$bad"
+            UPLOAD_DAMAGE="Image section 1 is cut short: 12288 of $UPLOAD_SIZE bytes"
+            ;;
+        flipped-main)
+            cp "$good" "$bad"
+            local byte
+            byte="$(od -An -tu1 -j "$word" -N1 "$good" | tr -d ' ')"
+            # shellcheck disable=SC2059
+            printf "\\$(printf %03o $((byte ^ 1)))" |
+                dd of="$bad" bs=1 seek="$word" conv=notrunc status=none
+            UPLOAD_DAMAGE="Image section 1 fails its checksum"
+            ;;
+        srec-no-end)
+            grep -v '^S[789]' "$UPLOAD_WORK/image.srec" >"$bad"
+            UPLOAD_DAMAGE="S-record file has no termination record"
+            ;;
+        missing)
+            bad="$UPLOAD_WORK/no-such-image"
+            UPLOAD_DAMAGE="Image file not found: $bad"
+            ;;
+        *) echo "upload_damage: unknown damage $1" >&2 && return 1 ;;
+    esac
+    UPLOAD_IMAGE="$bad"
+}
+
+# 0 when the simulator's transcript holds no byte from the host.
+upload_host_silent() {
+    ! grep -q "host  >" "$UPLOAD_WORK/transcript" && grep -q "received 0 bytes," "$UPLOAD_WORK/sim.err"
 }
 
 upload_now() { date +%s.%N; }
