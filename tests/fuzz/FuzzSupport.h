@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "image/ImageCheck.h"
 #include "tests/image/ImageFiles.h"
 
 #define FUZZ_CHECK(condition)                                                           \
@@ -15,8 +16,8 @@
         }                                                                               \
     } while (0)
 
-// Every record of a section until the empty one, each frame checked; `visit` sees the frame's
-// address and data count. False when a record could not be made.
+// Every record of a section until the empty one, each frame checked; `visit` sees what the
+// frame carries. False when a record could not be made.
 template <typename Visit>
 bool DrainSection(Section& section, ImageSource& source, Visit visit) {
     if (!section.Rewind(source)) {
@@ -32,7 +33,7 @@ bool DrainSection(Section& section, ImageSource& source, Visit visit) {
         if (record->dataCount == 0) {
             return true;
         }
-        visit(record->address, record->dataCount);
+        visit(parsed);
     }
     FUZZ_CHECK(!"a section that never ends");
     return false;
@@ -43,4 +44,29 @@ inline const std::string& ScratchFile(const uint8_t* data, size_t size) {
     static imagefiles::TempFile file(imagefiles::Bytes{}, "fuzz-input");
     file.Write(imagefiles::Bytes(data, data + size));
     return file.Path();
+}
+
+// A refused file says why; an accepted one yields records that carry exactly the bytes its
+// listing reports, inside the range it names.
+inline void CheckVerdict(const std::string& path) {
+    const ImageCheck check = CheckImageFile(path);
+    FUZZ_CHECK(check.usable == check.problem.empty());
+    if (!check.usable) {
+        return;
+    }
+    FUZZ_CHECK(!check.sections.empty());
+    auto image = std::make_unique<FirmwareImage>();
+    FUZZ_CHECK(image->Open(path));
+    image->LoadSections();
+    for (const SectionListing& listed : check.sections) {
+        imagefiles::Bytes sent;
+        FUZZ_CHECK(DrainSection(image->sections[listed.index], image->source,
+                                [&](const imagefiles::ParsedFrame& record) {
+                                    FUZZ_CHECK(record.address >= listed.start &&
+                                               record.data.size() <= listed.end - record.address);
+                                    sent.insert(sent.end(), record.data.begin(), record.data.end());
+                                }));
+        FUZZ_CHECK(sent.size() == listed.bytes);
+        FUZZ_CHECK(imagefiles::Crc32Of(sent) == listed.crc);
+    }
 }

@@ -9,6 +9,7 @@
 using namespace imagefiles;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CheckVerdict(ScratchFile(data, size));
     auto image = std::make_unique<FirmwareImage>();
     if (image->Open(ScratchFile(data, size))) {
         image->LoadSections();
@@ -18,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const bool binary = section.format == SectionFormat::Binary;
             uint32_t next = section.start;
             uint64_t sent = 0;
-            const bool made = DrainSection(section, image->source, [&](uint32_t at, uint16_t n) {
-                FUZZ_CHECK(!binary || at == next);
+            const bool made = DrainSection(section, image->source, [&](const ParsedFrame& frame) {
+                const auto n = static_cast<uint32_t>(frame.data.size());
+                FUZZ_CHECK(!binary || frame.address == next);
                 next += n;
                 sent += n;
             });
@@ -36,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto reader = std::make_unique<SectionReader>();
     if (source.OpenResource(2, table) && reader->Open(source, 0)) {
         // headers are believed, so a section may promise more than the input holds
-        DrainSection(*reader, source, [](uint32_t, uint16_t) {});
+        DrainSection(*reader, source, [](const ParsedFrame&) {});
     }
     return 0;
 }

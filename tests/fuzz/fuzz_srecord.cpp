@@ -17,6 +17,8 @@ void ReadAllLines(ImageSource& source) {
         if (got == ReadResult::End) {
             return;
         }
+        // a refused line says which and why
+        FUZZ_CHECK(got == ReadResult::Data || (source.lineNumber > 0 && *source.lineFault != '\0'));
         if (got == ReadResult::Data && record->type >= 1 && record->type <= 3) {
             FUZZ_CHECK(record->count <= 32);  // 78 characters leave room for no more
         }
@@ -31,9 +33,10 @@ void CheckSection(ImageSource& source) {
     }
     const uint32_t start = section->start;
     const uint32_t size = section->size;
-    FUZZ_CHECK(DrainSection(*section, source, [&](uint32_t address, uint16_t count) {
+    FUZZ_CHECK(DrainSection(*section, source, [&](const ParsedFrame& frame) {
         // a record is one run of addresses: its first and last byte bound it
-        const uint32_t last = address + count - 1;
+        const uint32_t address = frame.address;
+        const uint32_t last = address + static_cast<uint32_t>(frame.data.size()) - 1;
         FUZZ_CHECK(size == UINT32_MAX || (address - start < size && last - start < size));
     }));
 }
@@ -54,5 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         CheckSection(source);
     }
+    source.Close();
+    CheckVerdict(ScratchFile(data, size));
     return 0;
 }
