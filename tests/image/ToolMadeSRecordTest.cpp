@@ -8,6 +8,7 @@
 
 #include "ImageFiles.h"
 #include "image/FirmwareImage.h"
+#include "image/ImageCheck.h"
 
 using namespace imagefiles;
 
@@ -78,11 +79,8 @@ std::string ObjcopyCommand(const Layout& layout, const Made& made, const std::st
                    " --set-section-flags " + name + "=alloc,load,contents,data" +
                    " --change-section-address " + name + "=" + address;
     }
-    // objcopy writes the output name into the S0 line; a long path would make that line longer
-    // than an S-record line may be, so the file is made under a short name in its folder.
-    return "cd " + Quote(std::filesystem::path(out).parent_path().string()) + " && " + command +
-           " " + Quote(made.inputs[0]) + " " +
-           Quote(std::filesystem::path(out).filename().string());
+    // objcopy writes the output path into the header line, longer than a data line may be
+    return command + " " + Quote(made.inputs[0]) + " " + Quote(out);
 }
 
 std::string SrecCatCommand(const Layout& layout, const Made& made, const std::string& out,
@@ -98,7 +96,8 @@ std::string SrecCatCommand(const Layout& layout, const Made& made, const std::st
 }
 
 void CheckReadBack(const char* tool, int lineBytes,
-                   std::string (*command)(const Layout&, const Made&, const std::string&, int)) {
+                   std::string (*command)(const Layout&, const Made&, const std::string&, int),
+                   const std::string& outName = "made.srec") {
     if (!HaveTool(tool)) {
         GTEST_SKIP() << tool << " is not installed";
     }
@@ -107,7 +106,7 @@ void CheckReadBack(const char* tool, int lineBytes,
         SCOPED_TRACE(layout.name);
         TempFile dir(Bytes{});
         Made made = MakeInputs(layout, dir, seed += 10);
-        std::string out = (dir.Dir() / "made.srec").string();
+        std::string out = (dir.Dir() / outName).string();
         ASSERT_EQ(std::system((command(layout, made, out, lineBytes) + " 2>&1").c_str()), 0);
 
         FirmwareImage image;
@@ -132,17 +131,23 @@ void CheckReadBack(const char* tool, int lineBytes,
         }
         // no byte sent twice
         EXPECT_EQ(total, made.expected.size());
+        // the check takes what is large enough to be firmware
+        EXPECT_EQ(CheckImageFile(out).usable, section.size >= 0x1000)
+            << CheckImageFile(out).problem;
     }
 }
 
+// An output path of 200 characters and more.
+const std::string kLongName = std::string(200, 'n') + ".srec";
+
 TEST(ToolMadeSRecordTest, ObjcopyForcedS3) {
     CheckReadBack("objcopy", 16, ObjcopyCommand);
-    CheckReadBack("objcopy", 31, ObjcopyCommand);
+    CheckReadBack("objcopy", 31, ObjcopyCommand, kLongName);
 }
 
 TEST(ToolMadeSRecordTest, SrecCat) {
     CheckReadBack("srec_cat", 16, SrecCatCommand);
-    CheckReadBack("srec_cat", 30, SrecCatCommand);
+    CheckReadBack("srec_cat", 30, SrecCatCommand, kLongName);
 }
 
 }  // namespace
