@@ -94,16 +94,4 @@ TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
     }
 }
 
-TEST(ImageCheckTest, ListingLineNamesKindRangeSizeAndChecksum) {
-    const Bytes whole = WholeUnion();
-    TempFile file(whole);
-    const ImageCheck check = CheckImageFile(file.Path());
-    ASSERT_EQ(check.sections.size(), 2u);
-    const Bytes main(whole.begin() + 0x4000, whole.begin() + 0x4000 + kUnionMainSize);
-    EXPECT_EQ(check.sections[1].line,
-              "Section 1: main firmware, binary, 0x10004000 - 0x10014000, 65536 bytes, CRC-32 " +
-                  Hex32(Crc32Of(main)));
-    EXPECT_EQ(check.sections[0].line.substr(0, 32), "Section 0: primary flash loader,");
-}
-
 }  // namespace
