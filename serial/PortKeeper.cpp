@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr uint32_t kOpenSettleMs = 100;
-
 bool IsOff(const std::string& name) {
     if (name.size() != 3) {
         return false;

@@ -18,6 +18,8 @@ class PortKeeper {
     static constexpr int32_t kOpenSpeedCode = 6;        // 19200 baud
     static constexpr uint16_t kEarlyOpenSpeedCode = 8;  // 57600 baud
     static constexpr int kExitCode = 5;
+    // OpenPort's pause for the keeper to act on a new name.
+    static constexpr uint32_t kOpenSettleMs = 100;
 
     PortKeeper(Clock& clock, LockedValue32& stopRequested, SerialDevice& device);
     PortKeeper(const PortKeeper&) = delete;

@@ -27,8 +27,9 @@ class SerialDevice {
   public:
     enum class OpenResult {
         Ok,
-        Busy,    // another program holds the port (Windows: ERROR_ACCESS_DENIED)
-        Failed,  // any other reason
+        Busy,       // another program holds the port (Windows: ERROR_ACCESS_DENIED)
+        Failed,     // any other reason
+        NotSerial,  // the path names something that is no serial port (/dev/null, a file)
     };
     enum class IoResult {
         Done,
@@ -57,6 +58,16 @@ class SerialDevice {
     // Whether the system knows a communications device of that name (Windows:
     // GetDefaultCommConfig succeeds; POSIX: the device path is a character device).
     virtual bool PortExists(const std::string& portName) = 0;
+    // True when the name can never be a serial port: it maps to no device path, or to something
+    // that is there and is no device (a file, a folder). Waiting for it would wait for ever.
+    virtual bool IsNotSerialPort(const std::string& portName) {
+        (void)portName;
+        return false;
+    }
+    // Whether IsGone also tells when the name has come to stand for another device (a device
+    // that re-appeared under the same name). Where it cannot, a device-change notification is
+    // all that hints at a re-appearance.
+    virtual bool TellsReplacedDevice() { return false; }
 
     // Opens the path exclusively for reading and writing; a port already open through this
     // device is never passed. Nothing is left open unless the result is Ok.
@@ -80,7 +91,8 @@ class SerialDevice {
     virtual LineStatus TakeLineStatus() = 0;
     // Discards what the driver holds to send, then what it has received.
     virtual void Purge() = 0;
-    // True when the device behind the open port has gone (unplugged, hung up).
+    // True when the device behind the open port has gone (unplugged, hung up) or, where the
+    // platform can tell, the port's name now stands for another device.
     virtual bool IsGone() = 0;
 
     // Ends a waiting ReadByte or Write at once, and makes every later one return Cancelled at

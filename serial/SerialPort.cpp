@@ -57,6 +57,7 @@ bool SerialPort::Open() {
         return true;
     }
     const SerialDevice::OpenResult result = device_.Open(device_.DevicePath(name));
+    lastOpenResult_.store(result);
     if (result != SerialDevice::OpenResult::Ok) {
         std::lock_guard<std::mutex> lock(errorMutex_);
         errorText =
@@ -76,6 +77,7 @@ bool SerialPort::Open() {
     writerWakeEvent.Reset();
     speedChangePending.store(0);
     isOpen.store(1);
+    openCount_.fetch_add(1);
     readerStop.store(0);
     reader_ = std::thread(&SerialPort::ReaderMain, this);
     writerStop.store(0);
@@ -160,7 +162,7 @@ bool SerialPort::Write(const uint8_t* bytes, uint32_t count) {
     return true;
 }
 
-void SerialPort::AskWriter() {
+void SerialPort::AskWriter(uint32_t waitMs) {
     uint64_t ticket = 0;
     {
         std::lock_guard<std::mutex> lock(writerAckMutex_);
@@ -168,7 +170,7 @@ void SerialPort::AskWriter() {
     }
     writerWakeEvent.Set();
     std::unique_lock<std::mutex> lock(writerAckMutex_);
-    writerAckEvent.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs),
+    writerAckEvent.wait_for(lock, std::chrono::milliseconds(waitMs),
                             [&] { return questionsAnswered_ >= ticket; });
 }
 
@@ -182,11 +184,15 @@ void SerialPort::SetSpeed(int32_t code) {
 }
 
 uint32_t SerialPort::TransmitDone() {
+    return TransmitDoneWithin(kAnswerWaitMs);
+}
+
+uint32_t SerialPort::TransmitDoneWithin(uint32_t waitMs) {
     if (isOpen.load() == 0) {
         return transmitIdle.load();
     }
     drainWanted_.store(1);
-    AskWriter();
+    AskWriter(std::min(waitMs, kAnswerWaitMs));
     return transmitIdle.load();
 }
 

@@ -44,6 +44,9 @@ class SerialPort : public CommLink {
     bool WriteText(const char* text) override;
     bool Write(const uint8_t* bytes, uint32_t count) override;
     uint32_t TransmitDone() override;
+    // TransmitDone, waiting at most waitMs for the writer's answer: for callers that must not
+    // be held up by a driver that holds a write.
+    uint32_t TransmitDoneWithin(uint32_t waitMs);
     void SetSpeed(int32_t code) override;
     uint32_t Reserved() override { return 0; }
     int32_t GetSpeed() override { return speedCode.load(); }
@@ -66,6 +69,11 @@ class SerialPort : public CommLink {
     // Reads and clears the driver's line errors and queue counts (writer thread).
     bool PollLineErrors();
 
+    // How often a port has been opened: a new number means a new device may be behind it.
+    uint32_t OpenCount() const { return openCount_.load(); }
+    // What the driver answered to the last open that failed (Ok after a successful one).
+    SerialDevice::OpenResult LastOpenResult() const { return lastOpenResult_.load(); }
+
     uint32_t BaudRate() const { return baudRate.load(); }
     uint8_t Parity() const { return parity.load(); }
     uint8_t StopBits() const { return stopBits.load(); }
@@ -75,7 +83,7 @@ class SerialPort : public CommLink {
     void ReaderMain();
     void WriterMain();
     void AnswerQuestions(uint64_t seen);
-    void AskWriter();
+    void AskWriter(uint32_t waitMs = kAnswerWaitMs);
     uint32_t DrainWaitMs();
     bool SendPending(uint8_t* buffer, uint32_t& start, uint32_t& end);
 
@@ -84,6 +92,8 @@ class SerialPort : public CommLink {
     std::mutex lifeMutex_;
 
     std::atomic<uint32_t> isOpen{0};
+    std::atomic<uint32_t> openCount_{0};
+    std::atomic<SerialDevice::OpenResult> lastOpenResult_{SerialDevice::OpenResult::Ok};
     std::atomic<uint32_t> inQueue{0};
     std::atomic<uint32_t> outQueue{0};
     ByteRing txQueue{kRingSize};

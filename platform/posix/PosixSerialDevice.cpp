@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #ifdef __linux__
 #include <linux/serial.h>
@@ -91,6 +92,14 @@ std::string PosixSerialDevice::DevicePath(const std::string& portName) {
     if (rest[0] == '/') {
         return rest;
     }
+    if (rest.find('/') != std::string::npos) {
+        // A relative path, as a user types it: from the folder the program was started in.
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd) == nullptr) {
+            return "";
+        }
+        return std::string(cwd) + "/" + rest;
+    }
     if (rest.size() > 9) {
         return "";
     }
@@ -112,13 +121,41 @@ bool PosixSerialDevice::PortExists(const std::string& portName) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
 }
 
+bool PosixSerialDevice::IsNotSerialPort(const std::string& portName) {
+    const std::string path = DevicePath(portName);
+    struct stat info {};
+    return path.empty() || (::stat(path.c_str(), &info) == 0 && !S_ISCHR(info.st_mode));
+}
+
+bool PosixSerialDevice::NodeOf(const std::string& path, Node& node) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return false;
+    }
+    node.device = info.st_dev;
+    node.inode = info.st_ino;
+    node.rdev = info.st_rdev;
+    return true;
+}
+
 SerialDevice::OpenResult PosixSerialDevice::Open(const std::string& devicePath) {
     if (devicePath.empty()) {
         return OpenResult::Failed;
     }
+    struct stat info {};
+    if (::stat(devicePath.c_str(), &info) == 0 && !S_ISCHR(info.st_mode)) {
+        return OpenResult::NotSerial;
+    }
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return errno == EBUSY ? OpenResult::Busy : OpenResult::Failed;
+    }
+    // A device without a line discipline (/dev/null, /dev/zero) takes every byte and answers
+    // nothing: greeting it would report a device that is not there.
+    termios line{};
+    if (::tcgetattr(fd, &line) != 0 && (errno == ENOTTY || errno == EINVAL)) {
+        ::close(fd);
+        return OpenResult::NotSerial;
     }
     // TIOCEXCL keeps other users out, but not root; the lock keeps out every opener that
     // locks as we do.
@@ -138,6 +175,10 @@ SerialDevice::OpenResult PosixSerialDevice::Open(const std::string& devicePath) 
         ::fcntl(end, F_SETFD, FD_CLOEXEC);
     }
     fd_ = fd;
+    path_ = devicePath;
+    struct stat opened {};
+    ::fstat(fd, &opened);
+    node_ = Node{opened.st_dev, opened.st_ino, opened.st_rdev};
     stopRead_ = pipeFds[0];
     stopWrite_ = pipeFds[1];
     haveCounters_ = ReadCounters(counters_);
@@ -302,7 +343,14 @@ bool PosixSerialDevice::IsGone() {
         return true;
     }
     termios tio{};
-    return ::tcgetattr(fd_, &tio) != 0 && (errno == EIO || errno == ENODEV || errno == EBADF);
+    if (::tcgetattr(fd_, &tio) != 0 && (errno == EIO || errno == ENODEV || errno == EBADF)) {
+        return true;
+    }
+    // The name gone, or standing for another node: the device left and came back (a moved
+    // link, a node made anew), and the descriptor still holds the one that left.
+    Node now;
+    return !NodeOf(path_, now) || now.device != node_.device || now.inode != node_.inode ||
+           now.rdev != node_.rdev;
 }
 
 void PosixSerialDevice::Cancel() {

@@ -14,10 +14,13 @@ class PosixSerialDevice : public SerialDevice {
     PosixSerialDevice(const PosixSerialDevice&) = delete;
     PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
-    // COM<n> (any case, n from 1) is /dev/ttyS<n-1>; COM followed by an absolute path is that
-    // path. Any other name has no device: the empty path.
+    // COM<n> (any case, n from 1) is /dev/ttyS<n-1>; COM followed by a path (one holding a
+    // '/') is that path, a relative one taken from the working folder. Any other name has no
+    // device: the empty path.
     std::string DevicePath(const std::string& portName) override;
     bool PortExists(const std::string& portName) override;
+    bool IsNotSerialPort(const std::string& portName) override;
+    bool TellsReplacedDevice() override { return true; }
     OpenResult Open(const std::string& devicePath) override;
     void Configure(const Settings& settings) override;
     void SetBaudRate(uint32_t baudRate) override;
@@ -35,7 +38,18 @@ class PosixSerialDevice : public SerialDevice {
     int WaitPort(short events);
     bool ReadCounters(uint32_t counters[5]);
 
+    // The node the open port was opened at: when the path later resolves to another node, the
+    // device has been replaced under its name (a link moved, a node made anew).
+    struct Node {
+        unsigned long long device = 0;
+        unsigned long long inode = 0;
+        unsigned long long rdev = 0;
+    };
+    static bool NodeOf(const std::string& path, Node& node);
+
     int fd_ = -1;
+    std::string path_;
+    Node node_;
     int stopRead_ = -1;
     int stopWrite_ = -1;
     // Interrupt counters at the last look: break, frame, overrun, parity, buffer overrun.
