@@ -5,6 +5,13 @@ UploadWorker::UploadWorker(Clock& clock, EngineShared& engine, CommLink* link)
     logQueue.Init(kLogCapacity);
 }
 
+void UploadWorker::Log(const std::string& line) {
+    if (line.rfind("ERROR: ", 0) == 0) {
+        lastError.Set(line);
+    }
+    logQueue.Push(line);
+}
+
 bool UploadWorker::IsAborted() {
     if (StopRequested()) {
         return true;
@@ -25,19 +32,23 @@ void UploadWorker::InterruptibleSleep(uint32_t ms) {
     clock_.SleepMs(ms);
 }
 
-void UploadWorker::RequestFlashUpload() {
-    flashUploadRequest.Set(1);
+void UploadWorker::ResetOutcome() {
     cancelRequest.Set(0);
     succeeded.Set(0);
     failed.Set(0);
+    programmingRan.Set(0);
+    lastError.Set("");
+}
+
+void UploadWorker::RequestFlashUpload() {
+    ResetOutcome();
+    flashUploadRequest.Set(1);
     workerWakeEvent.Pulse();
 }
 
 void UploadWorker::RequestRunImage() {
+    ResetOutcome();
     runImageRequest.Set(1);
-    cancelRequest.Set(0);
-    succeeded.Set(0);
-    failed.Set(0);
     workerWakeEvent.Pulse();
 }
 

@@ -37,6 +37,10 @@ class UploadWorker {
     Event workerWakeEvent{Event::Mode::Manual};
     LockedValue32 workerRunning{0};
     LockedValue32 programmingStarted{0};
+    // 1 once the flash programming of the current (or last) request has begun; unlike
+    // programmingStarted it stays after the request, so its success can be told from one
+    // that wrote nothing.
+    LockedValue32 programmingRan{0};
     LockedValue32 flashUploadRequest{0};
     std::string sfldVersion;
     std::string pfldVersion;
@@ -53,9 +57,11 @@ class UploadWorker {
     LockedText statusText{""};
     bool RecordWaitMode = false;
     LogQueue logQueue;
+    // The last "ERROR: " line the current (or last) request logged: why it failed.
+    LockedText lastError{""};
 
-    void Log(const std::string& line) { logQueue.Push(line); }
-    void Log(const char* line) { logQueue.Push(std::string(line)); }
+    void Log(const std::string& line);
+    void Log(const char* line) { Log(std::string(line)); }
     bool StopRequested() { return engine_.stopRequested.Get() != 0; }
     bool IsAborted();
     void InterruptibleSleep(uint32_t ms);
@@ -75,6 +81,9 @@ class UploadWorker {
     EngineShared& Engine() { return engine_; }
 
   private:
+    // What every new request starts from; the request flag is raised only after it, so the
+    // worker never serves a request with the outcome of the one before.
+    void ResetOutcome();
     void Serve(LockedValue32& request, const char* banner, bool flash);
 
     Clock& clock_;

@@ -5,8 +5,8 @@
 
 using namespace sfld;
 
-bool SfldLoader::FlashProgram(FirmwareImage& image) {
-    if (!Connect()) {
+bool SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
+    if (!(findLoaderMs != 0 ? FindLoader(findLoaderMs) : Connect())) {
         return false;
     }
     ReadVersion();
@@ -28,6 +28,7 @@ bool SfldLoader::FlashProgram(FirmwareImage& image) {
     for (const SectionListing& section : listing) {
         worker_.Log(section.line);
     }
+    worker_.programmingRan.Set(1);
 
     for (int i = 0; i < image.count && i < FirmwareImage::kMaxSections; ++i) {
         if (!IsWritten(image.sections[i])) {

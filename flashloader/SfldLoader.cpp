@@ -42,6 +42,26 @@ bool SfldLoader::Connect() {
     return false;
 }
 
+bool SfldLoader::FindLoader(uint32_t patienceMs) {
+    const uint64_t start = Now();
+    for (;;) {
+        link_.CheckDevice();
+        if (link_.IsOpen() != 0 && Connect()) {
+            return true;
+        }
+        if (worker_.IsAborted()) {
+            return false;
+        }
+        if (Now() - start >= patienceMs) {
+            Status("ERROR: no answer from the flash loader");
+            worker_.Log("ERROR: no answer from the flash loader");
+            return false;
+        }
+        link_.Close();
+        worker_.InterruptibleSleep(kFindPauseMs);
+    }
+}
+
 void SfldLoader::ReadVersion() {
     link_.Purge();
     link_.WriteByte(VERSION_CODE);

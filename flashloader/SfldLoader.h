@@ -27,10 +27,19 @@ class SfldLoader {
     static constexpr uint32_t kBootReloadWaitMs = 500;
     static constexpr uint16_t kAssumedSectors = 20;
     static constexpr size_t kFlashTextMax = 255;
+    // A loader looked for on a port (rather than one a boot connection has just started) is
+    // given this long to answer, across the port being opened anew, before the upload fails.
+    static constexpr uint32_t kFindLoaderMs = 10000;
+    // Between two connect attempts: long enough for the port keeper to open the port again.
+    static constexpr uint32_t kFindPauseMs = 500;
 
     explicit SfldLoader(UploadWorker& worker) : worker_(worker), link_(worker.Link()) {}
 
     bool Connect();
+    // Connect, tried again at a modest pace until patienceMs have passed: the device may still
+    // be re-appearing, or its loader starting. A failed attempt closes the port, so that the
+    // port keeper opens whatever answers to the port's name by the next one.
+    bool FindLoader(uint32_t patienceMs);
     void ReadVersion();
     bool WaitOk();
     bool WaitRecWait();
@@ -41,7 +50,8 @@ class SfldLoader {
 
     bool IdentifyFlash(std::string& text);
 
-    bool FlashProgram(FirmwareImage& image);
+    // With findLoaderMs, the loader is looked for (FindLoader) instead of connected to once.
+    bool FlashProgram(FirmwareImage& image, uint32_t findLoaderMs = 0);
     bool ProgramSection(FirmwareImage& image, int index);
     bool WaitErase();
     bool BootReload();

@@ -106,7 +106,9 @@ bool UploadSequences::UploadToRunningSfld(bool recordWait) {
         return false;
     }
     worker_.RecordWaitMode = recordWait;
-    return SfldLoader(worker_).FlashProgram(image_);
+    // Nothing has started this loader for us: the device re-appears in it, or runs it already,
+    // and either may take a while to answer.
+    return SfldLoader(worker_).FlashProgram(image_, SfldLoader::kFindLoaderMs);
 }
 
 bool UploadSequences::PortReady() {

@@ -33,6 +33,39 @@ TEST_F(LoaderTest, ConnectGivesUpSilentlyAfterOneSecond) {
     EXPECT_EQ(worker.statusText.Get(), "");
 }
 
+TEST_F(LoaderTest, FindLoaderTriesAgainUntilALoaderAnswersOrTenSecondsPass) {
+    struct Case {
+        int answeringAttempt;  // 0: none answers
+        bool found;
+    };
+    for (const Case c : {Case{1, true}, Case{4, true}, Case{0, false}}) {
+        VirtualClock time{1000};
+        EngineShared shared;
+        ScriptedLink line{time};
+        UploadWorker looking{time, shared, &line};
+        int attempts = 0;
+        line.onWrite = [&](const ScriptedLink::Bytes& chunk) {
+            if (chunk[0] == SYNC_CODE && ++attempts == c.answeringAttempt) {
+                line.After(3, {SYNC_CODE});
+            }
+        };
+        EXPECT_EQ(SfldLoader(looking).FindLoader(SfldLoader::kFindLoaderMs), c.found);
+        const uint64_t elapsed = time.NowMs() - 1000;
+        if (c.found) {
+            EXPECT_EQ(attempts, c.answeringAttempt);
+            EXPECT_EQ(looking.statusText.Get(), "SFLD Connected");
+        } else {
+            // A modest pace: a connect wait and a pause an attempt, for about ten seconds.
+            EXPECT_GE(elapsed, SfldLoader::kFindLoaderMs);
+            EXPECT_LT(elapsed, SfldLoader::kFindLoaderMs + 1600);
+            EXPECT_GE(attempts, 6);
+            EXPECT_LE(attempts, 8);
+            EXPECT_EQ(looking.statusText.Get(), "ERROR: no answer from the flash loader");
+            EXPECT_THAT(DrainLog(looking), ElementsAre("ERROR: no answer from the flash loader"));
+        }
+    }
+}
+
 TEST_F(LoaderTest, VersionKeepsTheDollarAndDropsJunkAndLineEnd) {
     link.onWrite = [this](const ScriptedLink::Bytes& chunk) {
         if (chunk[0] == VERSION_CODE) {
