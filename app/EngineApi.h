@@ -4,6 +4,21 @@
 #include <cstdint>
 #include <string>
 
+// Why a port is not ready, as far as the platform can tell.
+enum class PortCondition {
+    Ready,
+    Missing,    // nothing answers to the name yet; it may still appear
+    Busy,       // another program holds it
+    NotSerial,  // the name stands for something that can never be a serial port
+    Failed,     // it is there and would not open
+};
+
+struct PortReport {
+    PortCondition condition = PortCondition::Missing;
+    std::string path;   // what the name stands for on this platform, for messages
+    std::string error;  // the port's own error text, when it has one
+};
+
 class EngineApi {
   public:
     virtual ~EngineApi() = default;
@@ -26,4 +41,19 @@ class EngineApi {
     // True from a request being raised until the worker has served it: the port and the
     // image belong to the worker meanwhile.
     virtual bool IsRequestRunning() = 0;
+
+    // What became of the port the dialog asked for.
+    virtual PortReport DescribePort(const std::string& name) = 0;
+    // Closes the port when its device has gone (or, where the platform can tell, was replaced
+    // under its name); the port keeper then opens whatever answers to the name now.
+    virtual void CheckDevice() = 0;
+    // Changes each time the port is opened anew, so a re-opened port tells a device that left
+    // and came back.
+    virtual uint32_t PortGeneration() = 0;
+    // Whether CheckDevice notices a device replaced under the port's name.
+    virtual bool TellsReplacedDevice() = 0;
+    // The last request wrote to the flash: its success means the device holds the image.
+    virtual bool ProgrammingRan() = 0;
+    // Why the last request failed, in the engine's own "ERROR: " lines; empty if it cannot say.
+    virtual std::string FailureReason() = 0;
 };

@@ -3,12 +3,13 @@
 #include <utility>
 
 UpdateDialog::UpdateDialog(EngineApi& engine, DialogView& view, Clock& clock, std::string portName,
-                           std::string imagePath)
+                           std::string imagePath, Frontend frontend)
     : engine_(engine),
       view_(view),
       clock_(clock),
       portName_(std::move(portName)),
-      imagePath_(std::move(imagePath)) {}
+      imagePath_(std::move(imagePath)),
+      frontend_(frontend) {}
 
 bool UpdateDialog::OnInitDialog() {
     // An image that cannot be written whole is refused before the device hears a byte.
@@ -22,49 +23,130 @@ bool UpdateDialog::OnInitDialog() {
     }
     SetStatusLine("Initializing...");
     engine_.StartThreads();
-    // A name the platform does not know fails before the keeper has reported anything, so
-    // IsPortReady alone would still read as ready.
-    if (engine_.OpenPort(portName_) && engine_.IsPortReady()) {
-        SetStatusLine("Port Open.");
-        clock_.SleepMs(kHandshakePauseMs);
-        RunHandshake();
+    TryGreet(true);
+    // The timer runs from the start: it retries a port that is not there yet, and looks for
+    // the device's re-appearance, which no notification may announce.
+    if (!closing_) {
+        view_.StartTimer(kTimerPeriodMs);
     }
     return true;
 }
 
 int UpdateDialog::OnDeviceChange() {
-    // The worker owns the port and the image until its request ends; reopening the port here
-    // would close it under a running upload.
-    if (engine_.IsRequestRunning()) {
-        return 0;
-    }
-    // An outcome that the next tick reports is not overtaken by a new upload, which would
-    // clear it: a burst of notifications may still be queued when a request ends.
-    const int state = engine_.GetState();
-    if (state == -1 || (state == 100 && programmingSeen_)) {
-        return 0;
-    }
-    // The notification of a device that leaves must not start an upload on a port that is gone.
-    if (!engine_.OpenPort(portName_) || !engine_.IsPortReady()) {
+    // Once the upload is asked for, the port and the image are the worker's, and the outcome
+    // is the request's: nothing that another device does may disturb either.
+    if (uploadRequested_ || closing_) {
         return 0;
     }
     if (!deviceReady_) {
-        SetStatusLine("Port Open.");
-        RunHandshake();
-    }
-    clock_.SleepMs(kHandshakePauseMs);
-    // An image that failed to load may leave the previous one's sections behind.
-    if (!engine_.LoadImage(imagePath_)) {
-        return 0;
-    }
-    if (engine_.StartUpload() && !uploadFinished_) {
-        SetStatusLine("Upload Starting...");
-        view_.StartTimer(kTimerPeriodMs);
+        TryGreet(false);
+    } else {
+        Look(true);
     }
     return 0;
 }
 
 void UpdateDialog::OnTimer() {
+    if (closing_) {
+        return;
+    }
+    if (uploadRequested_) {
+        FollowUpload();
+    } else if (!deviceReady_) {
+        if (clock_.NowMs() - portTriedAtMs_ >= kPortRetryMs) {
+            TryGreet(true);
+        }
+    } else {
+        Look(false);
+    }
+}
+
+void UpdateDialog::OnDestroy() {
+    // Greeted, the device has left its application for its loader: only a finished update
+    // brings it back.
+    const bool deviceTouched = deviceReady_ && !uploadFinished_;
+    engine_.Shutdown();
+    if (frontend_ == Frontend::Terminal && outcome_ == ExitStatus::Stopped) {
+        SetStatusLine(deviceTouched ? "Update stopped: the device may need the update again."
+                                    : "Stopped before anything was sent to the device.");
+    }
+}
+
+void UpdateDialog::TryGreet(bool pauseFirst) {
+    portTriedAtMs_ = clock_.NowMs();
+    // A name the platform does not know fails before the keeper has reported anything, so
+    // IsPortReady alone would still read as ready.
+    if (!engine_.OpenPort(portName_) || !engine_.IsPortReady()) {
+        ReportPort();
+        return;
+    }
+    SetStatusLine("Port Open.");
+    if (pauseFirst) {
+        clock_.SleepMs(kHandshakePauseMs);
+    }
+    // Taken before the first token: a device that re-appears at once must still count as one.
+    greetedPort_ = engine_.PortGeneration();
+    RunHandshake();
+    greetedAtMs_ = clock_.NowMs();
+}
+
+void UpdateDialog::ReportPort() {
+    const PortReport report = engine_.DescribePort(portName_);
+    if (report.condition == PortCondition::NotSerial) {
+        const std::string text = report.path + " is not a serial port";
+        Refuse(ExitStatus::PortUnusable, text, text);
+        return;
+    }
+    // The window keeps "Initializing..." as its only word on a port it waits for.
+    if (frontend_ != Frontend::Terminal) {
+        return;
+    }
+    switch (report.condition) {
+        case PortCondition::Missing:
+            SetStatusLine("Waiting for " + report.path + "...");
+            break;
+        case PortCondition::Busy:
+            SetStatusLine(report.path + " is Locked by Another Device!");
+            break;
+        case PortCondition::Failed:
+            SetStatusLine(report.error.empty() ? report.path + " Serial Port Open Error!"
+                                               : report.error);
+            break;
+        default:
+            break;
+    }
+}
+
+void UpdateDialog::Look(bool notified) {
+    engine_.CheckDevice();
+    bool back = engine_.PortGeneration() != greetedPort_ && engine_.IsPortReady();
+    if (!back && notified && !engine_.TellsReplacedDevice()) {
+        // The platform cannot tell this device from another: the notification is the only
+        // hint, and reopening the port is how a re-appeared device is reached.
+        back = engine_.OpenPort(portName_) && engine_.IsPortReady();
+    }
+    const uint32_t patience = applicationAnswered_ ? kReappearWaitMs : kUnansweredWaitMs;
+    if (back || clock_.NowMs() - greetedAtMs_ >= patience) {
+        StartUpload();
+    }
+}
+
+void UpdateDialog::StartUpload() {
+    // An image that cannot be loaded now would leave nothing to upload.
+    if (!engine_.LoadImage(imagePath_)) {
+        Refuse(ExitStatus::ImageUnusable, "ERROR: image open FAILED",
+               std::string(kFailureText) + "\n\nERROR: image open FAILED");
+        return;
+    }
+    if (!engine_.StartUpload()) {
+        return;  // the port is not ready: a later look tries again
+    }
+    uploadRequested_ = true;
+    SetStatusLine("Upload Starting...");
+    view_.StartTimer(kTimerPeriodMs);
+}
+
+void UpdateDialog::FollowUpload() {
     const std::string status = engine_.GetStatusText();
     view_.SetProgressRange(1, 1000);
     view_.SetProgressPosition(engine_.GetProgress());
@@ -78,22 +160,39 @@ void UpdateDialog::OnTimer() {
         programmingSeen_ = true;
     }
     const int state = engine_.GetState();
-    if (state == 100 && programmingSeen_) {
+    // Completion is the engine's fact, not what a tick happened to see: an upload may end
+    // between two ticks.
+    if (state == 100 && (programmingSeen_ || engine_.ProgrammingRan())) {
         uploadFinished_ = true;
         outcome_ = ExitStatus::Updated;
         SetStatusLine("Uploading Complete.");
         view_.Close();
-    } else if (state == -1) {
+        return;
+    }
+    if (state == -1 || state == 100) {
+        // A request that succeeded without writing the flash updated nothing either.
+        std::string reason = engine_.FailureReason();
+        if (reason.empty() && state == 100) {
+            reason = "ERROR: nothing was programmed";
+        }
         view_.StopTimer();
         uploadFinished_ = true;
         outcome_ = ExitStatus::UpdateFailed;
-        view_.ShowErrorBox("Upload Failed.  Please try again.", "Error");
+        view_.ShowErrorBox(reason.empty() ? kFailureText : kFailureText + ("\n\n" + reason),
+                           "Error");
+        closing_ = true;
         view_.Close();
     }
 }
 
-void UpdateDialog::OnDestroy() {
-    engine_.Shutdown();
+void UpdateDialog::Refuse(ExitStatus outcome, const std::string& statusLine,
+                          const std::string& boxText) {
+    closing_ = true;
+    outcome_ = outcome;
+    view_.StopTimer();
+    SetStatusLine(statusLine);
+    view_.ShowErrorBox(boxText, "Error");
+    view_.Close();
 }
 
 void UpdateDialog::SetStatusLine(const std::string& text) {
@@ -118,11 +217,11 @@ std::string UpdateDialog::ReceiveText() {
 }
 
 void UpdateDialog::RunHandshake() {
-    // The replies are read so they do not pile up, but not compared: a silent device is
-    // greeted all the same.
+    // The replies do not gate anything: a silent device is greeted all the same. Whether the
+    // application answered only tells how long its re-appearance is worth waiting for.
     SendText("SA-28\r\n");
     clock_.SleepMs(kHandshakePauseMs);
-    ReceiveText();
+    applicationAnswered_ = ReceiveText().rfind("SA-77", 0) == 0;
     SetStatusLine("Found Ostrevan.");
     SendText("KV2-8\r\n");
     ReceiveText();

@@ -1,7 +1,16 @@
 #pragma once
-// The main dialog's logic: greets the device when the dialog opens, starts the upload when a
-// device change is reported, and follows it on a timer until it completes or fails. The
-// platform's view draws it and calls the handlers on the dialog's one thread.
+// The main dialog's logic: greets the device when its port is there, starts the upload once
+// the device has come back as its flash loader, and follows the upload on a timer until it
+// completes or fails. The platform's view draws it and calls the handlers on the dialog's one
+// thread.
+//
+// A device-change notification is only a hint to look: other devices come and go, and a
+// device takes from a fraction of a second to several seconds to re-appear. So the dialog
+// looks on every notification and every tick: the device is back when its port was opened
+// anew since the greeting (the old one went away, or its name now stands for another device);
+// where the platform cannot tell that, a notification after the greeting counts. A device
+// that never re-appears may be running its loader already, so after a while the upload
+// starts anyway: its connect phase looks for a loader on the port.
 #include <cstdint>
 #include <string>
 
@@ -12,13 +21,25 @@
 
 class UpdateDialog {
   public:
+    // The Windows dialog shows exactly its own texts; a terminal tool also says what it waits
+    // for and how it ended.
+    enum class Frontend { Window, Terminal };
+
     static constexpr uint32_t kTimerPeriodMs = 250;
     static constexpr uint32_t kHandshakePauseMs = 600;
     static constexpr size_t kReceiveLimit = 1024;
     static constexpr const char* kProgrammingText = "FLASH Programming";
+    static constexpr const char* kFailureText = "Upload Failed.  Please try again.";
+    // A port that is missing or held by another program is tried again this often.
+    static constexpr uint32_t kPortRetryMs = 1000;
+    // After a greeting that the application answered: how long its re-appearance is waited for
+    // before the port is searched for a running loader all the same.
+    static constexpr uint32_t kReappearWaitMs = 10000;
+    // After a greeting that nothing answered: the device may be running its loader already.
+    static constexpr uint32_t kUnansweredWaitMs = 2000;
 
     UpdateDialog(EngineApi& engine, DialogView& view, Clock& clock, std::string portName,
-                 std::string imagePath);
+                 std::string imagePath, Frontend frontend = Frontend::Window);
 
     bool OnInitDialog();
     int OnDeviceChange();
@@ -33,18 +54,39 @@ class UpdateDialog {
     const std::string& StatusLine() const { return statusLine_; }
     bool DeviceReady() const { return deviceReady_; }
     bool UploadFinished() const { return uploadFinished_; }
+    // True once the upload has been asked for: the request's own status follows from then on.
+    bool UploadRequested() const { return uploadRequested_; }
     // How the dialog ended: a dialog closed before any result was stopped by the user.
     ExitStatus Outcome() const { return outcome_; }
 
   private:
+    // Opens the port and greets the device; when the port cannot be used, says why.
+    void TryGreet(bool pauseFirst);
+    void ReportPort();
+    // Looks whether the device has come back, and starts the upload when it has or when it
+    // has been waited for long enough.
+    void Look(bool notified);
+    void StartUpload();
+    void FollowUpload();
+    // Shows a failure that ends the dialog: the status line, the error box, then closing.
+    void Refuse(ExitStatus outcome, const std::string& statusLine, const std::string& boxText);
+
     EngineApi& engine_;
     DialogView& view_;
     Clock& clock_;
     const std::string portName_;
     const std::string imagePath_;
+    const Frontend frontend_;
     std::string statusLine_;
     bool deviceReady_ = false;
     bool uploadFinished_ = false;
     bool programmingSeen_ = false;
+    bool uploadRequested_ = false;
+    bool closing_ = false;
+    // The greeting: when it ended, the port it went to, and whether the application answered.
+    uint64_t greetedAtMs_ = 0;
+    uint32_t greetedPort_ = 0;
+    bool applicationAnswered_ = false;
+    uint64_t portTriedAtMs_ = 0;
     ExitStatus outcome_ = ExitStatus::Stopped;
 };

@@ -1,5 +1,6 @@
 #include "app/UploadEngine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -24,7 +25,10 @@ void WaitUntilEnded(LockedValue32& running, std::thread& thread) {
 // The worker and the keeper keep references to members built after them (the shared values,
 // the port); they only use them once the threads run.
 UploadEngine::UploadEngine(Clock& clock, SerialDevice& device, WorkerRequests* requests)
-    : worker(clock, shared, nullptr), keeper(clock, shared.stopRequested, device), clock_(clock) {
+    : worker(clock, shared, nullptr),
+      keeper(clock, shared.stopRequested, device),
+      clock_(clock),
+      device_(device) {
     worker.SetLink(&keeper.port);
     worker.SetRequests(requests);
 }
@@ -58,30 +62,37 @@ void UploadEngine::StartThreads() {
 }
 
 bool UploadEngine::OpenPort(const std::string& name) {
+    const uint64_t start = clock_.NowMs();
+    const auto left = [&](uint32_t reserveMs) -> uint32_t {
+        const uint64_t used = clock_.NowMs() - start;
+        return used + reserveMs >= kOpenPortMaxMs
+                   ? 0
+                   : static_cast<uint32_t>(kOpenPortMaxMs - reserveMs - used);
+    };
     // The keeper answers the name by reopening the port, which drops what the transmit ring
     // still holds: the handshake's last text, queued just before a device change arrives,
-    // would never reach the device, and it would never re-appear.
-    for (uint32_t waited = 0;
-         Link().IsOpen() != 0 && Link().TransmitDone() == 0 && waited < kDrainGraceMs;
-         waited += kOpenLookMs) {
-        clock_.SleepMs(kOpenLookMs);
+    // would never reach the device, and it would never re-appear. The wait leaves room for
+    // the keeper's own settling time, and a driver that holds the write costs no more.
+    while (Link().IsOpen() != 0 && left(PortKeeper::kOpenSettleMs) > 0 &&
+           keeper.port.TransmitDoneWithin(left(PortKeeper::kOpenSettleMs)) == 0) {
+        clock_.SleepMs(std::min(kOpenLookMs, left(PortKeeper::kOpenSettleMs)));
     }
     if (keeper.OpenPort(name)) {
         return true;
     }
     // Within OpenPort's 100 ms a busy keeper may not have got to the new name yet, and the
     // text then still tells how the name before it fared (at start: no port selected). An
-    // existing port is given a while longer before it counts as unopenable.
+    // existing port is given the rest of the time before it counts as unopenable.
     if (!keeper.PortExists(name) || keeper.PortKeeperRunning.Get() == 0) {
         return false;
     }
-    for (uint32_t waited = 0; waited < kOpenGraceMs; waited += kOpenLookMs) {
-        clock_.SleepMs(kOpenLookMs);
+    while (left(0) > 0) {
+        clock_.SleepMs(std::min(kOpenLookMs, left(0)));
         if (IsPortReady()) {
             return true;
         }
     }
-    return false;
+    return IsPortReady();
 }
 
 bool UploadEngine::IsPortReady() {
@@ -160,6 +171,50 @@ void UploadEngine::Shutdown() {
 
 bool UploadEngine::IsRequestRunning() {
     return worker.flashUploadRequest.Get() != 0 || worker.runImageRequest.Get() != 0;
+}
+
+PortReport UploadEngine::DescribePort(const std::string& name) {
+    PortReport report;
+    report.path = device_.DevicePath(name);
+    if (report.path.empty()) {
+        report.path = name;
+    }
+    report.error = keeper.PortErrorText.Get();
+    const SerialDevice::OpenResult tried = keeper.port.LastOpenResult();
+    if (device_.IsNotSerialPort(name) || tried == SerialDevice::OpenResult::NotSerial) {
+        report.condition = PortCondition::NotSerial;
+    } else if (!keeper.PortExists(name)) {
+        report.condition = PortCondition::Missing;
+    } else if (report.error.empty() && Link().IsOpen() != 0) {
+        report.condition = PortCondition::Ready;
+    } else if (tried == SerialDevice::OpenResult::Busy) {
+        report.condition = PortCondition::Busy;
+    } else {
+        report.condition = PortCondition::Failed;
+    }
+    return report;
+}
+
+void UploadEngine::CheckDevice() {
+    Link().CheckDevice();
+    if (Link().IsOpen() == 0) {
+        // The keeper would reopen it within its cycle; there is no reason to wait for that.
+        keeper.PortWakeEvent.Pulse();
+    }
+}
+
+std::string UploadEngine::FailureReason() {
+    // The status says which step failed, the log line the cause, when they differ.
+    std::string reason;
+    const std::string status = worker.statusText.Get();
+    if (status.rfind("ERROR: ", 0) == 0) {
+        reason = status;
+    }
+    const std::string logged = worker.lastError.Get();
+    if (!logged.empty() && logged != reason) {
+        reason += reason.empty() ? logged : "\n" + logged;
+    }
+    return reason;
 }
 
 std::string UploadEngine::TakeLogLine() {

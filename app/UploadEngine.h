@@ -19,10 +19,9 @@ class UploadEngine : public EngineApi {
   public:
     static constexpr const char* kVersion = "1.0.1";
     static constexpr uint8_t kRunningSfldTarget = 8;
-    static constexpr uint32_t kOpenGraceMs = 1000;
+    // Longest that OpenPort keeps the dialog's thread, the wait for queued bytes included.
+    static constexpr uint32_t kOpenPortMaxMs = 500;
     static constexpr uint32_t kOpenLookMs = 20;
-    // Longest wait for queued bytes to leave before the keeper reopens the port.
-    static constexpr uint32_t kDrainGraceMs = 500;
 
     UploadEngine(Clock& clock, SerialDevice& device, WorkerRequests* requests = nullptr);
     // Stops the threads if the dialog did not.
@@ -51,6 +50,12 @@ class UploadEngine : public EngineApi {
     std::string GetStatusText() override;
     void Shutdown() override;
     bool IsRequestRunning() override;
+    PortReport DescribePort(const std::string& name) override;
+    void CheckDevice() override;
+    uint32_t PortGeneration() override { return keeper.port.OpenCount(); }
+    bool TellsReplacedDevice() override { return device_.TellsReplacedDevice(); }
+    bool ProgrammingRan() override { return worker.programmingRan.Get() != 0; }
+    std::string FailureReason() override;
 
     bool IsImageValid();
     std::string TakeLogLine();
@@ -74,6 +79,7 @@ class UploadEngine : public EngineApi {
     CommLink& Link() { return keeper.port; }
 
     Clock& clock_;
+    SerialDevice& device_;
     std::atomic<bool> keeperEnded_{false};
     std::thread keeperThread_;
     std::thread workerThread_;

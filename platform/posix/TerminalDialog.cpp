@@ -39,7 +39,7 @@ ExitStatus RunTerminalDialog(const std::string& portName, const std::string& ima
     const int keyboard = IsOwnKeyboard(STDIN_FILENO) ? STDIN_FILENO : -1;
     KeyboardMode keys(keyboard);
     DeviceWatch watch(DeviceWatch::FoldersFor(device.DevicePath(portName), "/dev"));
-    UpdateDialog dialog(engine, view, clock, portName, imagePath);
+    UpdateDialog dialog(engine, view, clock, portName, imagePath, UpdateDialog::Frontend::Terminal);
 
     DialogHandlers handlers;
     handlers.onInit = [&] { dialog.OnInitDialog(); };

@@ -78,6 +78,16 @@ class FakeEngine : public EngineApi {
     std::string GetStatusText() override { return statusText; }
     void Shutdown() override { ++shutdowns; }
     bool IsRequestRunning() override { return requestRunning; }
+    PortReport DescribePort(const std::string& name) override {
+        PortReport report = port;
+        report.path = "/dev/" + name;
+        return report;
+    }
+    void CheckDevice() override { ++deviceChecks; }
+    uint32_t PortGeneration() override { return generation; }
+    bool TellsReplacedDevice() override { return tellsReplaced; }
+    bool ProgrammingRan() override { return programmingRan; }
+    std::string FailureReason() override { return failureReason; }
 
     bool openResult = true;
     bool portReady = true;
@@ -88,10 +98,16 @@ class FakeEngine : public EngineApi {
     uint16_t progress = 0;
     std::string statusText;
     std::deque<uint8_t> incoming;
+    PortReport port;
+    uint32_t generation = 1;
+    bool tellsReplaced = true;
+    bool programmingRan = false;
+    std::string failureReason;
 
     int threadStarts = 0;
     int uploadStarts = 0;
     int shutdowns = 0;
+    int deviceChecks = 0;
     std::string sent;
     std::vector<std::string> openedNames;
     std::vector<std::string> loadedPaths;
@@ -105,6 +121,24 @@ class UpdateDialogTest : public ::testing::Test {
     FakeView view;
     VirtualClock clock;
     UpdateDialog dialog{engine, view, clock, "COM3", "/tmp/fw.bin"};
+
+    // The device answers the first token as its application does.
+    void AnswerGreeting(FakeEngine& target, VirtualClock& time) {
+        time.SetAdvanceHook([&target](uint64_t) {
+            if (target.sent == "SA-28\r\n" && target.incoming.empty()) {
+                const std::string reply = "SA-77 OSTREVAN\r\n";
+                target.incoming.assign(reply.begin(), reply.end());
+            }
+        });
+    }
+
+    // Greeted, then the device re-appears and the next tick starts the upload.
+    void StartUploading() {
+        dialog.OnInitDialog();
+        ++engine.generation;
+        dialog.OnTimer();
+        ASSERT_TRUE(dialog.UploadRequested());
+    }
 
     void Tick(const std::string& text, uint16_t progress, int state) {
         engine.statusText = text;
@@ -123,7 +157,8 @@ TEST_F(UpdateDialogTest, SilentDeviceIsGreetedOnceAndReadyToUpload) {
     EXPECT_EQ(engine.openedNames, std::vector<std::string>{"COM3"});
     EXPECT_EQ(clock.SleptMs(), 1200u);  // before the first token and before reading its answer
     EXPECT_TRUE(dialog.DeviceReady());
-    EXPECT_EQ(engine.uploadStarts, 0);  // without a device change nothing starts
+    EXPECT_TRUE(view.Called("timer:250"));
+    EXPECT_EQ(engine.uploadStarts, 0);
 }
 
 // With the real engine: no thread starts and the port is never opened, so the device hears
@@ -148,131 +183,150 @@ TEST(UpdateDialogImageTest, DamagedImagesNeverReachThePort) {
     }
 }
 
-TEST_F(UpdateDialogTest, PortNotReadyAtStartKeepsInitializing) {
+TEST_F(UpdateDialogTest, PortThatIsNotReadyIsReportedByTheTerminalOnly) {
     struct Case {
+        const char* what;
         bool opened;
-        bool ready;
+        PortCondition condition;
+        std::string windowLine;  // the last status line of each front end
+        std::string terminalLine;
+        ExitStatus outcome;
     };
-    for (const Case c : {Case{true, false}, Case{false, true}, Case{false, false}}) {
-        FakeEngine quiet;
-        FakeView shown;
-        VirtualClock time;
-        quiet.openResult = c.opened;
-        quiet.portReady = c.ready;
-        UpdateDialog start(quiet, shown, time, "COMCOM3", "x");
-        start.OnInitDialog();
-        EXPECT_EQ(shown.statusLines, std::vector<std::string>{"Initializing..."})
-            << c.opened << c.ready;
-        EXPECT_EQ(quiet.sent, "");
-        EXPECT_FALSE(start.DeviceReady());
-    }
-}
-
-TEST_F(UpdateDialogTest, ReceiveTextMasksControlBytesAndTakesAtMost1024) {
-    const std::string reply = std::string("SA-77\r\n") + '\0' + "\x01\x7f\x80\xff";
-    engine.incoming.assign(reply.begin(), reply.end());
-    EXPECT_EQ(dialog.ReceiveText(), "SA-77\r\n..\x7f\x80\xff");
-    EXPECT_EQ(dialog.ReceiveText(), "");
-
-    engine.incoming.assign(1100, 'k');
-    EXPECT_EQ(dialog.ReceiveText(), std::string(1024, 'k'));
-    EXPECT_EQ(engine.incoming.size(), 76u);
-}
-
-TEST_F(UpdateDialogTest, HandshakeReadsTheAnswerToTheFirstTokenAfterThePause) {
-    clock.SetAdvanceHook([this](uint64_t) {
-        if (engine.sent == "SA-28\r\n") {
-            engine.incoming.assign({'S', 'A', '-', '7', '7'});
+    const Case cases[] = {
+        {"missing", false, PortCondition::Missing, "Initializing...", "Waiting for /dev/COM3...",
+         ExitStatus::Stopped},
+        {"busy", true, PortCondition::Busy, "Initializing...",
+         "/dev/COM3 is Locked by Another Device!", ExitStatus::Stopped},
+        {"not a serial port", false, PortCondition::NotSerial, "/dev/COM3 is not a serial port",
+         "/dev/COM3 is not a serial port", ExitStatus::PortUnusable},
+    };
+    for (const Case& c : cases) {
+        for (auto frontend : {UpdateDialog::Frontend::Window, UpdateDialog::Frontend::Terminal}) {
+            FakeEngine quiet;
+            FakeView shown;
+            VirtualClock time;
+            quiet.openResult = c.opened;
+            quiet.portReady = false;
+            quiet.port.condition = c.condition;
+            UpdateDialog start(quiet, shown, time, "COM3", "x", frontend);
+            start.OnInitDialog();
+            const bool terminal = frontend == UpdateDialog::Frontend::Terminal;
+            EXPECT_EQ(start.StatusLine(), terminal ? c.terminalLine : c.windowLine) << c.what;
+            EXPECT_EQ(quiet.sent, "") << c.what;
+            EXPECT_EQ(start.Outcome(), c.outcome) << c.what;
+            const bool refused = c.outcome == ExitStatus::PortUnusable;
+            EXPECT_EQ(shown.Called("box:Error:" + c.terminalLine), refused) << c.what;
+            EXPECT_EQ(shown.Called("close"), refused) << c.what;
         }
-    });
-    dialog.RunHandshake();
-    EXPECT_TRUE(engine.incoming.empty());
-    EXPECT_EQ(engine.sent, kGreeting);
-}
-
-TEST_F(UpdateDialogTest, DeviceChangesAfterTheGreetingDoNotGreetAgain) {
-    dialog.OnInitDialog();
-    view.calls.clear();
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(dialog.OnDeviceChange(), 0);
     }
-    EXPECT_EQ(engine.sent, kGreeting);
-    EXPECT_EQ(engine.loadedPaths.size(), 3u);
-    EXPECT_EQ(engine.loadedPaths[0], "/tmp/fw.bin");
-    EXPECT_EQ(engine.uploadStarts, 3);
-    EXPECT_EQ(view.calls.front(), "status:Upload Starting...");
-    EXPECT_EQ(view.calls.at(1), "timer:250");
 }
 
-TEST_F(UpdateDialogTest, DeviceChangeGreetsWhenTheStartFoundNoPort) {
+TEST_F(UpdateDialogTest, PortIsTriedEverySecondUntilItCanBeGreeted) {
+    engine.portReady = false;
+    dialog.OnInitDialog();
+    clock.Advance(900);
+    dialog.OnTimer();
+    EXPECT_EQ(engine.openedNames.size(), 1u);
+    clock.Advance(100);
+    engine.portReady = true;
+    dialog.OnTimer();
+    EXPECT_EQ(engine.openedNames.size(), 2u);
+    EXPECT_EQ(engine.sent, kGreeting);
+    EXPECT_EQ(dialog.StatusLine(), "Ready to Upload.");
+}
+
+TEST_F(UpdateDialogTest, DeviceChangeGreetsWithoutAPauseWhenTheStartFoundNoPort) {
     engine.portReady = false;
     dialog.OnInitDialog();
     engine.portReady = true;
     const uint64_t before = clock.SleptMs();
     dialog.OnDeviceChange();
-    EXPECT_EQ(view.statusLines,
-              (std::vector<std::string>{"Initializing...", "Port Open.", "Found Ostrevan.",
-                                        "Ready to Upload.", "Upload Starting..."}));
+    EXPECT_EQ(view.statusLines, (std::vector<std::string>{"Initializing...", "Port Open.",
+                                                          "Found Ostrevan.", "Ready to Upload."}));
     EXPECT_EQ(engine.sent, kGreeting);
-    EXPECT_EQ(clock.SleptMs() - before, 1200u);  // no pause before the first token here
+    EXPECT_EQ(clock.SleptMs() - before, 600u);
+    // The notification that ran the greeting is not the device's re-appearance.
+    EXPECT_EQ(engine.uploadStarts, 0);
 }
 
-TEST_F(UpdateDialogTest, DeviceChangeThatCannotStartChangesNothing) {
-    dialog.OnInitDialog();
+TEST_F(UpdateDialogTest, UploadStartsWhenTheDeviceIsBackOrHasBeenWaitedFor) {
     struct Case {
         const char* what;
-        bool opened, ready, loaded, started, running;
-        int uploadStarts;
-    };
-    const Case cases[] = {
-        {"port gone", false, true, true, true, false, 0},
-        {"port not ready", true, false, true, true, false, 0},
-        {"image not loadable", true, true, false, true, false, 0},
-        {"upload refused", true, true, true, false, false, 1},
-        {"request running", true, true, true, true, true, 0},
-    };
-    for (const Case& c : cases) {
-        engine.openResult = c.opened;
-        engine.portReady = c.ready;
-        engine.loadResult = c.loaded;
-        engine.startResult = c.started;
-        engine.requestRunning = c.running;
-        engine.uploadStarts = 0;
-        engine.openedNames.clear();
-        view.calls.clear();
-        dialog.OnDeviceChange();
-        EXPECT_TRUE(view.calls.empty()) << c.what;
-        EXPECT_EQ(engine.uploadStarts, c.uploadStarts) << c.what;
-        if (c.running) {
-            EXPECT_TRUE(engine.openedNames.empty()) << c.what;
-        }
-    }
-    EXPECT_EQ(dialog.StatusLine(), "Ready to Upload.");
-}
-
-TEST_F(UpdateDialogTest, OutcomeWaitingForItsTickIsNotOvertakenByADeviceChange) {
-    dialog.OnInitDialog();
-    Tick("FLASH Programming", 500, 1);
-    struct Case {
-        int state;
+        bool answered;       // the application answered the greeting
+        bool reopened;       // the port was opened anew since the greeting
+        bool tellsReplaced;  // the platform tells a replaced device
+        bool notified;       // a device-change notification, else a tick
+        uint32_t afterMs;    // since the greeting
         bool starts;
     };
-    for (const Case c : {Case{-1, false}, Case{100, false}, Case{1, true}, Case{0, true}}) {
-        engine.state = c.state;
-        engine.uploadStarts = 0;
-        dialog.OnDeviceChange();
-        EXPECT_EQ(engine.uploadStarts, c.starts ? 1 : 0) << c.state;
+    const Case cases[] = {
+        {"re-appeared, tick", true, true, true, false, 0, true},
+        {"re-appeared, notification", true, true, true, true, 0, true},
+        {"another device's notification", true, false, true, true, 0, false},
+        {"answered, not back yet", true, false, true, false, 9900, false},
+        {"answered, waited for long enough", true, false, true, false, 10000, true},
+        {"unanswered: a loader may run", false, false, true, false, 2000, true},
+        {"unanswered, just greeted", false, false, true, false, 1900, false},
+        {"notification where devices cannot be told", true, false, false, true, 0, true},
+        {"tick where devices cannot be told", true, false, false, false, 0, false},
+    };
+    for (const Case& c : cases) {
+        FakeEngine device;
+        FakeView shown;
+        VirtualClock time;
+        if (c.answered) {
+            AnswerGreeting(device, time);
+        }
+        device.tellsReplaced = c.tellsReplaced;
+        UpdateDialog start(device, shown, time, "COM3", "/tmp/fw.bin");
+        start.OnInitDialog();
+        time.SetAdvanceHook(nullptr);
+        time.Advance(c.afterMs);
+        if (c.reopened) {
+            ++device.generation;
+        }
+        if (c.notified) {
+            start.OnDeviceChange();
+        } else {
+            start.OnTimer();
+        }
+        EXPECT_EQ(device.uploadStarts, c.starts ? 1 : 0) << c.what;
+        EXPECT_EQ(start.StatusLine(), c.starts ? "Upload Starting..." : "Ready to Upload.")
+            << c.what;
+        EXPECT_EQ(device.sent, kGreeting) << c.what;
+        // Only a platform that cannot tell devices apart reopens the port on a notification.
+        EXPECT_EQ(device.openedNames.size(), c.notified && !c.tellsReplaced ? 2u : 1u) << c.what;
+        EXPECT_GE(device.deviceChecks, 1) << c.what;
     }
 }
 
-TEST_F(UpdateDialogTest, SuccessNeverReportedLeavesDeviceChangesWorking) {
-    dialog.OnInitDialog();
-    Tick("", 1000, 100);  // "FLASH Programming" never seen: the dialog stays open
-    dialog.OnDeviceChange();
+TEST_F(UpdateDialogTest, NothingDisturbsTheUploadOnceItIsAskedFor) {
+    StartUploading();
+    const size_t opened = engine.openedNames.size();
+    for (int i = 0; i < 3; ++i) {
+        ++engine.generation;
+        EXPECT_EQ(dialog.OnDeviceChange(), 0);
+        Tick("Erasing FLASH", 10, 1);
+    }
+    EXPECT_EQ(engine.openedNames.size(), opened);
     EXPECT_EQ(engine.uploadStarts, 1);
+    EXPECT_EQ(engine.loadedPaths, std::vector<std::string>{"/tmp/fw.bin"});
+}
+
+TEST_F(UpdateDialogTest, RefusedStartIsTriedAgainByTheNextLook) {
+    dialog.OnInitDialog();
+    ++engine.generation;
+    engine.startResult = false;
+    dialog.OnTimer();
+    EXPECT_FALSE(dialog.UploadRequested());
+    engine.startResult = true;
+    dialog.OnTimer();
+    EXPECT_TRUE(dialog.UploadRequested());
+    EXPECT_EQ(engine.uploadStarts, 2);
 }
 
 TEST_F(UpdateDialogTest, TimerShowsStatusWithPercentage) {
+    StartUploading();
     struct Case {
         std::string text;
         uint16_t progress;
@@ -294,40 +348,119 @@ TEST_F(UpdateDialogTest, TimerShowsStatusWithPercentage) {
     }
 }
 
-TEST_F(UpdateDialogTest, CompletionOnlyAfterProgrammingWasSeen) {
-    Tick("Connecting", 100, 1);
-    Tick("", 1000, 100);
-    EXPECT_FALSE(view.Called("close"));
-    EXPECT_FALSE(dialog.UploadFinished());
-    EXPECT_EQ(dialog.StatusLine(), " 100%");
-
-    Tick("FLASH Programming", 700, 1);
-    EXPECT_FALSE(view.Called("close"));
-    view.calls.clear();
-    Tick("", 1000, 100);
-    EXPECT_EQ(view.calls,
-              (std::vector<std::string>{"range:1..1000", "position:1000", "status: 100%",
-                                        "status:Uploading Complete.", "close"}));
-    EXPECT_TRUE(dialog.UploadFinished());
-    EXPECT_EQ(dialog.Outcome(), ExitStatus::Updated);
+TEST_F(UpdateDialogTest, CompletionIsTheEnginesFactNotWhatATickSaw) {
+    struct Case {
+        const char* what;
+        bool tickSawProgramming;
+        bool programmingRan;
+        ExitStatus outcome;
+    };
+    const Case cases[] = {
+        {"programming seen by a tick", true, true, ExitStatus::Updated},
+        {"fast upload between two ticks", false, true, ExitStatus::Updated},
+        {"success that wrote nothing", false, false, ExitStatus::UpdateFailed},
+    };
+    for (const Case& c : cases) {
+        FakeEngine device;
+        FakeView shown;
+        VirtualClock time;
+        UpdateDialog start(device, shown, time, "COM3", "x");
+        start.OnInitDialog();
+        ++device.generation;
+        start.OnTimer();
+        if (c.tickSawProgramming) {
+            device.statusText = "FLASH Programming";
+            device.progress = 700;
+            device.state = 1;
+            start.OnTimer();
+        }
+        device.programmingRan = c.programmingRan;
+        device.statusText = "";
+        device.progress = 1000;
+        device.state = 100;
+        start.OnTimer();
+        EXPECT_EQ(start.Outcome(), c.outcome) << c.what;
+        EXPECT_TRUE(shown.Called("close")) << c.what;
+        const bool updated = c.outcome == ExitStatus::Updated;
+        EXPECT_EQ(start.StatusLine() == "Uploading Complete.", updated) << c.what;
+        EXPECT_EQ(shown.Called("box:Error:Upload Failed.  Please try again.\n\n"
+                               "ERROR: nothing was programmed"),
+                  !updated)
+            << c.what;
+    }
 }
 
-TEST_F(UpdateDialogTest, FailedUploadShowsTheBoxAndCloses) {
+TEST_F(UpdateDialogTest, FailedUploadShowsWhyInTheBoxAndCloses) {
+    StartUploading();
     Tick("FLASH Programming", 300, 1);
     view.calls.clear();
-    Tick("", 300, -1);
+    engine.failureReason = "ERROR: FLASH Program FAILED\nERROR: Send Record TIMEOUT.";
+    Tick("ERROR: FLASH Program FAILED", 300, -1);
     const std::vector<std::string> tail(view.calls.begin() + 3, view.calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
-                        "stop-timer", "box:Error:Upload Failed.  Please try again.", "close"}));
+                        "stop-timer",
+                        "box:Error:Upload Failed.  Please try again.\n\nERROR: FLASH Program "
+                        "FAILED\nERROR: Send Record TIMEOUT.",
+                        "close"}));
     EXPECT_TRUE(dialog.UploadFinished());
     EXPECT_EQ(dialog.Outcome(), ExitStatus::UpdateFailed);
+    view.calls.clear();
+    dialog.OnTimer();  // a tick still queued when the box was shown
+    EXPECT_TRUE(view.calls.empty());
 }
 
-TEST_F(UpdateDialogTest, DestroyShutsTheEngineDown) {
-    dialog.OnDestroy();
-    EXPECT_EQ(engine.shutdowns, 1);
-    // Closed before any result: the user stopped it.
-    EXPECT_EQ(dialog.Outcome(), ExitStatus::Stopped);
+TEST_F(UpdateDialogTest, StoppedTerminalSaysWhatTheDeviceNeeds) {
+    struct Case {
+        const char* what;
+        bool portReady;
+        bool uploading;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"before the greeting", false, false, "Stopped before anything was sent to the device."},
+        {"after the greeting", true, false,
+         "Update stopped: the device may need the update again."},
+        {"during the upload", true, true, "Update stopped: the device may need the update again."},
+    };
+    for (const Case& c : cases) {
+        for (auto frontend : {UpdateDialog::Frontend::Window, UpdateDialog::Frontend::Terminal}) {
+            FakeEngine device;
+            FakeView shown;
+            VirtualClock time;
+            device.portReady = c.portReady;
+            UpdateDialog start(device, shown, time, "COM3", "x", frontend);
+            start.OnInitDialog();
+            if (c.uploading) {
+                ++device.generation;
+                start.OnTimer();
+            }
+            const std::string before = start.StatusLine();
+            start.OnDestroy();
+            EXPECT_EQ(device.shutdowns, 1) << c.what;
+            EXPECT_EQ(start.Outcome(), ExitStatus::Stopped) << c.what;
+            EXPECT_EQ(start.StatusLine(),
+                      frontend == UpdateDialog::Frontend::Terminal ? c.line : before)
+                << c.what;
+        }
+    }
+}
+
+TEST_F(UpdateDialogTest, ReceiveTextMasksControlBytesAndTakesAtMost1024) {
+    const std::string reply = std::string("SA-77\r\n") + '\0' + "\x01\x7f\x80\xff";
+    engine.incoming.assign(reply.begin(), reply.end());
+    EXPECT_EQ(dialog.ReceiveText(), "SA-77\r\n..\x7f\x80\xff");
+    EXPECT_EQ(dialog.ReceiveText(), "");
+
+    engine.incoming.assign(1100, 'k');
+    EXPECT_EQ(dialog.ReceiveText(), std::string(1024, 'k'));
+    EXPECT_EQ(engine.incoming.size(), 76u);
+}
+
+TEST_F(UpdateDialogTest, HandshakeReadsTheAnswerToTheFirstTokenAfterThePause) {
+    AnswerGreeting(engine, clock);
+    dialog.RunHandshake();
+    EXPECT_TRUE(engine.incoming.empty());
+    EXPECT_EQ(engine.sent, kGreeting);
 }
 
 }  // namespace

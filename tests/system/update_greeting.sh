@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# ostrevan-update against ostrevan-sim: the greeting statuses, the device's re-appearance
-# taken without an image to upload (the image, checked at start-up, is gone by then), and a
-# clean end on Ctrl-C.
+# ostrevan-update against ostrevan-sim: the greeting statuses, a device that takes its time to
+# re-appear, and Ctrl-C while it is awaited: the program says the device may need the update
+# again and ends with the stopped status.
 set -euo pipefail
 build="${1:?build folder}"
 sim="$build/sim/program/ostrevan-sim"
 updater="$build/platform/posix/ostrevan-update"
+image_tool="$build/tools/test-image"
 work="$(mktemp -d)"
 link="$work/port"
 simPid=""
@@ -34,22 +35,20 @@ wait_for() {
     fail "timed out: $1"
 }
 
-"$sim" --link "$link" --start greeting --transcript "$work/transcript" 2>"$work/sim-err" &
+"$image_tool" make --kind union --size 0x8000 --image "$work/fw.bin" --expect "$work/fw.expect"
+"$sim" --link "$link" --start greeting --reappear-ms 60000 --transcript "$work/transcript" \
+    2>"$work/sim-err" &
 simPid=$!
 wait_for '[ -L "$link" ]'
 first="$(readlink "$link")"
 
-"$build/tools/test-image" make --kind srec --size 0x1000 --image "$work/image.srec" \
-    --expect "$work/image.expect" || fail "no test image"
-"$updater" /port "$link" /file "$work/image.srec" >"$work/out" 2>"$work/err" </dev/null &
+"$updater" /port "$link" /file "$work/fw.bin" >"$work/out" 2>"$work/err" </dev/null &
 updaterPid=$!
 wait_for 'grep -qs "Ready to Upload." "$work/out"'
-rm "$work/image.srec"
 
-# The device re-appears as its flash loader. With no image to load nothing starts; the
-# pause lets the updater's device-change handler (with its 600 ms wait) run meanwhile.
-wait_for '[ "$(readlink "$link")" != "$first" ]'
+# The device is away, re-appearing much later: nothing may start meanwhile.
 sleep 1.5
+[ "$(readlink "$link")" = "$first" ] || fail "the device re-appeared early"
 kill -0 "$updaterPid" || fail "the updater ended by itself"
 
 kill -INT "$updaterPid"
@@ -58,7 +57,7 @@ wait "$updaterPid" || status=$?
 updaterPid=""
 # Stopped by the user: the documented status 5, not success.
 [ "$status" -eq 5 ] || fail "the updater did not end as stopped on Ctrl-C (status $status)"
-expected=$'Initializing...\nPort Open.\nFound Ostrevan.\nReady to Upload.'
+expected=$'Initializing...\nPort Open.\nFound Ostrevan.\nReady to Upload.\nUpdate stopped: the device may need the update again.'
 [ "$(cat "$work/out")" = "$expected" ] || fail "statuses: $(cat "$work/out")"
 [ ! -s "$work/err" ] || fail "error output"
 
