@@ -74,7 +74,7 @@ bool UploadEngine::OpenPort(const std::string& name) {
     // would never reach the device, and it would never re-appear. The wait leaves room for
     // the keeper's own settling time, and a driver that holds the write costs no more.
     while (Link().IsOpen() != 0 && left(PortKeeper::kOpenSettleMs) > 0 &&
-           keeper.port.TransmitDoneWithin(left(PortKeeper::kOpenSettleMs)) == 0) {
+           keeper.port.TransmitDoneWithin(kOpenLookMs) == 0) {
         clock_.SleepMs(std::min(kOpenLookMs, left(PortKeeper::kOpenSettleMs)));
     }
     if (keeper.OpenPort(name)) {

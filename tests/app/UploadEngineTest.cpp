@@ -273,6 +273,24 @@ TEST(UploadEngineOpenTest, QueuedHandshakeTextLeavesBeforeThePortIsReopened) {
     engine.Shutdown();
 }
 
+TEST(UploadEngineOpenTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
+    FakeSerialDevice device;
+    device.AddPort("COM3");
+    VirtualClock clock;
+    UploadEngine engine(clock, device);
+    engine.StartThreads();
+    engine.OpenPort("COM3");
+    ASSERT_TRUE(device.WaitOpen(true));
+    WaitUntil([&] { return engine.IsPortReady(); });
+    const uint64_t before = clock.SleptMs();
+    device.HoldWrites(true);  // for good: the driver never takes the bytes
+    engine.PutByte('K');
+    engine.OpenPort("COM3");
+    EXPECT_LE(clock.SleptMs() - before, UploadEngine::kOpenPortMaxMs);
+    EXPECT_GE(clock.SleptMs() - before, UploadEngine::kOpenPortMaxMs - 40);
+    engine.Shutdown();
+}
+
 TEST(UploadEngineOpenTest, ExistingPortIsGivenTimeToOpenUnknownOneIsNot) {
     FakeSerialDevice device;
     device.AddPort("COM3");
