@@ -3,21 +3,6 @@
 #include "app/CommandLine.h"
 #include "image/ImageCheck.h"
 
-namespace {
-
-constexpr const char* kCheckKeyword = "/check";
-
-}  // namespace
-
-bool WantsImageCheck(const std::string& commandLine) {
-    for (const std::string& token : SplitCommandLine(commandLine)) {
-        if (token == kCheckKeyword) {
-            return true;
-        }
-    }
-    return false;
-}
-
 ExitStatus RunImageCheck(const std::string& commandLine, std::ostream& out, std::ostream& err) {
     std::string portName;
     std::string imagePath;

@@ -6,9 +6,6 @@
 
 #include "app/ExitStatus.h"
 
-// True when the command line asks for the check instead of an update.
-bool WantsImageCheck(const std::string& commandLine);
-
 // Checks the image named by /file: the listing and the verdict go to out, a command line
 // without /file is told on err. 0 for a usable image, ImageUnusable otherwise.
 ExitStatus RunImageCheck(const std::string& commandLine, std::ostream& out, std::ostream& err);

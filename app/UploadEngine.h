@@ -59,6 +59,9 @@ class UploadEngine : public EngineApi {
 
     bool IsImageValid();
     std::string TakeLogLine();
+    // Bytes the flash programming has written and will write in all.
+    uint32_t BytesProgrammed() { return static_cast<uint32_t>(worker.bytesProgrammed.Get()); }
+    uint32_t BytesToProgram() { return static_cast<uint32_t>(worker.bytesToProgram.Get()); }
     void CancelUpload();
     std::string GetPortError();
     std::string GetImageRange();

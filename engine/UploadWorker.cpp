@@ -37,6 +37,8 @@ void UploadWorker::ResetOutcome() {
     succeeded.Set(0);
     failed.Set(0);
     programmingRan.Set(0);
+    bytesProgrammed.Set(0);
+    bytesToProgram.Set(0);
     lastError.Set("");
 }
 

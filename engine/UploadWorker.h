@@ -41,6 +41,10 @@ class UploadWorker {
     // programmingStarted it stays after the request, so its success can be told from one
     // that wrote nothing.
     LockedValue32 programmingRan{0};
+    // Bytes the flash programming has written and will write in all, over every section: the
+    // progress value restarts with each stage and section, these do not.
+    LockedValue32 bytesProgrammed{0};
+    LockedValue32 bytesToProgram{0};
     LockedValue32 flashUploadRequest{0};
     std::string sfldVersion;
     std::string pfldVersion;

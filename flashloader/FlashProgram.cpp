@@ -1,4 +1,7 @@
 // Erasing and programming the image's sections through the running loader.
+#include <algorithm>
+#include <climits>
+
 #include "flashloader/SfldCodes.h"
 #include "flashloader/SfldLoader.h"
 #include "image/ImageCheck.h"
@@ -25,10 +28,13 @@ bool SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
         Status("ERROR: FLASH Program FAILED");
         return false;
     }
+    uint64_t toProgram = 0;
     for (const SectionListing& section : listing) {
         worker_.Log(section.line);
+        toProgram += section.bytes;
     }
     worker_.programmingRan.Set(1);
+    worker_.bytesToProgram.Set(static_cast<int32_t>(std::min<uint64_t>(toProgram, INT32_MAX)));
 
     for (int i = 0; i < image.count && i < FirmwareImage::kMaxSections; ++i) {
         if (!IsWritten(image.sections[i])) {
@@ -102,6 +108,7 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         }
         sent += record_.dataCount;
         worker_.progress.Set(PerMille(sent, section.size));
+        worker_.bytesProgrammed.Set(worker_.bytesProgrammed.Get() + record_.dataCount);
         if (!image.NextSectionRecord(record_, index)) {
             return ImageReadError();
         }

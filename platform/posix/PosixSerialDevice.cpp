@@ -98,6 +98,9 @@ std::string PosixSerialDevice::DevicePath(const std::string& portName) {
         if (::getcwd(cwd, sizeof cwd) == nullptr) {
             return "";
         }
+        while (rest.rfind("./", 0) == 0) {
+            rest.erase(0, 2);
+        }
         return std::string(cwd) + "/" + rest;
     }
     if (rest.size() > 9) {

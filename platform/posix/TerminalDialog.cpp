@@ -3,13 +3,16 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <optional>
 
 #include "app/UpdateDialog.h"
 #include "app/UploadEngine.h"
 #include "platform/posix/DeviceWatch.h"
 #include "platform/posix/DialogLoop.h"
+#include "platform/posix/LogSink.h"
 #include "platform/posix/PosixSerialDevice.h"
 #include "platform/posix/TerminalView.h"
+#include "platform/posix/TransferMeter.h"
 #include "targets/UploadSequences.h"
 
 namespace {
@@ -26,7 +29,17 @@ bool IsOwnKeyboard(int fd) {
 
 }  // namespace
 
-ExitStatus RunTerminalDialog(const std::string& portName, const std::string& imagePath) {
+ExitStatus RunTerminalDialog(const TerminalRun& run) {
+    TerminalView view(std::cout, isatty(STDOUT_FILENO) != 0);
+    LogSink::Show show;
+    if (run.verbose) {
+        show = [&view](const std::string& line) { view.Interject(std::cerr, line); };
+    }
+    LogSink log(run.logPath, show);
+    if (!log.Ok()) {
+        std::cerr << "ostrevan-update: cannot append to " << run.logPath << "\n";
+        return ExitStatus::UsageError;
+    }
     // Before any thread starts, so that every thread inherits the blocked close signals.
     CloseSignals signals;
     Clock& clock = ProcessClock();
@@ -35,18 +48,51 @@ ExitStatus RunTerminalDialog(const std::string& portName, const std::string& ima
     UploadSequences sequences(engine.worker, engine.image);
     engine.SetRequests(&sequences);
 
-    TerminalView view(std::cout, isatty(STDOUT_FILENO) != 0);
     const int keyboard = IsOwnKeyboard(STDIN_FILENO) ? STDIN_FILENO : -1;
     KeyboardMode keys(keyboard);
-    DeviceWatch watch(DeviceWatch::FoldersFor(device.DevicePath(portName), "/dev"));
-    UpdateDialog dialog(engine, view, clock, portName, imagePath, UpdateDialog::Frontend::Terminal);
+    DeviceWatch watch(DeviceWatch::FoldersFor(device.DevicePath(run.portName), "/dev"));
+    UpdateDialog dialog(engine, view, clock, run.portName, run.imagePath,
+                        UpdateDialog::Frontend::Terminal);
+
+    TransferMeter meter;
+    uint64_t uploadStartMs = 0;
+    const auto pumpLog = [&] {
+        // The queue itself, not TakeLogLine: an empty line is a line of the log too.
+        while (log.Wanted()) {
+            const std::optional<std::string> line = engine.worker.logQueue.Take();
+            if (!line) {
+                break;
+            }
+            log.Write(*line);
+        }
+    };
+    const auto follow = [&] {
+        pumpLog();
+        if (!dialog.UploadRequested()) {
+            return;
+        }
+        if (uploadStartMs == 0) {
+            uploadStartMs = clock.NowMs();
+        }
+        meter.Sample(clock.NowMs(), engine.BytesProgrammed(), engine.BytesToProgram());
+        view.SetFigures(meter.Line());
+    };
 
     DialogHandlers handlers;
     handlers.onInit = [&] { dialog.OnInitDialog(); };
-    handlers.onTimer = [&] { dialog.OnTimer(); };
+    handlers.onTimer = [&] {
+        dialog.OnTimer();
+        follow();
+    };
     handlers.onDeviceChange = [&] { dialog.OnDeviceChange(); };
-    handlers.onDestroy = [&] { dialog.OnDestroy(); };
+    handlers.onDestroy = [&] {
+        dialog.OnDestroy();
+        follow();
+    };
     DialogLoop loop(view, clock, keyboard, &watch, &signals);
     loop.Run(handlers);
+    if (dialog.Outcome() == ExitStatus::Updated) {
+        std::cout << meter.Summary(clock.NowMs() - uploadStartMs) << std::endl;
+    }
     return dialog.Outcome();
 }

@@ -6,4 +6,11 @@
 
 #include "app/ExitStatus.h"
 
-ExitStatus RunTerminalDialog(const std::string& portName, const std::string& imagePath);
+struct TerminalRun {
+    std::string portName;
+    std::string imagePath;
+    bool verbose = false;  // the detailed log on standard error
+    std::string logPath;   // the detailed log appended to this file
+};
+
+ExitStatus RunTerminalDialog(const TerminalRun& run);

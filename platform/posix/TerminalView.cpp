@@ -47,6 +47,30 @@ void TerminalView::ShowErrorBox(const std::string& text, const std::string& capt
     out_.flush();
 }
 
+void TerminalView::SetFigures(const std::string& text) {
+    if (text == figures_) {
+        return;
+    }
+    figures_ = text;
+    if (panel_) {
+        Redraw();
+    }
+}
+
+void TerminalView::Interject(std::ostream& other, const std::string& line) {
+    const bool drawn = panel_ && drawn_;
+    if (drawn) {
+        out_ << "\x1b[" << kPanelRows - 1 << "A\r\x1b[J";
+        out_.flush();
+        drawn_ = false;
+    }
+    other << line << '\n';
+    other.flush();
+    if (drawn) {
+        Redraw();
+    }
+}
+
 void TerminalView::Show() {
     shown_ = true;
     Redraw();
@@ -89,11 +113,12 @@ void TerminalView::Redraw() {
     // Lines longer than the terminal would wrap and break the redraw in place.
     const std::string status = status_.substr(0, kLineWidth);
     if (drawn_) {
-        out_ << "\x1b[3A";
+        out_ << "\x1b[" << kPanelRows - 1 << "A";
     }
     out_ << "\r\x1b[2K" << kTitle << '\n';
     out_ << "\r\x1b[2K" << status << '\n';
     out_ << "\r\x1b[2K" << ProgressBar() << '\n';
+    out_ << "\r\x1b[2K" << figures_.substr(0, kLineWidth) << '\n';
     out_ << "\r\x1b[2K" << kWarning;
     out_.flush();
     drawn_ = true;

@@ -1,7 +1,7 @@
 #pragma once
-// The dialog in a terminal. On a TTY a small panel (title, status line, progress bar,
-// warning) is redrawn in place; otherwise each new status line is printed once, so the output
-// of a run without a terminal reads as a plain log.
+// The dialog in a terminal. On a TTY a small panel (title, status line, progress bar, the
+// programming's figures, warning) is redrawn in place; otherwise each new status line is
+// printed once, so the output of a run without a terminal reads as a plain log.
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -14,6 +14,7 @@ class TerminalView : public DialogView {
     static constexpr const char* kWarning = "Do Not Disconnect Your Ostrevan...  Please Wait...";
     static constexpr int kBarWidth = 50;
     static constexpr size_t kLineWidth = 76;
+    static constexpr int kPanelRows = 5;
 
     TerminalView(std::ostream& out, bool panel) : out_(out), panel_(panel) {}
 
@@ -24,6 +25,12 @@ class TerminalView : public DialogView {
     void StopTimer() override;
     void Close() override { closeRequested_ = true; }
     void ShowErrorBox(const std::string& text, const std::string& caption) override;
+
+    // The figures line under the bar (bytes, rate, time left); the panel only.
+    void SetFigures(const std::string& text);
+    // A line for another stream that shares the terminal (the detailed log on standard
+    // error): the panel is moved out of its way and drawn again below it.
+    void Interject(std::ostream& other, const std::string& line);
 
     // Draws the panel the first time; the loop calls it once the dialog has initialised,
     // since the user first sees the window after that.
@@ -46,6 +53,7 @@ class TerminalView : public DialogView {
     bool drawn_ = false;
     bool closeRequested_ = false;
     std::string status_;
+    std::string figures_;
     std::string printedStatus_;
     int32_t minimum_ = 0;
     int32_t maximum_ = 100;

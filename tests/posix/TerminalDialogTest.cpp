@@ -42,11 +42,11 @@ TEST(TerminalViewTest, PanelIsRedrawnInPlace) {
     EXPECT_NE(first.find(TerminalView::kTitle), std::string::npos);
     EXPECT_NE(first.find("Initializing..."), std::string::npos);
     EXPECT_NE(first.find(TerminalView::kWarning), std::string::npos);
-    EXPECT_EQ(first.find("\x1b[3A"), std::string::npos);
+    EXPECT_EQ(first.find("\x1b[4A"), std::string::npos);
 
     view.SetStatusLine(std::string(200, 'x'));
     const std::string second = out.str().substr(first.size());
-    EXPECT_EQ(second.rfind("\x1b[3A", 0), 0u);  // back up over the panel before redrawing
+    EXPECT_EQ(second.rfind("\x1b[4A", 0), 0u);  // back up over the panel before redrawing
     EXPECT_NE(second.find(std::string(TerminalView::kLineWidth, 'x') + "\n"), std::string::npos);
     EXPECT_EQ(second.find(std::string(TerminalView::kLineWidth + 1, 'x')), std::string::npos);
 
