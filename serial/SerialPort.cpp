@@ -162,7 +162,7 @@ bool SerialPort::Write(const uint8_t* bytes, uint32_t count) {
     return true;
 }
 
-void SerialPort::AskWriter(uint32_t waitMs) {
+bool SerialPort::AskWriter(uint32_t waitMs) {
     uint64_t ticket = 0;
     {
         std::lock_guard<std::mutex> lock(writerAckMutex_);
@@ -170,8 +170,8 @@ void SerialPort::AskWriter(uint32_t waitMs) {
     }
     writerWakeEvent.Set();
     std::unique_lock<std::mutex> lock(writerAckMutex_);
-    writerAckEvent.wait_for(lock, std::chrono::milliseconds(waitMs),
-                            [&] { return questionsAnswered_ >= ticket; });
+    return writerAckEvent.wait_for(lock, std::chrono::milliseconds(waitMs),
+                                   [&] { return questionsAnswered_ >= ticket; });
 }
 
 void SerialPort::SetSpeed(int32_t code) {
@@ -184,7 +184,12 @@ void SerialPort::SetSpeed(int32_t code) {
 }
 
 uint32_t SerialPort::TransmitDone() {
-    return TransmitDoneWithin(kAnswerWaitMs);
+    if (isOpen.load() == 0) {
+        return transmitIdle.load();
+    }
+    drainWanted_.store(1);
+    AskWriter();
+    return transmitIdle.load();
 }
 
 uint32_t SerialPort::TransmitDoneWithin(uint32_t waitMs) {
@@ -192,8 +197,8 @@ uint32_t SerialPort::TransmitDoneWithin(uint32_t waitMs) {
         return transmitIdle.load();
     }
     drainWanted_.store(1);
-    AskWriter(std::min(waitMs, kAnswerWaitMs));
-    return transmitIdle.load();
+    // Unanswered, the idle mark is from a cycle before the bytes were queued: not done.
+    return AskWriter(std::min(waitMs, kAnswerWaitMs)) ? transmitIdle.load() : 0;
 }
 
 uint32_t SerialPort::TransmitTime(uint32_t count) {

@@ -83,7 +83,8 @@ class SerialPort : public CommLink {
     void ReaderMain();
     void WriterMain();
     void AnswerQuestions(uint64_t seen);
-    void AskWriter(uint32_t waitMs = kAnswerWaitMs);
+    // True when the writer answered within waitMs.
+    bool AskWriter(uint32_t waitMs = kAnswerWaitMs);
     uint32_t DrainWaitMs();
     bool SendPending(uint8_t* buffer, uint32_t& start, uint32_t& end);
 
