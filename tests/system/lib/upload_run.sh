@@ -9,7 +9,10 @@
 #                                    (srec-no-end: without its end line); $UPLOAD_IMAGE names it
 #                                    and $UPLOAD_DAMAGE says what the refusal must tell
 #   upload_run LIMIT_S [SIM_OPTION...]
-#       starts ostrevan-sim (greeting first) and ostrevan-update /port <link> /file <image>,
+#       starts ostrevan-sim (greeting first) and ostrevan-update /port <link> /file <image>
+#       (with UPLOAD_ATTACH_S set, the program first and the device that many seconds later, as
+#       a device plugged in after the start; UPLOAD_SIM_START replaces "greeting";
+#       UPLOAD_ON_PROGRAM is a command run once the programming shows),
 #       waits for the program to end (killing it after LIMIT_S seconds), stops the simulator
 #       so that it dumps its flash, and sets:
 #         RUN_RC          the program's exit status (124: it had to be killed)
@@ -103,15 +106,21 @@ upload_run() {
     local work="$UPLOAD_WORK" link="$UPLOAD_WORK/port"
     rm -f "$work"/update.out "$work"/update.err "$work"/sim.err "$work"/times "$work"/update.pid \
         "$work"/flash.bin "$work"/transcript
-    "$SIM_BIN" --link "$link" --start greeting --dump "$work/flash.bin" \
-        --transcript "$work/transcript" "$@" 2>"$work/sim.err" &
-    UPLOAD_SIM_PID=$!
-    local i
-    for i in $(seq 200); do
-        [ -L "$link" ] && break
-        sleep 0.02
-    done
-    [ -L "$link" ] || { echo "the simulator published no port" >&2; return 1; }
+    local attach="${UPLOAD_ATTACH_S:-}"
+    start_sim() {
+        "$SIM_BIN" --link "$link" --start "${UPLOAD_SIM_START:-greeting}" --dump "$work/flash.bin" \
+            --transcript "$work/transcript" "$@" 2>"$work/sim.err" &
+        UPLOAD_SIM_PID=$!
+    }
+    if [ -z "$attach" ]; then
+        start_sim "$@"
+        local i
+        for i in $(seq 200); do
+            [ -L "$link" ] && break
+            sleep 0.02
+        done
+        [ -L "$link" ] || { echo "the simulator published no port" >&2; return 1; }
+    fi
 
     local start
     start="$(upload_now)"
@@ -127,6 +136,10 @@ upload_run() {
         exit $rc
     ) &
     UPLOAD_UPDATE_PID=$!
+    if [ -n "$attach" ]; then
+        sleep "$attach"
+        start_sim "$@"
+    fi
     RUN_T_START=""
     RUN_T_PROGRAM=""
     RUN_T_FAULT=""
@@ -134,8 +147,10 @@ upload_run() {
     while kill -0 "$UPLOAD_UPDATE_PID" 2>/dev/null; do
         [ -z "$RUN_T_START" ] && grep -q "Upload Starting" "$work/update.out" 2>/dev/null &&
             RUN_T_START="$(upload_since "$start")"
-        [ -z "$RUN_T_PROGRAM" ] && grep -q "^FLASH Programming" "$work/update.out" 2>/dev/null &&
+        if [ -z "$RUN_T_PROGRAM" ] && grep -q "^FLASH Programming" "$work/update.out" 2>/dev/null; then
             RUN_T_PROGRAM="$(upload_since "$start")"
+            [ -n "${UPLOAD_ON_PROGRAM:-}" ] && eval "$UPLOAD_ON_PROGRAM" &
+        fi
         [ -z "$RUN_T_FAULT" ] && grep -q "unplugged" "$work/sim.err" 2>/dev/null &&
             RUN_T_FAULT="$(upload_since "$start")"
         if awk -v s="$(upload_since "$start")" -v l="$limit" 'BEGIN { exit !(s > l) }'; then
@@ -172,6 +187,19 @@ upload_run() {
     fi
     RUN_STATUS="$(grep -v -e "^Uploading Complete\.$" -e "Upload Failed\." "$work/update.out" |
         grep -v '^[[:space:]]*$' | tail -n 1)"
+    return 0
+}
+
+# Another device coming and going beside ours: an entry in the port's folder, and a fresh
+# pseudo-terminal (in the folder its device lives in) for a moment.
+upload_disturb() {
+    touch "$UPLOAD_WORK/unrelated.$$"
+    rm -f "$UPLOAD_WORK/unrelated.$$"
+    "$SIM_BIN" --link "$UPLOAD_WORK/other.$$" --start loader 2>/dev/null &
+    local other=$!
+    sleep 0.3
+    kill "$other" 2>/dev/null
+    wait "$other" 2>/dev/null
     return 0
 }
 
