@@ -14,27 +14,6 @@ rates=("$@")
 [ "${#rates[@]}" -gt 0 ] || rates=(19200 115200)
 upload_image union 0x40000 11 || exit 1
 
-# The programming phase from the transcript: from the host's first data frame of the main
-# section to the end of its end record, and the host's bytes in between.
-programming_window() {
-    awk '
-        function secs(t) { return t + 0 }
-        $2 == "host" {
-            # a data frame of 2048 bytes: 5B 04 02 ...
-            if (!started && $4 == "5B" && $5 == "04" && $6 == "02" && $7 == "10" && $8 == "00" &&
-                $9 >= "40") { started = 1; first = secs($1) }
-            if (started) {
-                n = 0
-                for (i = 4; i <= NF && $i ~ /^[0-9A-F][0-9A-F]$/; i++) n++
-                bytes += n
-                last = secs($1); lastBytes = n
-                if ($4 == "5B" && $5 == "00" && $6 == "00" && $7 == "00" && $8 == "00" && $9 == "5D")
-                    done = last
-            }
-        }
-        END { if (started) printf "%.3f %d\n", done - first, bytes }' "$UPLOAD_WORK/transcript"
-}
-
 # Where the rest of a record cycle goes: from the loader's acknowledgement of a record to the
 # host's lead byte of the next (the loader's programming time, its second OK and the host's
 # turnaround), averaged over the records.
@@ -54,7 +33,7 @@ for rate in "${rates[@]}"; do
         status=1
         continue
     fi
-    read -r seconds bytes <<<"$(programming_window)"
+    read -r seconds bytes <<<"$(upload_programming_window)"
     read -r turn records <<<"$(turnaround)"
     awk -v rate="$rate" -v wall="$RUN_WALL" -v cpu="$RUN_CPU" -v s="$seconds" -v b="$bytes" \
         -v turn="$turn" -v records="$records" \

@@ -26,6 +26,12 @@
 #       The program's output is in $UPLOAD_WORK/update.out, the simulator's report in
 #       $UPLOAD_WORK/sim.err, its dialogue in $UPLOAD_WORK/transcript, the flash in
 #       $UPLOAD_WORK/flash.bin.
+#   upload_side_by_side COUNT STAGGER_S SIZE RESULTS [SIM_OPTION...]
+#       COUNT programs, each with its own device and a union image of SIZE bytes, started
+#       STAGGER_S apart, as a production line runs one updater a port; waits for all and writes
+#       one line a run to RESULTS/<n>:
+#         outcome|exit status|wall s|CPU s|flash (equal/differs)|clean (yes/no)|
+#         programming s|programming bytes
 #   upload_flash_check               0 when the flash holds the image at its addresses
 #   upload_sim_clean                 0 when the simulator saw no unerased programming and no
 #                                    violation
@@ -33,6 +39,7 @@
 upload_init() {
     local build
     build="$(cd "${1:?build folder}" && pwd)"
+    UPLOAD_BUILD="$build"
     UPDATE_BIN="$build/platform/posix/ostrevan-update"
     SIM_BIN="$build/sim/program/ostrevan-sim"
     IMAGE_BIN="$build/tools/test-image"
@@ -201,6 +208,53 @@ upload_disturb() {
     kill "$other" 2>/dev/null
     wait "$other" 2>/dev/null
     return 0
+}
+
+# The programming phase from the transcript: from the host's first data frame of the main
+# section to the end of its end record, and the host's bytes in between ("SECONDS BYTES").
+upload_programming_window() {
+    awk '
+        function secs(t) { return t + 0 }
+        $2 == "host" {
+            # a data frame of 2048 bytes: 5B 04 02 ...
+            if (!started && $4 == "5B" && $5 == "04" && $6 == "02" && $7 == "10" && $8 == "00" &&
+                $9 >= "40") { started = 1; first = secs($1) }
+            if (started) {
+                n = 0
+                for (i = 4; i <= NF && $i ~ /^[0-9A-F][0-9A-F]$/; i++) n++
+                bytes += n
+                last = secs($1); lastBytes = n
+                if ($4 == "5B" && $5 == "00" && $6 == "00" && $7 == "00" && $8 == "00" && $9 == "5D")
+                    done = last
+            }
+        }
+        END { if (started) printf "%.3f %d\n", done - first, bytes }' "$UPLOAD_WORK/transcript"
+}
+
+upload_side_by_side() {
+    local count="$1" stagger="$2" size="$3" results="$4"
+    shift 4
+    local build="${UPLOAD_BUILD:?}" pids=() n
+    mkdir -p "$results"
+    for n in $(seq "$count"); do
+        (
+            upload_init "$build" || exit 1
+            upload_image union "$size" "$((n + 20))" || exit 1
+            upload_run 900 "$@" || exit 1
+            local flash=differs clean=no seconds bytes
+            upload_flash_check >/dev/null && flash=equal
+            upload_sim_clean && clean=yes
+            read -r seconds bytes <<<"$(upload_programming_window)"
+            echo "$RUN_OUTCOME|$RUN_RC|$RUN_WALL|$RUN_CPU|$flash|$clean|${seconds:-0}|${bytes:-0}" \
+                >"$results/$n"
+            [ "$RUN_OUTCOME" = complete ] || cp "$UPLOAD_WORK/update.out" "$results/$n.out"
+        ) &
+        pids+=($!)
+        sleep "$stagger"
+    done
+    for n in "${pids[@]}"; do
+        wait "$n"
+    done
 }
 
 upload_flash_check() {
