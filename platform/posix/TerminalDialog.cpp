@@ -4,6 +4,7 @@
 
 #include <iostream>
 #include <optional>
+#include <sstream>
 
 #include "app/UpdateDialog.h"
 #include "app/UploadEngine.h"
@@ -91,8 +92,26 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     };
     DialogLoop loop(view, clock, keyboard, &watch, &signals);
     loop.Run(handlers);
-    if (dialog.Outcome() == ExitStatus::Updated) {
-        std::cout << meter.Summary(clock.NowMs() - uploadStartMs) << std::endl;
+    // The log ends with what the user was told: its reader looks there first.
+    switch (dialog.Outcome()) {
+        case ExitStatus::Updated:
+            std::cout << meter.Summary(clock.NowMs() - uploadStartMs) << std::endl;
+            break;
+        case ExitStatus::UpdateFailed: {
+            std::istringstream reason(std::string(UpdateDialog::kFailureText) + "\n" +
+                                      engine.FailureReason());
+            for (std::string line; std::getline(reason, line);) {
+                log.Write(line);
+            }
+            break;
+        }
+        case ExitStatus::Stopped:
+        case ExitStatus::PortUnusable:
+        case ExitStatus::ImageUnusable:
+            log.Write(dialog.StatusLine());
+            break;
+        case ExitStatus::UsageError:
+            break;
     }
     return dialog.Outcome();
 }

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# ostrevan-update as a terminal tool: its exit status for each way a run ends, its usage text,
+# --help and --version, the ports it waits for, retries or refuses, Ctrl-C in the middle of an
+# upload, and /log keeping the ERROR lines of a failed upload. The slow cases run side by side.
+set -uo pipefail
+source "$(dirname "$0")/lib/upload_run.sh"
+build="${1:?build folder}"
+upload_init "$build" || exit 1
+top="$UPLOAD_WORK"
+results="$top/results"
+mkdir -p "$results"
+
+failures=0
+check() {  # name, then a condition to evaluate
+    local name="$1"
+    shift
+    if eval "$@"; then
+        echo "ok   $name"
+    else
+        echo "FAIL $name: $*" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+# --- the command line and ports that are refused at once ---
+run() {  # the program's status in $rc, its output in $top/out and $top/err
+    timeout 20 "$UPDATE_BIN" "$@" </dev/null >"$top/out" 2>"$top/err"
+    rc=$?
+}
+"$IMAGE_BIN" make --kind union --size 0x4000 --image "$top/fw.bin" --expect "$top/fw.expect"
+run
+check "no arguments: usage on standard error, status 2" \
+    '[ $rc = 2 ] && grep -q "^Usage: ostrevan-update" "$top/err" && [ ! -s "$top/out" ]'
+run /port 3
+check "/port 3 alone: says what is missing, status 2" \
+    '[ $rc = 2 ] && grep -q "no image given" "$top/err"'
+run --frobnicate /port 3 /file x
+check "unknown option: status 2" '[ $rc = 2 ] && grep -q "unknown option --frobnicate" "$top/err"'
+run --help
+check "--help: usage on standard output, status 0" \
+    '[ $rc = 0 ] && grep -q "^Exit status: 0 the flash was updated" "$top/out"'
+run --version
+check "--version: status 0" '[ $rc = 0 ] && grep -qx "ostrevan-update [0-9.]*" "$top/out"'
+for port in /dev/null "$top/fw.bin" "$top"; do
+    run /port "$port" /file "$top/fw.bin"
+    check "/port $port: not a serial port, status 3" \
+        '[ $rc = 3 ] && grep -q "^Error: .* is not a serial port$" "$top/out"'
+done
+run /port "$top/port" /file "$top/missing.bin"
+check "missing image: status 4" '[ $rc = 4 ]'
+
+# --- runs against a device, side by side ---
+# Each case runs in its own folder from a copy of the run library's state.
+case_missing_port_then_relative() {  # the port appears later; named relative to the folder
+    upload_init "$build" && upload_image union 0x4000 5 || return 1
+    cd "$UPLOAD_WORK" || return 1
+    "$UPDATE_BIN" /port ./port /file "$UPLOAD_IMAGE" </dev/null >out 2>err &
+    local pid=$!
+    sleep 1.5
+    "$SIM_BIN" --link "$UPLOAD_WORK/port" --rate 115200 --dump flash.bin 2>sim.err &
+    local sim=$!
+    wait "$pid"
+    echo "rc=$?" >>out
+    kill "$sim"
+    wait "$sim"
+    grep -qx "Waiting for $UPLOAD_WORK/port..." out && grep -qx "rc=0" out &&
+        grep -qx "Uploading Complete." out && upload_flash_check >/dev/null
+}
+
+case_busy_then_free() {  # another program holds the port for 2 s
+    upload_init "$build" && upload_image union 0x4000 6 || return 1
+    cd "$UPLOAD_WORK" || return 1
+    "$SIM_BIN" --link "$UPLOAD_WORK/port" --rate 115200 --dump flash.bin 2>sim.err &
+    local sim=$!
+    for _ in $(seq 100); do [ -L port ] && break; sleep 0.02; done
+    flock -x "$UPLOAD_WORK/port" sleep 2 &
+    sleep 0.3
+    "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" </dev/null >out 2>err
+    echo "rc=$?" >>out
+    kill "$sim"
+    wait "$sim"
+    grep -qx "$UPLOAD_WORK/port is Locked by Another Device!" out && grep -qx "rc=0" out &&
+        grep -qx "Uploading Complete." out && upload_flash_check >/dev/null
+}
+
+case_ctrl_c_mid_upload() {
+    upload_init "$build" && upload_image union 0x10000 7 || return 1
+    cd "$UPLOAD_WORK" || return 1
+    "$SIM_BIN" --link "$UPLOAD_WORK/port" --rate 19200 2>sim.err &
+    local sim=$!
+    for _ in $(seq 100); do [ -L port ] && break; sleep 0.02; done
+    "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" </dev/null >out 2>err &
+    local pid=$!
+    for _ in $(seq 300); do grep -q "^FLASH Programming" out && break; sleep 0.05; done
+    kill -INT "$pid"
+    wait "$pid"
+    echo "rc=$?" >>out
+    kill "$sim"
+    wait "$sim"
+    grep -qx "rc=5" out &&
+        [ "$(grep -v '^rc=' out | tail -n 1)" = "Update stopped: the device may need the update again." ]
+}
+
+case_log_of_a_failed_upload() {
+    upload_init "$build" && upload_image union 0x8000 8 || return 1
+    cd "$UPLOAD_WORK" || return 1
+    "$SIM_BIN" --link "$UPLOAD_WORK/port" --rate 115200 --error-record 9 \
+        --error-code PROGRAM_FAIL 2>sim.err &
+    local sim=$!
+    for _ in $(seq 100); do [ -L port ] && break; sleep 0.02; done
+    echo "an earlier run" >update.log
+    "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" /log update.log </dev/null \
+        >out 2>err
+    echo "rc=$?" >>out
+    kill "$sim"
+    wait "$sim"
+    grep -qx "rc=1" out && [ "$(head -n 1 update.log)" = "an earlier run" ] &&
+        grep -qE "^[0-9-]{10} [0-9:.]{12} ERROR: " update.log &&
+        grep -q "^Error: Upload Failed.  Please try again." out && grep -q "^ERROR: " out
+}
+
+slow_cases=(case_missing_port_then_relative case_busy_then_free case_ctrl_c_mid_upload
+    case_log_of_a_failed_upload)
+for name in "${slow_cases[@]}"; do
+    ( "$name" >"$results/$name.log" 2>&1 && touch "$results/$name.ok" ) &
+done
+wait
+for name in "${slow_cases[@]}"; do
+    check "$name" '[ -f "$results/$name.ok" ]'
+done
+[ "$failures" = 0 ] && echo "terminal tool passed"
+exit $((failures != 0))
