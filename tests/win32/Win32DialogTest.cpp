@@ -67,10 +67,22 @@ class FakeEngine : public EngineApi {
     }
     void Shutdown() override { Record("Shutdown"); }
     bool IsRequestRunning() override { return false; }
+    PortReport DescribePort(const std::string&) override { return {PortCondition::Ready, "", ""}; }
+    void CheckDevice() override {}
+    uint32_t PortGeneration() override { return 1; }
+    // As on Windows: a device-change notification is the only hint of a re-appearance.
+    bool TellsReplacedDevice() override { return false; }
+    bool ProgrammingRan() override { return false; }
+    std::string FailureReason() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failureReason;
+    }
 
-    void SetStatus(const std::string& text, uint16_t value, int newState) {
+    void SetStatus(const std::string& text, uint16_t value, int newState,
+                   const std::string& reason = "") {
         std::lock_guard<std::mutex> lock(mutex_);
         statusText = text;
+        failureReason = reason;
         progress.store(value);
         state.store(newState);
     }
@@ -97,6 +109,7 @@ class FakeEngine : public EngineApi {
     std::vector<std::string> calls;
     std::string sent;
     std::string statusText;
+    std::string failureReason;
 };
 
 // A visible window of this process: ctest runs other test processes with the same dialog
@@ -237,10 +250,12 @@ TEST_F(ModalDialogTest, ARefusedImageShowsItsProblemAndCloses) {
 TEST_F(ModalDialogTest, FailedUploadShowsTheErrorBoxThenCloses) {
     Run([&](HWND dialog) {
         SendMessageA(dialog, WM_DEVICECHANGE, 0x0007, 0);
-        engine.SetStatus("ERROR: flash erase FAILED", 300, -1);
+        engine.SetStatus("ERROR: flash erase FAILED", 300, -1, "ERROR: flash erase FAILED");
         HWND box = WaitForWindow("#32770", "Error");
         ASSERT_NE(box, nullptr);
-        EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)), "Upload Failed.  Please try again.");
+        // The box says why, under the dialog's own words.
+        EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)),
+                  "Upload Failed.  Please try again.\n\nERROR: flash erase FAILED");
         EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
         EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
