@@ -15,10 +15,7 @@ bool UpdateDialog::OnInitDialog() {
     // An image that cannot be written whole is refused before the device hears a byte.
     const std::string problem = engine_.CheckImage(imagePath_);
     if (!problem.empty()) {
-        SetStatusLine(problem);
-        outcome_ = ExitStatus::ImageUnusable;
-        view_.ShowErrorBox(problem, "Error");
-        view_.Close();
+        Refuse(ExitStatus::ImageUnusable, problem, problem);
         return true;
     }
     SetStatusLine("Initializing...");
@@ -132,10 +129,14 @@ void UpdateDialog::Look(bool notified) {
 }
 
 void UpdateDialog::StartUpload() {
-    // An image that cannot be loaded now would leave nothing to upload.
+    // The image was checked at the start; one changed since is refused, still before a byte
+    // of it is written.
     if (!engine_.LoadImage(imagePath_)) {
-        Refuse(ExitStatus::ImageUnusable, "ERROR: image open FAILED",
-               std::string(kFailureText) + "\n\nERROR: image open FAILED");
+        std::string problem = engine_.CheckImage(imagePath_);
+        if (problem.empty()) {
+            problem = "ERROR: image open FAILED";
+        }
+        Refuse(ExitStatus::ImageUnusable, problem, std::string(kFailureText) + "\n\n" + problem);
         return;
     }
     if (!engine_.StartUpload()) {

@@ -174,7 +174,7 @@ TEST(UpdateDialogImageTest, DamagedImagesNeverReachThePort) {
         FakeView view;
         UpdateDialog dialog(engine, view, clock, "COM3", c.path);
         EXPECT_TRUE(dialog.OnInitDialog());
-        EXPECT_EQ(view.calls, (std::vector<std::string>{"status:" + c.problem,
+        EXPECT_EQ(view.calls, (std::vector<std::string>{"stop-timer", "status:" + c.problem,
                                                         "box:Error:" + c.problem, "close"}));
         dialog.OnDestroy();
         EXPECT_TRUE(device.OpenedPaths().empty());
