@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 
 #include "image/ImageCheck.h"
 #include "image/ImageReport.h"
@@ -11,11 +12,11 @@ namespace {
 
 // Waits for a thread function to leave: the join blocks; a flag still set afterwards belongs
 // to a thread function run by someone else, which is looked at in short sleeps.
-void WaitUntilEnded(LockedValue32& running, std::thread& thread) {
+void WaitUntilEnded(const std::function<bool()>& running, std::thread& thread) {
     if (thread.joinable()) {
         thread.join();
     }
-    while (running.Get() != 0) {
+    while (running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -112,7 +113,7 @@ bool UploadEngine::LoadImage(const std::string& path) {
         return false;
     }
     shared.imagePathText.Set(path);
-    if (!OpenImage(worker, image)) {
+    if (!OpenImage(worker, path, image)) {
         return false;
     }
     image.LoadSections();
@@ -140,37 +141,37 @@ bool UploadEngine::StartUpload() {
 }
 
 int UploadEngine::GetState() {
-    if (worker.succeeded.Get() != 0) {
+    if (worker.HasSucceeded()) {
         return 100;
     }
-    if (worker.failed.Get() != 0) {
+    if (worker.HasFailed()) {
         return -1;
     }
-    return worker.progress.Get() != 0 ? 1 : 0;
+    return worker.Progress() != 0 ? 1 : 0;
 }
 
 uint16_t UploadEngine::GetProgress() {
-    return worker.progress.Get();
+    return worker.Progress();
 }
 
 std::string UploadEngine::GetStatusText() {
     // A failed request keeps its last status, which says why ("ERROR: ..."), for the tick that
     // shows the failure box.
     const int state = GetState();
-    return state == 1 || state == -1 ? worker.statusText.Get() : std::string();
+    return state == 1 || state == -1 ? worker.StatusText() : std::string();
 }
 
 void UploadEngine::Shutdown() {
     shared.stopRequested.Set(1);
     // The pulses only save the threads the rest of their current wait.
     keeper.PortWakeEvent.Pulse();
-    WaitUntilEnded(keeper.PortKeeperRunning, keeperThread_);
-    worker.workerWakeEvent.Pulse();
-    WaitUntilEnded(worker.workerRunning, workerThread_);
+    WaitUntilEnded([this] { return keeper.PortKeeperRunning.Get() != 0; }, keeperThread_);
+    worker.Wake();
+    WaitUntilEnded([this] { return worker.IsThreadRunning(); }, workerThread_);
 }
 
 bool UploadEngine::IsRequestRunning() {
-    return worker.flashUploadRequest.Get() != 0 || worker.runImageRequest.Get() != 0;
+    return worker.IsRequestRunning();
 }
 
 PortReport UploadEngine::DescribePort(const std::string& name) {
@@ -206,11 +207,11 @@ void UploadEngine::CheckDevice() {
 std::string UploadEngine::FailureReason() {
     // The status says which step failed, the log line the cause, when they differ.
     std::string reason;
-    const std::string status = worker.statusText.Get();
+    const std::string status = worker.StatusText();
     if (status.rfind("ERROR: ", 0) == 0) {
         reason = status;
     }
-    const std::string logged = worker.lastError.Get();
+    const std::string logged = worker.LastError();
     if (!logged.empty() && logged != reason) {
         reason += reason.empty() ? logged : "\n" + logged;
     }
@@ -218,7 +219,7 @@ std::string UploadEngine::FailureReason() {
 }
 
 std::string UploadEngine::TakeLogLine() {
-    return worker.logQueue.Take().value_or(std::string());
+    return worker.TakeLogLine().value_or(std::string());
 }
 
 void UploadEngine::CancelUpload() {
@@ -241,8 +242,7 @@ std::string UploadEngine::GetImageRange() {
 }
 
 void UploadEngine::ResetUpload() {
-    worker.succeeded.Set(0);
-    worker.failed.Set(0);
+    worker.ClearOutcome();
     Link().Purge();
     Link().CheckDevice();
     bootReloadRequested.Set(0);

@@ -54,14 +54,14 @@ class UploadEngine : public EngineApi {
     void CheckDevice() override;
     uint32_t PortGeneration() override { return keeper.port.OpenCount(); }
     bool TellsReplacedDevice() override { return device_.TellsReplacedDevice(); }
-    bool ProgrammingRan() override { return worker.programmingRan.Get() != 0; }
+    bool ProgrammingRan() override { return worker.HasProgrammingRun(); }
     std::string FailureReason() override;
 
     bool IsImageValid();
     std::string TakeLogLine();
     // Bytes the flash programming has written and will write in all.
-    uint32_t BytesProgrammed() { return static_cast<uint32_t>(worker.bytesProgrammed.Get()); }
-    uint32_t BytesToProgram() { return static_cast<uint32_t>(worker.bytesToProgram.Get()); }
+    uint32_t BytesProgrammed() { return worker.ProgrammedBytes(); }
+    uint32_t BytesToProgram() { return worker.BytesToProgram(); }
     void CancelUpload();
     std::string GetPortError();
     std::string GetImageRange();

@@ -12,6 +12,31 @@ void UploadWorker::Log(const std::string& line) {
     logQueue.Push(line);
 }
 
+void UploadWorker::SetStatus(const std::string& text) {
+    statusText.Set(text);
+}
+
+void UploadWorker::SetPhase(uint16_t value) {
+    phase.Set(value);
+}
+
+void UploadWorker::SetProgress(uint16_t perMille) {
+    progress.Set(perMille);
+}
+
+void UploadWorker::ProgrammingStarted() {
+    programmingStarted.Set(1);
+}
+
+void UploadWorker::ProgrammingRuns(uint32_t bytes) {
+    programmingRan.Set(1);
+    bytesToProgram.Set(static_cast<int32_t>(bytes));
+}
+
+void UploadWorker::AddProgrammed(uint32_t bytes) {
+    bytesProgrammed.Set(bytesProgrammed.Get() + static_cast<int32_t>(bytes));
+}
+
 bool UploadWorker::IsAborted() {
     if (StopRequested()) {
         return true;
@@ -19,17 +44,28 @@ bool UploadWorker::IsAborted() {
     return cancelRequest.Get() != 0;
 }
 
+bool UploadWorker::CancelRequested() {
+    return cancelRequest.Get() != 0;
+}
+
 void UploadWorker::InterruptibleSleep(uint32_t ms) {
-    // The stop flag is looked at only between whole slices: a pause of 100 ms or less always
-    // runs to its end.
-    while (ms > 100) {
-        clock_.SleepMs(100);
-        ms -= 100;
-        if (StopRequested()) {
-            return;
-        }
-    }
-    clock_.SleepMs(ms);
+    SleepInSlices(clock_, ms, [this] { return StopRequested(); });
+}
+
+uint8_t UploadWorker::BaudSelection() {
+    return engine_.baudSelection.Get();
+}
+
+uint8_t UploadWorker::TargetType() {
+    return engine_.targetType.Get();
+}
+
+std::string UploadWorker::ImagePath() {
+    return engine_.imagePathText.Get();
+}
+
+void UploadWorker::RequestSucceeded() {
+    succeeded.Set(1);
 }
 
 void UploadWorker::ResetOutcome() {
@@ -59,6 +95,55 @@ void UploadWorker::RequestCancel() {
     workerWakeEvent.Pulse();
 }
 
+bool UploadWorker::IsRequestRunning() {
+    return flashUploadRequest.Get() != 0 || runImageRequest.Get() != 0;
+}
+
+bool UploadWorker::HasSucceeded() {
+    return succeeded.Get() != 0;
+}
+
+bool UploadWorker::HasFailed() {
+    return failed.Get() != 0;
+}
+
+uint16_t UploadWorker::Progress() {
+    return progress.Get();
+}
+
+std::string UploadWorker::StatusText() {
+    return statusText.Get();
+}
+
+std::string UploadWorker::LastError() {
+    return lastError.Get();
+}
+
+bool UploadWorker::HasProgrammingRun() {
+    return programmingRan.Get() != 0;
+}
+
+uint32_t UploadWorker::ProgrammedBytes() {
+    return static_cast<uint32_t>(bytesProgrammed.Get());
+}
+
+uint32_t UploadWorker::BytesToProgram() {
+    return static_cast<uint32_t>(bytesToProgram.Get());
+}
+
+std::optional<std::string> UploadWorker::TakeLogLine() {
+    return logQueue.Take();
+}
+
+void UploadWorker::ClearOutcome() {
+    succeeded.Set(0);
+    failed.Set(0);
+}
+
+bool UploadWorker::IsThreadRunning() {
+    return workerRunning.Get() != 0;
+}
+
 bool UploadWorker::WaitForWake() {
     return workerWakeEvent.Wait(300);
 }
@@ -70,7 +155,9 @@ void UploadWorker::Serve(LockedValue32& request, const char* banner, bool flash)
     link_->savedSpeed = link_->GetSpeed();
     if (requests_ != nullptr) {
         if (flash) {
+            programmingStarted.Set(0);
             requests_->FlashUpload();
+            programmingStarted.Set(0);
         } else {
             requests_->RunImage();
         }

@@ -1,7 +1,9 @@
 #pragma once
-// The worker: the members every long operation reports through, the shared services
-// (Log, IsAborted, InterruptibleSleep) and the request loop.
+// The worker: its thread serves one request at a time, and it is the context the request's
+// protocols report through. The engine raises and follows requests through the public
+// operations; the request bodies see the worker only as a RequestContext.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/Clock.h"
@@ -9,6 +11,7 @@
 #include "engine/Event.h"
 #include "engine/Locked.h"
 #include "engine/LogQueue.h"
+#include "engine/ProtocolContext.h"
 
 // Engine members that the worker's operations read.
 struct EngineShared {
@@ -18,21 +21,75 @@ struct EngineShared {
     LockedText imagePathText{""};
 };
 
-// What a request runs. The worker knows the requests; the sequences live above it.
-class WorkerRequests {
-  public:
-    virtual ~WorkerRequests() = default;
-    virtual void FlashUpload() = 0;
-    virtual void RunImage() = 0;
-};
-
-class UploadWorker {
+class UploadWorker : public RequestContext {
   public:
     static constexpr uint16_t kLogCapacity = 8192;
 
     UploadWorker(Clock& clock, EngineShared& engine, CommLink* link);
     UploadWorker(const UploadWorker&) = delete;
     UploadWorker& operator=(const UploadWorker&) = delete;
+
+    void SetRequests(WorkerRequests* requests) { requests_ = requests; }
+    void SetLink(CommLink* link) { link_ = link; }
+
+    // Raising and following requests, from the engine's thread.
+    void RequestFlashUpload();
+    void RequestRunImage();
+    void RequestCancel();
+    // From a request being raised until the worker has served it.
+    bool IsRequestRunning();
+    bool HasSucceeded();
+    // The last request ended without success and was neither cancelled nor stopped.
+    bool HasFailed();
+    uint16_t Progress();
+    std::string StatusText();
+    // The last "ERROR: " line the current (or last) request logged.
+    std::string LastError();
+    // The flash programming of the current (or last) request has begun.
+    bool HasProgrammingRun();
+    // Bytes the programming has written and will write in all, over every section.
+    uint32_t ProgrammedBytes();
+    uint32_t BytesToProgram();
+    // The oldest log line, which leaves the queue.
+    std::optional<std::string> TakeLogLine();
+    // Forgets the last request's outcome.
+    void ClearOutcome();
+    // Saves a stopping thread the rest of its current wait.
+    void Wake() { workerWakeEvent.Pulse(); }
+    bool IsThreadRunning();
+
+    // The thread function: the request loop, IsThreadRunning true while it runs.
+    void ThreadMain();
+
+    // The terminal front end still takes its lines from here; TakeLogLine is the way.
+    LogQueue logQueue;
+
+  private:
+    // RequestContext, for the request bodies and their protocols.
+    void Log(const std::string& line) override;
+    void SetStatus(const std::string& text) override;
+    void SetPhase(uint16_t value) override;
+    void SetProgress(uint16_t perMille) override;
+    void ProgrammingStarted() override;
+    void ProgrammingRuns(uint32_t bytesToProgram) override;
+    void AddProgrammed(uint32_t bytes) override;
+    bool IsAborted() override;
+    bool CancelRequested() override;
+    void InterruptibleSleep(uint32_t ms) override;
+    CommLink& Link() override { return *link_; }
+    Clock& GetClock() override { return clock_; }
+    uint8_t BaudSelection() override;
+    uint8_t TargetType() override;
+    std::string ImagePath() override;
+    void RequestSucceeded() override;
+
+    bool StopRequested() { return engine_.stopRequested.Get() != 0; }
+    bool WaitForWake();
+    void RunLoop();
+    // What every new request starts from; the request flag is raised only after it, so the
+    // worker never serves a request with the outcome of the one before.
+    void ResetOutcome();
+    void Serve(LockedValue32& request, const char* banner, bool flash);
 
     Event workerWakeEvent{Event::Mode::Manual};
     LockedValue32 workerRunning{0};
@@ -46,49 +103,18 @@ class UploadWorker {
     LockedValue32 bytesProgrammed{0};
     LockedValue32 bytesToProgram{0};
     LockedValue32 flashUploadRequest{0};
-    std::string sfldVersion;
-    std::string pfldVersion;
     LockedValue32 runImageRequest{0};
     LockedValue32 cancelRequest{0};
     LockedValue32 succeeded{0};
     // 1 when the last request ended without success and was neither cancelled nor stopped, so
     // the dialog can report the failure instead of waiting for good. Cleared by every new
-    // request; the worker sets it itself once the request body has returned, so a body only
-    // sets `succeeded` (setting this one as well does no harm).
+    // request; the worker sets it itself once the request body has returned.
     LockedValue32 failed{0};
     LockedValue16 phase{0};
     LockedValue16 progress{0};
     LockedText statusText{""};
-    bool RecordWaitMode = false;
-    LogQueue logQueue;
     // The last "ERROR: " line the current (or last) request logged: why it failed.
     LockedText lastError{""};
-
-    void Log(const std::string& line);
-    void Log(const char* line) { Log(std::string(line)); }
-    bool StopRequested() { return engine_.stopRequested.Get() != 0; }
-    bool IsAborted();
-    void InterruptibleSleep(uint32_t ms);
-
-    void RequestFlashUpload();
-    void RequestRunImage();
-    void RequestCancel();
-    bool WaitForWake();
-    void RunLoop();
-    // The thread function: workerRunning is 1 while it runs.
-    void ThreadMain();
-
-    void SetRequests(WorkerRequests* requests) { requests_ = requests; }
-    void SetLink(CommLink* link) { link_ = link; }
-    CommLink& Link() { return *link_; }
-    Clock& GetClock() { return clock_; }
-    EngineShared& Engine() { return engine_; }
-
-  private:
-    // What every new request starts from; the request flag is raised only after it, so the
-    // worker never serves a request with the outcome of the one before.
-    void ResetOutcome();
-    void Serve(LockedValue32& request, const char* banner, bool flash);
 
     Clock& clock_;
     EngineShared& engine_;

@@ -14,11 +14,11 @@ bool SfldLoader::BootReload() {
                  {"'BOOT_RELOAD' waiting time out.",
                   "BOOT Reload command are unsupported by this swload revision"})) {
         if (byte == BOOT_RELOAD) {
-            worker_.Log("BOOT Reload enabled.");
+            context_.Log("BOOT Reload enabled.");
             return true;
         }
         if (byte == BAD_COMMAND) {
-            worker_.Log("BOOT Reload command unsupported by this swload revision");
+            context_.Log("BOOT Reload command unsupported by this swload revision");
             return false;
         }
     }
@@ -26,8 +26,8 @@ bool SfldLoader::BootReload() {
 }
 
 bool SfldLoader::EraseFailed() {
-    worker_.Log("FLASH erase failure.");
-    Status("ERROR: FLASH erase failed.");
+    context_.Log("FLASH erase failure.");
+    context_.SetStatus("ERROR: FLASH erase failed.");
     return false;
 }
 
@@ -35,16 +35,16 @@ bool SfldLoader::WaitErase() {
     uint64_t start = Now();
     uint16_t expected = kAssumedSectors;
     uint16_t erased = 0;
-    worker_.phase.Set(2);
-    worker_.progress.Set(0);
+    context_.SetPhase(2);
+    context_.SetProgress(0);
 
     uint8_t byte = 0;
     while (Await(start, kSectorWaitMs, byte, {"'SECTOR_ERASED' waiting time out."})) {
         switch (byte) {
             case OK_CODE:
-                worker_.Log("FLASH erasing complete.");
-                Status("FLASH erasing complete");
-                worker_.progress.Set(1000);
+                context_.Log("FLASH erasing complete.");
+                context_.SetStatus("FLASH erasing complete");
+                context_.SetProgress(1000);
                 return true;
             case PROGRAM_FAIL:
                 return EraseFailed();
@@ -54,23 +54,23 @@ bool SfldLoader::WaitErase() {
                 uint8_t sectors = 0;
                 if (ReadParameter(sectors)) {
                     expected = sectors;
-                    worker_.Log(FormatText("Sectors to erase N = %i.", expected));
+                    context_.Log(FormatText("Sectors to erase N = %i.", expected));
                 }
                 break;
             }
             case SECTOR_ERASED:
                 ++erased;
-                worker_.Log(FormatText("%i sectors erased.", erased));
-                Status("Erasing Flash");
+                context_.Log(FormatText("%i sectors erased.", erased));
+                context_.SetStatus("Erasing Flash");
                 start = Now();
                 // A loader that announced 0 sectors must not divide by zero.
-                worker_.progress.Set(PerMille(erased, expected));
+                context_.SetProgress(PerMille(erased, expected));
                 break;
             case FLASH_FULL_CODE:
-                worker_.Log("Image size exeed FLASH space.");
+                context_.Log("Image size exeed FLASH space.");
                 return EraseFailed();
             default:
-                worker_.Log(FormatText("Unknown command 0x%02X.", byte));
+                context_.Log(FormatText("Unknown command 0x%02X.", byte));
                 return EraseFailed();
         }
     }

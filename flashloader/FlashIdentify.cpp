@@ -42,9 +42,9 @@ bool SfldLoader::IdentifyFlash(std::string& text) {
                           static_cast<uint32_t>(answer[6]) << 8 | answer[7];
     const auto sizeKb = static_cast<int>(size >> 10);
 
-    worker_.Log(FormatText("VENDOR: %s", FlashVendorName(manufacturer)));
+    context_.Log(FormatText("VENDOR: %s", FlashVendorName(manufacturer)));
     if (const FlashChipEntry* chip = LookupFlashChip(manufacturer, deviceId)) {
-        worker_.Log(FormatText("CHIP: %s", chip->name));
+        context_.Log(FormatText("CHIP: %s", chip->name));
         text = chip->name;
     } else {
         text = FormatText("%s,mfg 0x%02X,id 0x%04X, sz %iKb", cfi ? "CFI" : "", manufacturer,
@@ -53,10 +53,10 @@ bool SfldLoader::IdentifyFlash(std::string& text) {
     if (text.size() > kFlashTextMax) {
         text.resize(kFlashTextMax);
     }
-    worker_.Log(cfi ? "Common Flash Interface Available"
-                    : "Common Flash Interface is not Available");
-    worker_.Log(FormatText("ManufacturersCode=0x%02X", manufacturer));
-    worker_.Log(FormatText("DeviceID=0x%04X", deviceId));
-    worker_.Log(FormatText("ChipSize=%iKb", sizeKb));
+    context_.Log(cfi ? "Common Flash Interface Available"
+                     : "Common Flash Interface is not Available");
+    context_.Log(FormatText("ManufacturersCode=0x%02X", manufacturer));
+    context_.Log(FormatText("DeviceID=0x%04X", deviceId));
+    context_.Log(FormatText("ChipSize=%iKb", sizeKb));
     return true;
 }

@@ -15,51 +15,50 @@ bool SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
     ReadVersion();
     std::string flashType;
     if (IdentifyFlash(flashType)) {
-        worker_.Log(FormatText("FLASH Type: %s", flashType.c_str()));
+        context_.Log(FormatText("FLASH Type: %s", flashType.c_str()));
     }
-    if (worker_.IsAborted()) {
+    if (context_.IsAborted()) {
         return false;
     }
-    worker_.programmingStarted.Set(1);
+    context_.ProgrammingStarted();
     // What is about to be written, every section read through before anything is erased.
     std::vector<SectionListing> listing;
     if (!ListWrittenSections(image, listing)) {
         ImageReadError();
-        Status("ERROR: FLASH Program FAILED");
+        context_.SetStatus("ERROR: FLASH Program FAILED");
         return false;
     }
     uint64_t toProgram = 0;
     for (const SectionListing& section : listing) {
-        worker_.Log(section.line);
+        context_.Log(section.line);
         toProgram += section.bytes;
     }
-    worker_.programmingRan.Set(1);
-    worker_.bytesToProgram.Set(static_cast<int32_t>(std::min<uint64_t>(toProgram, INT32_MAX)));
+    context_.ProgrammingRuns(static_cast<uint32_t>(std::min<uint64_t>(toProgram, INT32_MAX)));
 
     for (int i = 0; i < image.count && i < FirmwareImage::kMaxSections; ++i) {
         if (!IsWritten(image.sections[i])) {
             continue;
         }
         if (!ProgramSection(image, i)) {
-            if (!worker_.IsAborted()) {
-                Status("ERROR: FLASH Program FAILED");
+            if (!context_.IsAborted()) {
+                context_.SetStatus("ERROR: FLASH Program FAILED");
             }
             return false;
         }
     }
     link_.Purge();
-    worker_.InterruptibleSleep(link_.TransmitTime(3));
+    context_.InterruptibleSleep(link_.TransmitTime(3));
     return true;
 }
 
 bool SfldLoader::ImageReadError() {
-    worker_.Log("Image read error.");
+    context_.Log("Image read error.");
     return false;
 }
 
 bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
     const ImageSection& section = image.sections[index];
-    worker_.Log(FormatText("=============== Upload section N%i ===============", index));
+    context_.Log(FormatText("=============== Upload section N%i ===============", index));
     // A section that cannot be read must not cost the device its erased flash.
     if (!image.RewindSection(index)) {
         return ImageReadError();
@@ -73,13 +72,13 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         return false;
     }
     const uint32_t end = section.start + section.size;
-    worker_.Log(FormatText("ERASE From 0x%08X to 0x%08X", section.start, end));
-    worker_.Log("Erasing FLASH.");
-    Status("Erasing FLASH");
+    context_.Log(FormatText("ERASE From 0x%08X to 0x%08X", section.start, end));
+    context_.Log("Erasing FLASH.");
+    context_.SetStatus("Erasing FLASH");
     link_.WriteByte(ERASE_CODE);
     if (!WaitOk()) {
-        if (!worker_.IsAborted()) {
-            worker_.Log("ERROR: ERASE_CODE asknowledge losed");
+        if (!context_.IsAborted()) {
+            context_.Log("ERROR: ERASE_CODE asknowledge losed");
         }
         return false;
     }
@@ -91,10 +90,10 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         return false;
     }
 
-    worker_.phase.Set(3);
-    worker_.Log("Programming.");
-    Status("FLASH Programming");
-    worker_.progress.Set(0);
+    context_.SetPhase(3);
+    context_.Log("Programming.");
+    context_.SetStatus("FLASH Programming");
+    context_.SetProgress(0);
     uint32_t sent = 0;
     if (!image.NextSectionRecord(record_, index)) {
         return ImageReadError();
@@ -107,8 +106,8 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
             return false;
         }
         sent += record_.dataCount;
-        worker_.progress.Set(PerMille(sent, section.size));
-        worker_.bytesProgrammed.Set(worker_.bytesProgrammed.Get() + record_.dataCount);
+        context_.SetProgress(PerMille(sent, section.size));
+        context_.AddProgrammed(record_.dataCount);
         if (!image.NextSectionRecord(record_, index)) {
             return ImageReadError();
         }
@@ -117,7 +116,7 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
     if (!SendRecord(record_)) {
         return false;
     }
-    worker_.Log("FLASH Programming Complete.");
-    worker_.progress.Set(1000);
+    context_.Log("FLASH Programming Complete.");
+    context_.SetProgress(1000);
     return true;
 }

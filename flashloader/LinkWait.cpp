@@ -4,10 +4,10 @@
 
 namespace linkwait {
 
-bool Block(UploadWorker& worker, uint32_t ms) {
-    Clock& clock = worker.GetClock();
+bool Block(ProtocolContext& context, uint32_t ms) {
+    Clock& clock = context.GetClock();
     const uint64_t start = clock.NowMs();
-    if (worker.Link().WaitForByte(ms)) {
+    if (context.Link().WaitForByte(ms)) {
         return true;
     }
     // A link that cannot block (closed port, gone device) returns at once; pace it so the
@@ -19,11 +19,11 @@ bool Block(UploadWorker& worker, uint32_t ms) {
     return false;
 }
 
-Got NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
-    CommLink& link = worker.Link();
-    Clock& clock = worker.GetClock();
+Got NextByte(ProtocolContext& context, uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
+    CommLink& link = context.Link();
+    Clock& clock = context.GetClock();
     for (;;) {
-        if (worker.IsAborted()) {
+        if (context.IsAborted()) {
             return Got::Aborted;
         }
         const uint64_t elapsed = clock.NowMs() - startMs;
@@ -33,24 +33,24 @@ Got NextByte(UploadWorker& worker, uint64_t startMs, uint32_t limitMs, uint8_t& 
         if (link.ReadByte(byte)) {
             return Got::Byte;
         }
-        Block(worker, static_cast<uint32_t>(std::min<uint64_t>(kSliceMs, limitMs - elapsed)));
+        Block(context, static_cast<uint32_t>(std::min<uint64_t>(kSliceMs, limitMs - elapsed)));
     }
 }
 
-bool WaitTransmitDone(UploadWorker& worker, bool answerEnds) {
-    CommLink& link = worker.Link();
+bool WaitTransmitDone(ProtocolContext& context, bool answerEnds) {
+    CommLink& link = context.Link();
     while (link.TransmitDone() == 0) {
-        if (worker.IsAborted()) {
+        if (context.IsAborted()) {
             return false;
         }
         // The link offers no wait for its transmitter: block a millisecond at a time on the
         // arrival of a byte instead, which keeps the poll cheap while a frame drains.
         if (answerEnds) {
-            if (Block(worker, kTransmitPollMs)) {
+            if (Block(context, kTransmitPollMs)) {
                 return true;
             }
         } else {
-            worker.GetClock().SleepMs(kTransmitPollMs);
+            context.GetClock().SleepMs(kTransmitPollMs);
         }
     }
     return true;

@@ -24,18 +24,18 @@ constexpr RecordError kRecordErrors[] = {
 }  // namespace
 
 bool SfldLoader::Connect() {
-    worker_.InterruptibleSleep(link_.TransmitTime(3));
+    context_.InterruptibleSleep(link_.TransmitTime(3));
     link_.WriteByte(OK_CODE);
-    worker_.InterruptibleSleep(link_.TransmitTime(10));
+    context_.InterruptibleSleep(link_.TransmitTime(10));
     link_.WriteByte(SYNC_CODE);
-    worker_.InterruptibleSleep(link_.TransmitTime(10));
+    context_.InterruptibleSleep(link_.TransmitTime(10));
 
     const uint64_t start = Now();
     uint8_t byte = 0;
     while (NextByte(start, kConnectWaitMs, byte) == Got::Byte) {
         if (byte == SYNC_CODE) {
-            Status("SFLD Connected");
-            worker_.Log("SFLD Connected");
+            context_.SetStatus("SFLD Connected");
+            context_.Log("SFLD Connected");
             return true;
         }
     }
@@ -49,23 +49,23 @@ bool SfldLoader::FindLoader(uint32_t patienceMs) {
         if (link_.IsOpen() != 0 && Connect()) {
             return true;
         }
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
         if (Now() - start >= patienceMs) {
-            Status("ERROR: no answer from the flash loader");
-            worker_.Log("ERROR: no answer from the flash loader");
+            context_.SetStatus("ERROR: no answer from the flash loader");
+            context_.Log("ERROR: no answer from the flash loader");
             return false;
         }
         link_.Close();
-        worker_.InterruptibleSleep(kFindPauseMs);
+        context_.InterruptibleSleep(kFindPauseMs);
     }
 }
 
 void SfldLoader::ReadVersion() {
     link_.Purge();
     link_.WriteByte(VERSION_CODE);
-    std::string& version = worker_.sfldVersion;
+    std::string& version = session_.sfldVersion;
     version.clear();
 
     const uint64_t start = Now();
@@ -90,7 +90,7 @@ void SfldLoader::ReadVersion() {
             version.push_back(static_cast<char>(byte));
         }
     }
-    worker_.Log(FormatText("SFLD Version ID: %s", version.c_str()));
+    context_.Log(FormatText("SFLD Version ID: %s", version.c_str()));
 }
 
 bool SfldLoader::Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
@@ -98,7 +98,7 @@ bool SfldLoader::Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
     const Got got = NextByte(startMs, limitMs, byte);
     if (got == Got::TimedOut) {
         for (const char* line : timeoutLines) {
-            worker_.Log(line);
+            context_.Log(line);
         }
     }
     return got == Got::Byte;
@@ -128,29 +128,29 @@ bool SfldLoader::SkipMessage() {
 
 bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
     link_.WriteByte(OK_CODE);
-    if (worker_.RecordWaitMode && !WaitRecWait()) {
+    if (session_.RecordWaitMode && !WaitRecWait()) {
         return false;
     }
     link_.Write(record.Frame(), record.length);
     // The loader's answer can only follow the whole frame; once it is here the frame is out.
-    if (!linkwait::WaitTransmitDone(worker_, true)) {
+    if (!linkwait::WaitTransmitDone(context_, true)) {
         return false;
     }
 
     const uint64_t start = Now();
     uint8_t byte = 0;
     for (;;) {
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
         if (Now() - start >= kRecordAnswerMs) {
-            worker_.Log("ERROR: Record asknowledge TIMEOUT.");
+            context_.Log("ERROR: Record asknowledge TIMEOUT.");
             return false;
         }
         if (link_.ReadByte(byte)) {
             if (byte == OK_CODE) {
-                worker_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X).",
-                                       record.address, record.length - 6));
+                context_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X).",
+                                        record.address, record.length - 6));
                 return true;
             }
             if (byte == PARAM_CODE) {
@@ -158,25 +158,25 @@ bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
             }
             for (const RecordError& error : kRecordErrors) {
                 if (byte == error.code) {
-                    worker_.Log(error.line);
+                    context_.Log(error.line);
                     return false;
                 }
             }
         }
         // One byte a pass and at most 10 ms between passes, but a pass that waits for the
         // answer ends when it comes: a fixed pause here would cost every record its length.
-        linkwait::Block(worker_, kRecordPassMs);
+        linkwait::Block(context_, kRecordPassMs);
     }
 }
 
 bool SfldLoader::SendRecord(const SfldRecord& record) {
     const uint64_t start = Now();
     while (!SendRecordOnce(record)) {
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
         if (Now() - start >= kSendRecordMs) {
-            worker_.Log("ERROR: Send Record TIMEOUT.");
+            context_.Log("ERROR: Send Record TIMEOUT.");
             return false;
         }
     }
@@ -193,7 +193,7 @@ bool SfldLoader::WaitOk() {
         if (byte == PARAM_CODE) {
             SkipMessage();
         } else if (byte == PROGRAM_FAIL) {
-            worker_.Log("'PROGRAM_FAIL' msg received.");
+            context_.Log("'PROGRAM_FAIL' msg received.");
             programFailSeen_ = true;
         }
     }

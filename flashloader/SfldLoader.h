@@ -1,16 +1,24 @@
 #pragma once
 // The host's side of the secondary flash loader's dialogue: connecting, single answer codes,
 // records with acknowledgement and retry, flash identification, erasing and programming.
-// Every operation runs on the worker thread and returns false at once, without a message,
+// Every operation runs on the context thread and returns false at once, without a message,
 // when the request is aborted.
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 
-#include "engine/UploadWorker.h"
+#include "engine/ProtocolContext.h"
 #include "flashloader/LinkWait.h"
 #include "image/FirmwareImage.h"
 #include "image/SfldRecord.h"
+
+// What one session with the loader sets and learns.
+struct SfldSession {
+    // The record transfer waits for REC_WAIT_CODE after each record's lead byte.
+    bool RecordWaitMode = false;
+    // The loader's version line.
+    std::string sfldVersion;
+};
 
 class SfldLoader {
   public:
@@ -33,7 +41,8 @@ class SfldLoader {
     // Between two connect attempts: long enough for the port keeper to open the port again.
     static constexpr uint32_t kFindPauseMs = 500;
 
-    explicit SfldLoader(UploadWorker& worker) : worker_(worker), link_(worker.Link()) {}
+    SfldLoader(ProtocolContext& context, SfldSession& session)
+        : context_(context), session_(session), link_(context.Link()) {}
 
     bool Connect();
     // Connect, tried again at a modest pace until patienceMs have passed: the device may still
@@ -58,15 +67,14 @@ class SfldLoader {
 
   private:
     linkwait::Got NextByte(uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
-        return linkwait::NextByte(worker_, startMs, limitMs, byte);
+        return linkwait::NextByte(context_, startMs, limitMs, byte);
     }
     // The next byte; false on abort (silently) or when the time is up (logging timeoutLines).
     bool Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
                std::initializer_list<const char*> timeoutLines);
-    uint64_t Now() { return worker_.GetClock().NowMs(); }
+    uint64_t Now() { return context_.GetClock().NowMs(); }
     // The two bytes after PARAM_CODE, both within kParameterWaitMs.
     bool ReadMessage(uint8_t& first, uint8_t& second);
-    void Status(const std::string& text) { worker_.statusText.Set(text); }
     bool EraseFailed();
     bool ImageReadError();
 
@@ -75,7 +83,8 @@ class SfldLoader {
     // Set by WaitOk when the loader reported PROGRAM_FAIL while it waited.
     bool programFailSeen_ = false;
 
-    UploadWorker& worker_;
+    ProtocolContext& context_;
+    SfldSession& session_;
     CommLink& link_;
 };
 

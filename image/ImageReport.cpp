@@ -25,55 +25,54 @@ unsigned long Long(uint32_t value) {
 
 }  // namespace
 
-bool OpenImage(UploadWorker& worker, FirmwareImage& image) {
-    const std::string path = worker.Engine().imagePathText.Get();
-    worker.Log("Open image file name - " + path);
-    worker.statusText.Set("Open image");
+bool OpenImage(Reporter& report, const std::string& path, FirmwareImage& image) {
+    report.Log("Open image file name - " + path);
+    report.SetStatus("Open image");
     if (!image.Open(path)) {
-        worker.statusText.Set("ERROR: image open FAILED");
-        worker.Log("ERROR: image open FAILED");
+        report.SetStatus("ERROR: image open FAILED");
+        report.Log("ERROR: image open FAILED");
         return false;
     }
     image.LoadSections();
-    worker.Log("----------- Image Info -----------");
-    worker.Log("Image file: " + image.source.path);
-    worker.Log(FormatText("File size: %lu", Long(image.source.size)));
-    worker.Log(FormatText("Sections in all: %i", image.count));
+    report.Log("----------- Image Info -----------");
+    report.Log("Image file: " + image.source.path);
+    report.Log(FormatText("File size: %lu", Long(image.source.size)));
+    report.Log(FormatText("Sections in all: %i", image.count));
     for (int i = 1; i <= image.count; ++i) {
         const ImageSection& section = image.sections[i - 1];
-        worker.Log(FormatText("****** Section N%i ******", i));
-        worker.Log(FormatText("Active flag: %s", section.active ? "on" : "off"));
+        report.Log(FormatText("****** Section N%i ******", i));
+        report.Log(FormatText("Active flag: %s", section.active ? "on" : "off"));
         if (const char* line = LineFor(kFormatLines, section.format)) {
-            worker.Log(line);
+            report.Log(line);
         }
         if (const char* line = LineFor(kIdentityLines, section.firmwareId)) {
-            worker.Log(line);
+            report.Log(line);
         }
-        worker.Log(FormatText("Start address: 0x%08lX", Long(section.start)));
-        worker.Log(FormatText("Size: 0x%08lX", Long(section.size)));
-        worker.Log(FormatText("Entry: 0x%08lX", Long(section.entry)));
-        worker.Log(FormatText("CRC State: %s", section.CrcOk() ? "ok" : "n/a"));
+        report.Log(FormatText("Start address: 0x%08lX", Long(section.start)));
+        report.Log(FormatText("Size: 0x%08lX", Long(section.size)));
+        report.Log(FormatText("Entry: 0x%08lX", Long(section.entry)));
+        report.Log(FormatText("CRC State: %s", section.CrcOk() ? "ok" : "n/a"));
     }
-    worker.Log("");
+    report.Log("");
     // A damaged file is not uploaded in part.
     if (!image.problem.empty()) {
-        worker.statusText.Set("ERROR: " + image.problem);
-        worker.Log("ERROR: " + image.problem);
+        report.SetStatus("ERROR: " + image.problem);
+        report.Log("ERROR: " + image.problem);
         return false;
     }
     return true;
 }
 
-void ReportSection(UploadWorker& worker, const Section& section) {
-    worker.Log("*Section report*");
+void ReportSection(Reporter& report, const Section& section) {
+    report.Log("*Section report*");
     if (section.format == SectionFormat::Unknown) {
-        worker.Log("Format: unknown");
+        report.Log("Format: unknown");
         return;
     }
     if (const char* line = LineFor(kFormatLines, section.format)) {
-        worker.Log(line);
+        report.Log(line);
     }
-    worker.Log(FormatText("Start address: 0x%08lX", Long(section.start)));
-    worker.Log(FormatText("Size: 0x%08lX (%lu) bytes", Long(section.size), Long(section.size)));
-    worker.Log(FormatText("Entry: 0x%08lX", Long(section.entry)));
+    report.Log(FormatText("Start address: 0x%08lX", Long(section.start)));
+    report.Log(FormatText("Size: 0x%08lX (%lu) bytes", Long(section.size), Long(section.size)));
+    report.Log(FormatText("Entry: 0x%08lX", Long(section.entry)));
 }

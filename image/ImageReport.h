@@ -1,9 +1,11 @@
 #pragma once
-// The worker's image operations: open the engine's image and log what it holds.
-#include "engine/UploadWorker.h"
+// Opening the image for a request and logging what it holds.
+#include <string>
+
+#include "engine/ProtocolContext.h"
 #include "image/FirmwareImage.h"
 #include "image/Section.h"
 
-// Opens the engine's image path into `image`, loads its sections and logs the image report.
-bool OpenImage(UploadWorker& worker, FirmwareImage& image);
-void ReportSection(UploadWorker& worker, const Section& section);
+// Opens the file at path into `image`, loads its sections and logs the image report.
+bool OpenImage(Reporter& report, const std::string& path, FirmwareImage& image);
+void ReportSection(Reporter& report, const Section& section);

@@ -12,13 +12,13 @@ const char* const kBaudText[] = {"300",  "600",   "1200",  "2400",  "4800",
                                  "9600", "19200", "38400", "57600", "115200"};
 }
 
-void StartLine(UploadWorker& worker, int32_t speedCode) {
+void StartLine(ProtocolContext& context, int32_t speedCode) {
     // Nothing sets the selection, so 0 stands for each connection's own speed.
-    (void)worker.Engine().baudSelection.Get();
-    CommLink& link = worker.Link();
+    (void)context.BaudSelection();
+    CommLink& link = context.Link();
     link.SetSpeed(speedCode);
     link.Purge();
-    worker.Log(std::string("Baud rate - ") + kBaudText[speedCode]);
+    context.Log(std::string("Baud rate - ") + kBaudText[speedCode]);
 }
 
 uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset) {
@@ -38,18 +38,18 @@ const uint8_t* RecordData(const SfldRecord& record) {
     return record.Frame() + SfldRecord::kPayloadOffset + 4;
 }
 
-bool UploadRecords(UploadWorker& worker, ImageSource& source, Section& section,
+bool UploadRecords(ProtocolContext& context, ImageSource& source, Section& section,
                    const std::function<bool(SfldRecord&)>& write) {
-    // Too large for the worker's stack to hold comfortably next to the protocol frames.
+    // Too large for the context's stack to hold comfortably next to the protocol frames.
     auto record = std::make_unique<SfldRecord>();
     section.Rewind(source);
     for (;;) {
-        if (worker.IsAborted()) {
+        if (context.IsAborted()) {
             return false;
         }
         if (!section.NextRecord(*record, source)) {
-            worker.statusText.Set("Section read error");
-            worker.Log("Section read error");
+            context.SetStatus("Section read error");
+            context.Log("Section read error");
             return false;
         }
         if (record->dataCount == 0) {
@@ -61,35 +61,35 @@ bool UploadRecords(UploadWorker& worker, ImageSource& source, Section& section,
     }
 }
 
-bool LoadAndRun(UploadWorker& worker, const LoadSteps& steps) {
-    worker.Log("*Load image*");
-    worker.Log(steps.targetLine);
-    worker.Log("> Try to connnect target");
-    worker.progress.Set(0);
-    worker.statusText.Set("Connect target");
+bool LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
+    context.Log("*Load image*");
+    context.Log(steps.targetLine);
+    context.Log("> Try to connnect target");
+    context.SetProgress(0);
+    context.SetStatus("Connect target");
 
     bool outcome = steps.connect();
     if (outcome) {
-        worker.Log(steps.connectedLine);
-        worker.statusText.Set("Upload data");
+        context.Log(steps.connectedLine);
+        context.SetStatus("Upload data");
         outcome = steps.upload();
         if (!outcome) {
-            worker.Log("ERROR: section upload failed");
+            context.Log("ERROR: section upload failed");
         }
     }
     // An upload cut short by an abort has already failed above, so no run command ever goes
     // into a partly loaded image.
     if (outcome) {
-        worker.statusText.Set("Run");
-        worker.Log("Section upload is successful");
+        context.SetStatus("Run");
+        context.Log("Section upload is successful");
         outcome = steps.run();
     }
-    if (worker.cancelRequest.Get() != 0) {
-        worker.Log("Cancel...");
+    if (context.CancelRequested()) {
+        context.Log("Cancel...");
     }
-    const bool loaded = outcome && !worker.IsAborted();
+    const bool loaded = outcome && !context.IsAborted();
     if (loaded) {
-        worker.statusText.Set("Complete");
+        context.SetStatus("Complete");
     }
     return loaded;
 }

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/UploadWorker.h"
+#include "engine/ProtocolContext.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
 #include "image/SfldRecord.h"
@@ -16,7 +16,7 @@ constexpr int32_t kSpeed19200 = 6;
 constexpr int32_t kSpeed57600 = 8;
 
 // Sets the boot speed, empties the line and logs "Baud rate - <baud>".
-void StartLine(UploadWorker& worker, int32_t speedCode);
+void StartLine(ProtocolContext& context, int32_t speedCode);
 
 // Missing high bytes of a record's last word when its data count is not a multiple of 4: the
 // same value the record frame pads an odd payload with.
@@ -35,7 +35,7 @@ const uint8_t* RecordData(const SfldRecord& record);
 // Rewinds the section and hands each data record to write until the section ends (true).
 // A read error ("Section read error"), a failed write or an abort ends it with false: an
 // upload cut short is never a loaded section.
-bool UploadRecords(UploadWorker& worker, ImageSource& source, Section& section,
+bool UploadRecords(ProtocolContext& context, ImageSource& source, Section& section,
                    const std::function<bool(SfldRecord&)>& write);
 
 // The steps of a load: what differs between the connections.
@@ -50,6 +50,6 @@ struct LoadSteps {
 // "*Load image*" to the run step, the cancel report and the status "Complete". True only when
 // every step succeeded and no abort was seen: an aborted load is a failure even if its last
 // step went through.
-bool LoadAndRun(UploadWorker& worker, const LoadSteps& steps);
+bool LoadAndRun(ProtocolContext& context, const LoadSteps& steps);
 
 }  // namespace boot

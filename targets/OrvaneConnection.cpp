@@ -26,25 +26,25 @@ bool OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section) {
     const std::string targetLine = "Target - " + name;
     const std::string connectedLine = name + " - connected";
     return boot::LoadAndRun(
-        worker_, {targetLine.c_str(), connectedLine.c_str(), [&] { return OrvaneConnect(); },
-                  [&] { return OrvaneUploadSection(source, section); },
-                  [&] { return PflConnection(worker_).PflRunAt(section.start); }});
+        context_, {targetLine.c_str(), connectedLine.c_str(), [&] { return OrvaneConnect(); },
+                   [&] { return OrvaneUploadSection(source, section); },
+                   [&] { return PflConnection(context_).PflRunAt(section.start); }});
 }
 
 bool OrvaneConnection::OrvaneConnect() {
-    boot::StartLine(worker_, boot::kSpeed57600);
-    CommLink& link = worker_.Link();
+    boot::StartLine(context_, boot::kSpeed57600);
+    CommLink& link = context_.Link();
     // An unanswered monitor is asked again about every half second until the run is aborted.
-    while (!worker_.IsAborted()) {
+    while (!context_.IsAborted()) {
         link.WriteText(kPortQuery);
         link.WriteText(kEnterMonitor);
-        if (!linkwait::WaitTransmitDone(worker_)) {
+        if (!linkwait::WaitTransmitDone(context_)) {
             return false;
         }
         if (!AwaitPrompt()) {
             return false;
         }
-        worker_.InterruptibleSleep(link.TransmitTime(50));
+        context_.InterruptibleSleep(link.TransmitTime(50));
         if (OrvaneQueryId()) {
             return true;
         }
@@ -54,31 +54,31 @@ bool OrvaneConnection::OrvaneConnect() {
 
 // The prompt window runs the same with or without the prompt; false only on abort.
 bool OrvaneConnection::AwaitPrompt() {
-    Clock& clock = worker_.GetClock();
+    Clock& clock = context_.GetClock();
     const uint64_t start = clock.NowMs();
     for (;;) {
         if (clock.NowMs() - start >= kPromptWindowMs) {
             return true;
         }
-        worker_.InterruptibleSleep(kSliceMs);
+        context_.InterruptibleSleep(kSliceMs);
         uint8_t byte = 0;
-        if (worker_.Link().ReadByte(byte) && byte == kPrompt) {
+        if (context_.Link().ReadByte(byte) && byte == kPrompt) {
             return true;
         }
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
     }
 }
 
 bool OrvaneConnection::OrvaneQueryId() {
-    CommLink& link = worker_.Link();
+    CommLink& link = context_.Link();
     link.Purge();
     link.WriteText(kIdQuery);
-    if (!linkwait::WaitTransmitDone(worker_)) {
+    if (!linkwait::WaitTransmitDone(context_)) {
         return false;
     }
-    worker_.InterruptibleSleep(link.TransmitTime(10));
+    context_.InterruptibleSleep(link.TransmitTime(10));
     std::string reply;
     uint8_t byte = 0;
     while (link.ReadByte(byte)) {
@@ -97,14 +97,14 @@ bool OrvaneConnection::OrvaneQueryId() {
     if (lastPrompt != std::string::npos) {
         reply.erase(0, lastPrompt + 1);
     }
-    worker_.Log(std::string(Name()) + " Monitor ID - " + reply);
+    context_.Log(std::string(Name()) + " Monitor ID - " + reply);
     return true;
 }
 
 bool OrvaneConnection::OrvaneUploadSection(ImageSource& source, Section& section) {
     Tracker tracker{static_cast<double>(section.size), 0, 0};
-    worker_.progress.Set(0);
-    return boot::UploadRecords(worker_, source, section, [&](SfldRecord& record) {
+    context_.SetProgress(0);
+    return boot::UploadRecords(context_, source, section, [&](SfldRecord& record) {
         return OrvaneWriteRecord(record, tracker);
     });
 }
@@ -118,40 +118,40 @@ bool OrvaneConnection::OrvaneWriteWords(uint32_t address, const uint8_t* data, u
     for (uint32_t i = 0; i < count; i += 4) {
         tracker.done += 4;
         tracker.perMille = boot::WordsPerMille(tracker.done, tracker.total);
-        worker_.progress.Set(tracker.perMille);
+        context_.SetProgress(tracker.perMille);
         const uint32_t word = boot::WordAt(data, count, i);
-        worker_.Link().WriteText(FormatText("W%X,%X#", address + i, word).c_str());
+        context_.Link().WriteText(FormatText("W%X,%X#", address + i, word).c_str());
         if (!AwaitWordAnswer()) {
             return false;
         }
     }
-    worker_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
+    context_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
     return true;
 }
 
 bool OrvaneConnection::AwaitWordAnswer() {
-    Clock& clock = worker_.GetClock();
+    Clock& clock = context_.GetClock();
     const uint64_t sent = clock.NowMs();
-    if (worker_.IsAborted()) {
+    if (context_.IsAborted()) {
         return false;
     }
     for (;;) {
-        worker_.InterruptibleSleep(1);
+        context_.InterruptibleSleep(1);
         if (clock.NowMs() - sent >= kWordAnswerMs) {
-            worker_.statusText.Set("ERROR: communication(timeout)");
-            worker_.Log("ERROR: communication(timeout)");
+            context_.SetStatus("ERROR: communication(timeout)");
+            context_.Log("ERROR: communication(timeout)");
             return false;
         }
         uint8_t byte = 0;
-        if (worker_.Link().ReadByte(byte)) {
+        if (context_.Link().ReadByte(byte)) {
             if (byte != kPrompt) {
-                worker_.statusText.Set("ERROR: communication error");
-                worker_.Log("ERROR: communication(expected '>' absent)");
+                context_.SetStatus("ERROR: communication error");
+                context_.Log("ERROR: communication(expected '>' absent)");
                 return false;
             }
-            return !worker_.IsAborted();
+            return !context_.IsAborted();
         }
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
     }

@@ -3,7 +3,7 @@
 // writes one 32-bit word (answered by '>'), and the PFL's run command starts the code.
 #include <cstdint>
 
-#include "engine/UploadWorker.h"
+#include "engine/ProtocolContext.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
 #include "image/SfldRecord.h"
@@ -20,7 +20,8 @@ class OrvaneConnection {
         uint16_t perMille = 0;
     };
 
-    OrvaneConnection(UploadWorker& worker, Variant variant) : worker_(worker), variant_(variant) {}
+    OrvaneConnection(ProtocolContext& context, Variant variant)
+        : context_(context), variant_(variant) {}
 
     // Connects, writes the section and starts it at its start address; no end record follows.
     bool OrvaneLoadAndRun(ImageSource& source, Section& section);
@@ -36,6 +37,6 @@ class OrvaneConnection {
     bool AwaitWordAnswer();
     const char* Name() const;
 
-    UploadWorker& worker_;
+    ProtocolContext& context_;
     Variant variant_;
 };

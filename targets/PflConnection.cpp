@@ -21,10 +21,10 @@ constexpr uint8_t kWakeMessage[] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
 
 bool PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section& section) {
     const bool loaded =
-        boot::LoadAndRun(worker_, {"Target - Kalmer PFL", "Kalmer PFL - connected",
-                                   [&] { return PflConnect(variant); },
-                                   [&] { return PflUploadSection(source, section); },
-                                   [&] { return PflRunAt(section.start); }});
+        boot::LoadAndRun(context_, {"Target - Kalmer PFL", "Kalmer PFL - connected",
+                                    [&] { return PflConnect(variant); },
+                                    [&] { return PflUploadSection(source, section); },
+                                    [&] { return PflRunAt(section.start); }});
     if (!loaded) {
         return false;
     }
@@ -34,8 +34,8 @@ bool PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section&
 }
 
 bool PflConnection::PflConnect(Variant variant) {
-    boot::StartLine(worker_, variant == Variant::A ? boot::kSpeed19200 : boot::kSpeed57600);
-    if (!worker_.IsAborted()) {
+    boot::StartLine(context_, variant == Variant::A ? boot::kSpeed19200 : boot::kSpeed57600);
+    if (!context_.IsAborted()) {
         for (;;) {
             Window window = Window::kSilent;
             switch (variant) {
@@ -53,7 +53,7 @@ bool PflConnection::PflConnect(Variant variant) {
             if (window == Window::kAborted) {
                 return false;
             }
-            if (window == Window::kAnswered || worker_.IsAborted()) {
+            if (window == Window::kAnswered || context_.IsAborted()) {
                 break;
             }
         }
@@ -61,17 +61,17 @@ bool PflConnection::PflConnect(Variant variant) {
     if (!PflReadVersion()) {
         return false;
     }
-    worker_.Link().WriteByte(kAnswer);
+    context_.Link().WriteByte(kAnswer);
     return true;
 }
 
 bool PflConnection::SendProbe() {
-    CommLink& link = worker_.Link();
+    CommLink& link = context_.Link();
     link.WriteByte(kProbe);
-    if (!linkwait::WaitTransmitDone(worker_)) {
+    if (!linkwait::WaitTransmitDone(context_)) {
         return false;
     }
-    worker_.InterruptibleSleep(link.TransmitTime(5));
+    context_.InterruptibleSleep(link.TransmitTime(5));
     return true;
 }
 
@@ -79,12 +79,12 @@ PflConnection::Window PflConnection::ProbeDrained(uint32_t drainLimit, bool leav
     if (!SendProbe()) {
         return Window::kAborted;
     }
-    CommLink& link = worker_.Link();
-    Clock& clock = worker_.GetClock();
+    CommLink& link = context_.Link();
+    Clock& clock = context_.GetClock();
     int last = kNoByte;
     const uint64_t start = clock.NowMs();
     while (clock.NowMs() - start < kWindowMs) {
-        worker_.InterruptibleSleep(kSliceMs);
+        context_.InterruptibleSleep(kSliceMs);
         uint8_t byte = 0;
         if (link.ReadByte(byte)) {
             last = byte;
@@ -93,7 +93,7 @@ PflConnection::Window PflConnection::ProbeDrained(uint32_t drainLimit, bool leav
                 last = byte;
             }
         }
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return Window::kAborted;
         }
         if (leaveOnAnswer && last == kAnswer) {
@@ -104,16 +104,16 @@ PflConnection::Window PflConnection::ProbeDrained(uint32_t drainLimit, bool leav
 }
 
 PflConnection::Window PflConnection::ProbeAfterMessage() {
-    CommLink& link = worker_.Link();
+    CommLink& link = context_.Link();
     link.SetSpeed(boot::kSpeed57600);
-    worker_.InterruptibleSleep(link.TransmitTime(3));
+    context_.InterruptibleSleep(link.TransmitTime(3));
     link.Write(kWakeMessage, sizeof kWakeMessage);
-    if (!linkwait::WaitTransmitDone(worker_)) {
+    if (!linkwait::WaitTransmitDone(context_)) {
         return Window::kAborted;
     }
-    worker_.InterruptibleSleep(link.TransmitTime(5));
+    context_.InterruptibleSleep(link.TransmitTime(5));
     link.SetSpeed(boot::kSpeed57600);
-    worker_.InterruptibleSleep(link.TransmitTime(3));
+    context_.InterruptibleSleep(link.TransmitTime(3));
     if (!SendProbe()) {
         return Window::kAborted;
     }
@@ -121,16 +121,16 @@ PflConnection::Window PflConnection::ProbeAfterMessage() {
 }
 
 PflConnection::Window PflConnection::AwaitAnswerByte() {
-    CommLink& link = worker_.Link();
-    Clock& clock = worker_.GetClock();
+    CommLink& link = context_.Link();
+    Clock& clock = context_.GetClock();
     const uint64_t start = clock.NowMs();
     while (clock.NowMs() - start < kWindowMs) {
-        worker_.InterruptibleSleep(kSliceMs);
+        context_.InterruptibleSleep(kSliceMs);
         uint8_t byte = 0;
         if (link.ReadByte(byte) && byte == kAnswer) {
             return Window::kAnswered;
         }
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return Window::kAborted;
         }
     }
@@ -138,19 +138,19 @@ PflConnection::Window PflConnection::AwaitAnswerByte() {
 }
 
 bool PflConnection::PflReadVersion() {
-    CommLink& link = worker_.Link();
+    CommLink& link = context_.Link();
     link.Purge();
     link.WriteByte(kVersionQuery);
-    const uint64_t start = worker_.GetClock().NowMs();
-    std::string& text = worker_.pfldVersion;
+    const uint64_t start = context_.GetClock().NowMs();
+    std::string& text = pfldVersion_;
     text.clear();
     bool collecting = false;
     for (;;) {
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
         uint8_t byte = 0;
-        if (linkwait::NextByte(worker_, start, kVersionMs, byte) != linkwait::Got::Byte) {
+        if (linkwait::NextByte(context_, start, kVersionMs, byte) != linkwait::Got::Byte) {
             return false;
         }
         if (byte == kVersionStart) {
@@ -158,7 +158,7 @@ bool PflConnection::PflReadVersion() {
         } else if (!collecting) {
             continue;
         } else if (byte == '\r' || byte == '\n') {
-            worker_.Log("PFLD Version ID: " + text);
+            context_.Log("PFLD Version ID: " + text);
             return true;
         }
         text += static_cast<char>(byte);
@@ -169,31 +169,31 @@ bool PflConnection::PflUploadSection(ImageSource& source, Section& section) {
     if (!sendRecord_) {
         return false;
     }
-    worker_.progress.Set(0);
+    context_.SetProgress(0);
     double sent = 0;
-    const bool uploaded = boot::UploadRecords(worker_, source, section, [&](SfldRecord& record) {
+    const bool uploaded = boot::UploadRecords(context_, source, section, [&](SfldRecord& record) {
         if (!sendRecord_(record)) {
             return false;
         }
         sent += record.dataCount;
-        worker_.progress.Set(PerMille(sent, section.size));
+        context_.SetProgress(PerMille(sent, section.size));
         return true;
     });
     if (!uploaded) {
         return false;
     }
-    worker_.progress.Set(1000);
+    context_.SetProgress(1000);
     return true;
 }
 
 bool PflConnection::PflRunAt(uint32_t address) {
-    CommLink& link = worker_.Link();
-    worker_.Log(FormatText("Run image at address 0x%X", address));
+    CommLink& link = context_.Link();
+    context_.Log(FormatText("Run image at address 0x%X", address));
     link.WriteText(FormatText("G%X#", address).c_str());
-    if (!linkwait::WaitTransmitDone(worker_)) {
+    if (!linkwait::WaitTransmitDone(context_)) {
         return false;
     }
     link.Purge();
-    worker_.InterruptibleSleep(link.TransmitTime(3));
+    context_.InterruptibleSleep(link.TransmitTime(3));
     return true;
 }

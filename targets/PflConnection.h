@@ -3,8 +3,9 @@
 // section upload with the loader's framed records, and the run command.
 #include <cstdint>
 #include <functional>
+#include <string>
 
-#include "engine/UploadWorker.h"
+#include "engine/ProtocolContext.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
 #include "image/SfldRecord.h"
@@ -18,9 +19,9 @@ class PflConnection {
     using RecordSend = std::function<bool(const SfldRecord&)>;
 
     // Without a record transfer only the handshake, version and run steps can be used.
-    explicit PflConnection(UploadWorker& worker) : worker_(worker) {}
-    PflConnection(UploadWorker& worker, RecordSend sendRecord)
-        : worker_(worker), sendRecord_(std::move(sendRecord)) {}
+    explicit PflConnection(ProtocolContext& context) : context_(context) {}
+    PflConnection(ProtocolContext& context, RecordSend sendRecord)
+        : context_(context), sendRecord_(std::move(sendRecord)) {}
 
     // Connects, uploads the section, runs it at its start address and sends the end record,
     // which the started code must answer.
@@ -30,6 +31,9 @@ class PflConnection {
     bool PflUploadSection(ImageSource& source, Section& section);
     bool PflRunAt(uint32_t address);
 
+    // The loader's last version line.
+    const std::string& PfldVersion() const { return pfldVersion_; }
+
   private:
     enum class Window { kAnswered, kSilent, kAborted };
 
@@ -38,6 +42,7 @@ class PflConnection {
     Window AwaitAnswerByte();
     bool SendProbe();
 
-    UploadWorker& worker_;
+    ProtocolContext& context_;
     RecordSend sendRecord_;
+    std::string pfldVersion_;
 };

@@ -20,31 +20,31 @@ constexpr uint32_t kCollectSize = 10;
 }  // namespace
 
 bool RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& section) {
-    return boot::LoadAndRun(worker_, {"Target - Hestan(Mask ROM)", "Hestan(Mask ROM) - connected",
-                                      [&] { return RomMonitorConnect(); },
-                                      [&] { return RomMonitorUploadSection(source, section); },
-                                      [&] { return RomMonitorRunAt(section.start); }});
+    return boot::LoadAndRun(context_, {"Target - Hestan(Mask ROM)", "Hestan(Mask ROM) - connected",
+                                       [&] { return RomMonitorConnect(); },
+                                       [&] { return RomMonitorUploadSection(source, section); },
+                                       [&] { return RomMonitorRunAt(section.start); }});
 }
 
 bool RomMonitorConnection::RomMonitorConnect() {
-    boot::StartLine(worker_, boot::kSpeed19200);
-    if (worker_.IsAborted()) {
+    boot::StartLine(context_, boot::kSpeed19200);
+    if (context_.IsAborted()) {
         return false;
     }
-    CommLink& link = worker_.Link();
+    CommLink& link = context_.Link();
     for (;;) {
         link.WriteText(kWake);
-        if (!linkwait::WaitTransmitDone(worker_)) {
+        if (!linkwait::WaitTransmitDone(context_)) {
             return false;
         }
         if (AwaitPromptAndEnter()) {
             return true;
         }
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
-        worker_.InterruptibleSleep(link.TransmitTime(50));
-        if (worker_.IsAborted()) {
+        context_.InterruptibleSleep(link.TransmitTime(50));
+        if (context_.IsAborted()) {
             return false;
         }
     }
@@ -53,21 +53,21 @@ bool RomMonitorConnection::RomMonitorConnect() {
 // One 500 ms window after the wake-up; true once the test screen is entered. False also on
 // abort, which the caller sees for itself.
 bool RomMonitorConnection::AwaitPromptAndEnter() {
-    CommLink& link = worker_.Link();
-    Clock& clock = worker_.GetClock();
+    CommLink& link = context_.Link();
+    Clock& clock = context_.GetClock();
     const uint64_t start = clock.NowMs();
     while (clock.NowMs() - start < kPromptWindowMs) {
-        worker_.InterruptibleSleep(kSliceMs);
+        context_.InterruptibleSleep(kSliceMs);
         uint8_t byte = 0;
         while (link.ReadByte(byte)) {
             if (byte == kPrompt && RomMonitorEnterTestScreen()) {
                 return true;
             }
-            if (worker_.IsAborted()) {
+            if (context_.IsAborted()) {
                 return false;
             }
         }
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
     }
@@ -75,19 +75,19 @@ bool RomMonitorConnection::AwaitPromptAndEnter() {
 }
 
 bool RomMonitorConnection::RomMonitorEnterTestScreen() {
-    worker_.Link().WriteText(kTestScreen);
+    context_.Link().WriteText(kTestScreen);
     if (!RomMonitorWaitTestPrompt()) {
-        worker_.Log("ERROR: Mask ROM TestScreen enter timeout.");
+        context_.Log("ERROR: Mask ROM TestScreen enter timeout.");
         return false;
     }
-    worker_.Link().Purge();
-    worker_.Log("ROM Monitor entered to the test screen.");
+    context_.Link().Purge();
+    context_.Log("ROM Monitor entered to the test screen.");
     return true;
 }
 
 bool RomMonitorConnection::RomMonitorWaitTestPrompt() {
-    CommLink& link = worker_.Link();
-    Clock& clock = worker_.GetClock();
+    CommLink& link = context_.Link();
+    Clock& clock = context_.GetClock();
     const uint64_t start = clock.NowMs();
     uint64_t lastTestScreen = start;
     char collected[kCollectSize] = {};
@@ -117,35 +117,35 @@ bool RomMonitorConnection::RomMonitorWaitTestPrompt() {
                 found = true;
             }
         }
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
-        worker_.InterruptibleSleep(kSliceMs);
+        context_.InterruptibleSleep(kSliceMs);
         if (found) {
             return true;
         }
     }
-    worker_.Log("ROM monitor timeout.");
+    context_.Log("ROM monitor timeout.");
     return false;
 }
 
 bool RomMonitorConnection::RomMonitorSendEchoed(const std::string& text) {
-    CommLink& link = worker_.Link();
+    CommLink& link = context_.Link();
     const size_t end = text.find('\r');
     for (size_t i = 0; i < end && i < text.size(); ++i) {
         const uint8_t sent = static_cast<uint8_t>(text[i]);
         link.WriteByte(sent);
         uint8_t echo = 0;
-        switch (linkwait::NextByte(worker_, worker_.GetClock().NowMs(), kEchoMs, echo)) {
+        switch (linkwait::NextByte(context_, context_.GetClock().NowMs(), kEchoMs, echo)) {
             case linkwait::Got::TimedOut:
-                worker_.Log("ROM monitor echo timeout.");
+                context_.Log("ROM monitor echo timeout.");
                 return false;
             case linkwait::Got::Aborted:
                 // The rest of the command is not sent: an aborted command is not a good one.
                 return false;
             case linkwait::Got::Byte:
                 if (echo != sent) {
-                    worker_.Log("ROM monitor wrong answer.");
+                    context_.Log("ROM monitor wrong answer.");
                     return false;
                 }
                 break;
@@ -161,7 +161,7 @@ bool RomMonitorConnection::RomMonitorWriteWords(uint32_t address, const uint8_t*
     for (uint32_t k = 0; k < count; k += 4) {
         progress.sent += 4;
         progress.last = boot::WordsPerMille(progress.sent, progress.size);
-        worker_.progress.Set(progress.last);
+        context_.SetProgress(progress.last);
         const uint32_t word = boot::WordAt(data, count, k);
         if (!RomMonitorSendEchoed(FormatText("P %08X %08X\r", address + k, word))) {
             return false;
@@ -169,11 +169,11 @@ bool RomMonitorConnection::RomMonitorWriteWords(uint32_t address, const uint8_t*
         if (!RomMonitorWaitTestPrompt()) {
             return false;
         }
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
     }
-    worker_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
+    context_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
     return true;
 }
 
@@ -185,24 +185,24 @@ bool RomMonitorConnection::RomMonitorWriteRecord(const SfldRecord& record, Progr
 bool RomMonitorConnection::RomMonitorUploadSection(ImageSource& source, Section& section) {
     // The progress stays at the last word's value; it is not forced to 1000.
     Progress progress{static_cast<double>(section.size), 0, 0};
-    worker_.progress.Set(0);
-    return boot::UploadRecords(worker_, source, section, [&](SfldRecord& record) {
+    context_.SetProgress(0);
+    return boot::UploadRecords(context_, source, section, [&](SfldRecord& record) {
         return RomMonitorWriteRecord(record, progress);
     });
 }
 
 bool RomMonitorConnection::RomMonitorRunAt(uint32_t address) {
-    worker_.Log(FormatText("Run image at address 0x%X", address));
+    context_.Log(FormatText("Run image at address 0x%X", address));
     if (!RomMonitorSendEchoed(FormatText("G %08X\r", address))) {
         return false;
     }
     // The final CR is not echoed; let it leave the port before the purge, which would
     // otherwise drop it from the transmit queue and the monitor would never start the code.
-    if (!linkwait::WaitTransmitDone(worker_)) {
+    if (!linkwait::WaitTransmitDone(context_)) {
         return false;
     }
-    CommLink& link = worker_.Link();
+    CommLink& link = context_.Link();
     link.Purge();
-    worker_.InterruptibleSleep(link.TransmitTime(3));
+    context_.InterruptibleSleep(link.TransmitTime(3));
     return true;
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/UploadWorker.h"
+#include "engine/ProtocolContext.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
 #include "image/SfldRecord.h"
@@ -18,7 +18,7 @@ class RomMonitorConnection {
         uint16_t last = 0;
     };
 
-    explicit RomMonitorConnection(UploadWorker& worker) : worker_(worker) {}
+    explicit RomMonitorConnection(ProtocolContext& context) : context_(context) {}
 
     // Connects, writes the section and starts it at its start address.
     bool HestanLoadAndRun(ImageSource& source, Section& section);
@@ -36,5 +36,5 @@ class RomMonitorConnection {
   private:
     bool AwaitPromptAndEnter();
 
-    UploadWorker& worker_;
+    ProtocolContext& context_;
 };

@@ -48,9 +48,8 @@ bool IsPfl(BootLoader loader) {
 
 void UploadSequences::FlashUpload() {
     image_.inUse = 1;
-    worker_.programmingStarted.Set(0);
 
-    const uint8_t targetType = worker_.Engine().targetType.Get();
+    const uint8_t targetType = context_.TargetType();
     bool ok = false;
     switch (targetType) {
         case 0:
@@ -73,31 +72,30 @@ void UploadSequences::FlashUpload() {
             break;
     }
     if (ok) {
-        worker_.succeeded.Set(1);
+        context_.RequestSucceeded();
     }
-    if (worker_.cancelRequest.Get() != 0) {
-        worker_.Log("Cancel...");
+    if (context_.CancelRequested()) {
+        context_.Log("Cancel...");
     }
-    worker_.programmingStarted.Set(0);
     image_.Close();
     image_.inUse = 0;
 }
 
 bool UploadSequences::OpenForUpload() {
-    worker_.sfldVersion.clear();
-    worker_.phase.Set(0);
+    session_.sfldVersion.clear();
+    context_.SetPhase(0);
     if (!PortReady()) {
-        if (!worker_.IsAborted()) {
+        if (!context_.IsAborted()) {
             Fail("ERROR: no port available");
         }
         return false;
     }
-    return OpenImage(worker_, image_);
+    return OpenImage(context_, context_.ImagePath(), image_);
 }
 
 bool UploadSequences::Fail(const char* text) {
-    worker_.statusText.Set(text);
-    worker_.Log(text);
+    context_.SetStatus(text);
+    context_.Log(text);
     return false;
 }
 
@@ -105,23 +103,23 @@ bool UploadSequences::UploadToRunningSfld(bool recordWait) {
     if (!OpenForUpload()) {
         return false;
     }
-    worker_.RecordWaitMode = recordWait;
+    session_.RecordWaitMode = recordWait;
     // Nothing has started this loader for us: the device re-appears in it, or runs it already,
     // and either may take a while to answer.
-    return SfldLoader(worker_).FlashProgram(image_, SfldLoader::kFindLoaderMs);
+    return SfldLoader(context_, session_).FlashProgram(image_, SfldLoader::kFindLoaderMs);
 }
 
 bool UploadSequences::PortReady() {
     // A device that has left, or re-appeared as another device under the same name, must not
     // get the upload: the port is closed and the port keeper opens the current one, which
     // takes it one pass of its loop.
-    CommLink& link = worker_.Link();
+    CommLink& link = context_.Link();
     link.CheckDevice();
     for (uint32_t waited = 0; link.IsOpen() == 0 && waited < kPortReopenMs; waited += kPortPollMs) {
-        if (worker_.IsAborted()) {
+        if (context_.IsAborted()) {
             return false;
         }
-        worker_.InterruptibleSleep(kPortPollMs);
+        context_.InterruptibleSleep(kPortPollMs);
     }
     return link.IsOpen() != 0;
 }
@@ -134,16 +132,16 @@ bool UploadSequences::UploadWithBootLoader(uint8_t targetType) {
     if (!OpenForUpload()) {
         return false;
     }
-    worker_.phase.Set(1);
+    context_.SetPhase(1);
 
     Section* own = image_.count > 0 ? &image_.sections[image_.count - 1] : nullptr;
     if (own != nullptr && own->firmwareId == FirmwareId::Sfl && own->active) {
-        worker_.Log("Upload SFLD From image-union file");
+        context_.Log("Upload SFLD From image-union file");
         if (!LoadAndRun(target.loader, image_.source, *own)) {
             return false;
         }
     } else {
-        worker_.Log("Upload SFLD From resource");
+        context_.Log("Upload SFLD From resource");
         ImageSource resource;
         if (!resource.OpenResource(target.sfldResourceId)) {
             resource.Close();
@@ -161,31 +159,31 @@ bool UploadSequences::UploadWithBootLoader(uint8_t targetType) {
         }
     }
     if (IsPfl(target.loader)) {
-        worker_.statusText.Set("Run SFLD");
+        context_.SetStatus("Run SFLD");
     }
-    worker_.Log("SFLD upload is successful");
+    context_.Log("SFLD upload is successful");
 
     if (target.setsRecordWait) {
-        worker_.RecordWaitMode = true;
+        session_.RecordWaitMode = true;
     }
-    return SfldLoader(worker_).FlashProgram(image_);
+    return SfldLoader(context_, session_).FlashProgram(image_);
 }
 
 bool UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section& section) {
     switch (loader) {
         case BootLoader::Hestan:
-            return RomMonitorConnection(worker_).HestanLoadAndRun(source, section);
+            return RomMonitorConnection(context_).HestanLoadAndRun(source, section);
         case BootLoader::OrvaneOnKalmer:
-            return OrvaneConnection(worker_, OrvaneConnection::Variant::OnKalmer)
+            return OrvaneConnection(context_, OrvaneConnection::Variant::OnKalmer)
                 .OrvaneLoadAndRun(source, section);
         case BootLoader::OrvaneMaskRom:
-            return OrvaneConnection(worker_, OrvaneConnection::Variant::MaskRom)
+            return OrvaneConnection(context_, OrvaneConnection::Variant::MaskRom)
                 .OrvaneLoadAndRun(source, section);
         case BootLoader::PflA:
         case BootLoader::PflB:
         case BootLoader::PflC: {
-            SfldLoader records(worker_);
-            PflConnection pfl(worker_, [&records](const SfldRecord& record) {
+            SfldLoader records(context_, session_);
+            PflConnection pfl(context_, [&records](const SfldRecord& record) {
                 return records.SendRecord(record);
             });
             const auto variant = loader == BootLoader::PflA   ? PflConnection::Variant::A
@@ -201,14 +199,14 @@ bool UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section
 
 void UploadSequences::RunImage() {
     if (!PortReady()) {
-        if (!worker_.IsAborted()) {
+        if (!context_.IsAborted()) {
             Fail("ERROR: no port available");
         }
         return;
     }
-    const std::string path = worker_.Engine().imagePathText.Get();
-    worker_.Log("Open image file name - " + path);
-    worker_.statusText.Set("Open image");
+    const std::string path = context_.ImagePath();
+    context_.Log("Open image file name - " + path);
+    context_.SetStatus("Open image");
     ImageSource source;
     if (!source.OpenFile(path)) {
         Fail("ERROR: image open FAILED");
@@ -220,16 +218,16 @@ void UploadSequences::RunImage() {
         Fail("ERROR: bad image FORMAT");
         return;
     }
-    ReportSection(worker_, section);
-    worker_.phase.Set(4);
+    ReportSection(context_, section);
+    context_.SetPhase(4);
 
-    const uint8_t targetType = worker_.Engine().targetType.Get();
+    const uint8_t targetType = context_.TargetType();
     if (targetType < std::size(kRunLoaders)) {
         const BootLoader loader = kRunLoaders[targetType];
         if (loader == BootLoader::None) {
-            worker_.Log("ERROR: RUN Not supported for this target...");
+            context_.Log("ERROR: RUN Not supported for this target...");
         } else if (LoadAndRun(loader, source, section)) {
-            worker_.succeeded.Set(1);
+            context_.RequestSucceeded();
         }
     }
     source.Close();

@@ -1,16 +1,18 @@
 #pragma once
-// What the worker's requests run: the FLASH upload routed by the target type, and the
+// What the context's requests run: the FLASH upload routed by the target type, and the
 // sequences it chooses between.
 #include <cstdint>
 
-#include "engine/UploadWorker.h"
+#include "engine/ProtocolContext.h"
+#include "flashloader/SfldLoader.h"
 #include "image/FirmwareImage.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
 
 class UploadSequences : public WorkerRequests {
   public:
-    UploadSequences(UploadWorker& worker, FirmwareImage& image) : worker_(worker), image_(image) {}
+    UploadSequences(RequestContext& context, FirmwareImage& image)
+        : context_(context), image_(image) {}
 
     void FlashUpload() override;
     void RunImage() override;
@@ -25,6 +27,9 @@ class UploadSequences : public WorkerRequests {
     enum class BootLoader { None, Hestan, OrvaneOnKalmer, OrvaneMaskRom, PflA, PflB, PflC };
     bool LoadAndRun(BootLoader loader, ImageSource& source, Section& section);
 
+    // What the last request set and learnt of the flash loader.
+    const SfldSession& LastSession() const { return session_; }
+
   private:
     // The port keeper opens a closed port within 300 ms.
     static constexpr uint32_t kPortReopenMs = 1000;
@@ -36,6 +41,7 @@ class UploadSequences : public WorkerRequests {
     // Shows and logs an error text; false for the caller to return.
     bool Fail(const char* text);
 
-    UploadWorker& worker_;
+    RequestContext& context_;
     FirmwareImage& image_;
+    SfldSession session_;
 };

@@ -178,7 +178,7 @@ TEST(UpdateDialogImageTest, DamagedImagesNeverReachThePort) {
                                                         "box:Error:" + c.problem, "close"}));
         dialog.OnDestroy();
         EXPECT_TRUE(device.OpenedPaths().empty());
-        EXPECT_EQ(engine.worker.workerRunning.Get(), 0);
+        EXPECT_FALSE(engine.worker.IsThreadRunning());
         EXPECT_EQ(dialog.Outcome(), ExitStatus::ImageUnusable);
     }
 }

@@ -105,7 +105,7 @@ TEST_F(UploadEngineTest, StartUploadNeedsAValidImageAndAReadyPort) {
     MakeValid(engine.image);
     engine.keeper.PortErrorText.Set("COM3 Serial Port Open Error!");
     EXPECT_FALSE(engine.StartUpload());
-    EXPECT_EQ(engine.worker.flashUploadRequest.Get(), 0);
+    EXPECT_FALSE(engine.IsRequestRunning());
     EXPECT_EQ(engine.shared.targetType.Get(), 0);
 
     engine.keeper.PortErrorText.Set("");
@@ -116,7 +116,7 @@ TEST_F(UploadEngineTest, StartUploadNeedsAValidImageAndAReadyPort) {
     EXPECT_EQ(engine.image.sections[0].active, 1);
     EXPECT_EQ(engine.image.sections[0].skipBootReload, 0);
     EXPECT_EQ(engine.bootReloadRequested.Get(), 0);
-    EXPECT_EQ(engine.worker.flashUploadRequest.Get(), 1);
+    EXPECT_TRUE(engine.IsRequestRunning());
 }
 
 TEST_F(UploadEngineTest, StateAndStatusTextRules) {
@@ -126,6 +126,8 @@ TEST_F(UploadEngineTest, StateAndStatusTextRules) {
         int state;
         std::string text;
     };
+    // In this order: a failure is left by a request that did not succeed, and only a new
+    // request clears the failure.
     const Case cases[] = {
         {0, 0, 0, 0, ""},
         {0, 0, 1, 1, "FLASH Programming"},
@@ -135,18 +137,27 @@ TEST_F(UploadEngineTest, StateAndStatusTextRules) {
         {0, 1, 0, -1, "FLASH Programming"},
         {0, 1, 300, -1, "FLASH Programming"},
     };
-    engine.worker.statusText.Set("FLASH Programming");
+    RequestContext& context = engine.worker;
+    context.SetStatus("FLASH Programming");
     for (const Case& c : cases) {
-        engine.worker.succeeded.Set(c.succeeded);
-        engine.worker.failed.Set(c.failed);
-        engine.worker.progress.Set(c.progress);
+        if (c.failed != 0 && !engine.worker.HasFailed()) {
+            MakeValid(engine.image);
+            StartWithPort(engine, device);
+            ASSERT_TRUE(engine.StartUpload());
+            WaitServed();
+        }
+        if (c.succeeded != 0) {
+            context.RequestSucceeded();
+        }
+        context.SetProgress(c.progress);
         EXPECT_EQ(engine.GetState(), c.state) << c.succeeded << c.failed << " " << c.progress;
         EXPECT_EQ(engine.GetStatusText(), c.text);
         EXPECT_EQ(engine.GetProgress(), c.progress);
     }
     engine.ResetUpload();
-    EXPECT_EQ(engine.worker.failed.Get(), 0);
-    EXPECT_EQ(engine.worker.succeeded.Get(), 0);
+    EXPECT_FALSE(engine.worker.HasFailed());
+    EXPECT_FALSE(engine.worker.HasSucceeded());
+    engine.Shutdown();
 }
 
 TEST_F(UploadEngineTest, SecondStartWhileARequestRunsIsAbsorbed) {
@@ -154,7 +165,7 @@ TEST_F(UploadEngineTest, SecondStartWhileARequestRunsIsAbsorbed) {
     Event release(Event::Mode::Manual);
     requests.body = [&] {
         release.Wait(kWaitForever);
-        engine.worker.succeeded.Set(1);
+        static_cast<RequestContext&>(engine.worker).RequestSucceeded();
     };
     StartWithPort(engine, device);
     ASSERT_TRUE(engine.StartUpload());
@@ -181,8 +192,9 @@ TEST_F(UploadEngineTest, SecondStartWhileARequestRunsIsAbsorbed) {
 
 TEST_F(UploadEngineTest, FailedSequenceIsReportedUntilTheNextRequest) {
     MakeValid(engine.image);
-    engine.worker.progress.Set(400);
-    engine.worker.statusText.Set("ERROR: FLASH Program FAILED");
+    RequestContext& context = engine.worker;
+    context.SetProgress(400);
+    context.SetStatus("ERROR: FLASH Program FAILED");
     StartWithPort(engine, device);
     ASSERT_TRUE(engine.StartUpload());
     WaitServed();
@@ -190,7 +202,7 @@ TEST_F(UploadEngineTest, FailedSequenceIsReportedUntilTheNextRequest) {
     // Why it failed stays readable for the tick that shows the failure box.
     EXPECT_EQ(engine.GetStatusText(), "ERROR: FLASH Program FAILED");
 
-    requests.body = [&] { engine.worker.succeeded.Set(1); };
+    requests.body = [&] { context.RequestSucceeded(); };
     requests.entered.Reset();
     ASSERT_TRUE(engine.StartUpload());
     WaitServed();
@@ -203,8 +215,9 @@ TEST_F(UploadEngineTest, ShutdownDuringARequestEndsBothThreads) {
     UploadEngine real(steady, device, &requests);
     MakeValid(real.image);
     requests.body = [&] {
-        while (!real.worker.IsAborted()) {
-            real.worker.InterruptibleSleep(100);
+        RequestContext& context = real.worker;
+        while (!context.IsAborted()) {
+            context.InterruptibleSleep(100);
         }
     };
     StartWithPort(real, device);
@@ -212,7 +225,7 @@ TEST_F(UploadEngineTest, ShutdownDuringARequestEndsBothThreads) {
     ASSERT_TRUE(requests.entered.Wait(10000));
     real.Shutdown();
     EXPECT_EQ(real.keeper.PortKeeperRunning.Get(), 0);
-    EXPECT_EQ(real.worker.workerRunning.Get(), 0);
+    EXPECT_FALSE(real.worker.IsThreadRunning());
     EXPECT_EQ(real.GetState(), 0);  // stopped, not failed
     std::vector<std::string> lines;
     for (std::string line = real.TakeLogLine(); !line.empty(); line = real.TakeLogLine()) {
@@ -319,7 +332,7 @@ TEST(UploadEngineOpenTest, ExistingPortIsGivenTimeToOpenUnknownOneIsNot) {
 
 TEST_F(UploadEngineTest, LoadImageReadsTheFileAndResetsTheBootReload) {
     EXPECT_FALSE(engine.LoadImage("/nonexistent/fw.bin"));
-    EXPECT_EQ(engine.worker.statusText.Get(), "ERROR: image open FAILED");
+    EXPECT_EQ(engine.worker.StatusText(), "ERROR: image open FAILED");
 
     // A binary section with header: eight words, start, end, zeros, then the XOR of its words.
     const std::string path = ::testing::TempDir() + "ostrevan-engine-image.bin";

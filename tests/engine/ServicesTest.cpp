@@ -92,6 +92,7 @@ class WorkerServicesTest : public ::testing::Test {
     EngineShared engine;
     CommLink link;
     UploadWorker worker{clock, engine, &link};
+    RequestContext& context = worker;
 
     // The lengths of the slices InterruptibleSleep waited, recorded through the clock.
     std::vector<uint64_t> SleepSlices(uint32_t ms) {
@@ -101,7 +102,7 @@ class WorkerServicesTest : public ::testing::Test {
             slices.push_back(now - last);
             last = now;
         });
-        worker.InterruptibleSleep(ms);
+        context.InterruptibleSleep(ms);
         clock.SetAdvanceHook(nullptr);
         return slices;
     }
@@ -134,7 +135,7 @@ TEST_F(WorkerServicesTest, StopSetDuringSleepEndsItAfterTheCurrentSlice) {
             engine.stopRequested.Set(1);
         }
     });
-    worker.InterruptibleSleep(1000);
+    context.InterruptibleSleep(1000);
     EXPECT_EQ(clock.NowMs(), 300u);
 }
 
@@ -147,34 +148,38 @@ TEST_F(WorkerServicesTest, IsAbortedFollowsStopAndCancel) {
     for (const Case& c :
          {Case{0, 0, false}, Case{0, 1, true}, Case{1, 0, true}, Case{1, 1, true}}) {
         engine.stopRequested.Set(c.stop);
-        worker.cancelRequest.Set(c.cancel);
-        EXPECT_EQ(worker.IsAborted(), c.aborted) << c.stop << c.cancel;
+        worker.RequestFlashUpload();  // a new request clears the cancel
+        if (c.cancel != 0) {
+            worker.RequestCancel();
+        }
+        EXPECT_EQ(context.IsAborted(), c.aborted) << c.stop << c.cancel;
+        EXPECT_EQ(context.CancelRequested(), c.cancel != 0);
     }
 }
 
 TEST_F(WorkerServicesTest, LogCopiesBothForms) {
     std::string text = "abc";
-    worker.Log(text);
+    context.Log(text);
     text[0] = 'x';
-    worker.Log("zero-terminated");
-    EXPECT_EQ(worker.logQueue.Take(), "abc");
-    EXPECT_EQ(worker.logQueue.Take(), "zero-terminated");
+    context.Log("zero-terminated");
+    EXPECT_EQ(worker.TakeLogLine(), "abc");
+    EXPECT_EQ(worker.TakeLogLine(), "zero-terminated");
 }
 
 TEST_F(WorkerServicesTest, RequestsResetCancelAndSucceeded) {
-    worker.cancelRequest.Set(1);
-    worker.succeeded.Set(1);
-    worker.RequestFlashUpload();
-    EXPECT_EQ(worker.flashUploadRequest.Get(), 1);
-    EXPECT_EQ(worker.cancelRequest.Get(), 0);
-    EXPECT_EQ(worker.succeeded.Get(), 0);
     worker.RequestCancel();
-    EXPECT_EQ(worker.cancelRequest.Get(), 1);
-    worker.succeeded.Set(1);
+    context.RequestSucceeded();
+    EXPECT_TRUE(worker.HasSucceeded());
+    worker.RequestFlashUpload();
+    EXPECT_TRUE(worker.IsRequestRunning());
+    EXPECT_FALSE(context.CancelRequested());
+    EXPECT_FALSE(worker.HasSucceeded());
+    worker.RequestCancel();
+    EXPECT_TRUE(context.CancelRequested());
+    context.RequestSucceeded();
     worker.RequestRunImage();
-    EXPECT_EQ(worker.runImageRequest.Get(), 1);
-    EXPECT_EQ(worker.cancelRequest.Get(), 0);
-    EXPECT_EQ(worker.succeeded.Get(), 0);
+    EXPECT_FALSE(context.CancelRequested());
+    EXPECT_FALSE(worker.HasSucceeded());
 }
 
 TEST(EventTest, AutoResetReleasesOneWaitAndManualStaysSet) {

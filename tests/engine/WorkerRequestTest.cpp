@@ -21,10 +21,25 @@ class ScriptedRequests : public WorkerRequests {
 };
 
 // Sleeps between looks, so the test thread never spins while the worker runs.
-void WaitUntilServed(LockedValue32& request) {
-    for (int i = 0; i < 10000 && request.Get() != 0; ++i) {
+void WaitUntilServed(UploadWorker& worker) {
+    for (int i = 0; i < 10000 && worker.IsRequestRunning(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+// Serves one request on the worker's thread and stops it.
+void ServeOne(UploadWorker& worker, EngineShared& engine, bool runImage) {
+    engine.stopRequested.Set(0);
+    std::thread thread([&] { worker.ThreadMain(); });
+    if (runImage) {
+        worker.RequestRunImage();
+    } else {
+        worker.RequestFlashUpload();
+    }
+    WaitUntilServed(worker);
+    engine.stopRequested.Set(1);
+    worker.Wake();
+    thread.join();
 }
 
 TEST(WorkerRequestTest, FailureIsRecordedOnlyForAnUncancelledUnsuccessfulRequest) {
@@ -34,48 +49,43 @@ TEST(WorkerRequestTest, FailureIsRecordedOnlyForAnUncancelledUnsuccessfulRequest
         bool cancel;
         bool stop;
         bool runImage;
-        int failed;
+        bool failed;
     };
     const Case cases[] = {
-        {"success", true, false, false, false, 0},
-        {"failure", false, false, false, false, 1},
-        {"cancelled", false, true, false, false, 0},
-        {"stopped", false, false, true, false, 0},
-        {"run image failure", false, false, false, true, 1},
+        {"success", true, false, false, false, false},
+        {"failure", false, false, false, false, true},
+        {"cancelled", false, true, false, false, false},
+        {"stopped", false, false, true, false, false},
+        {"run image failure", false, false, false, true, true},
     };
     for (const Case& c : cases) {
         VirtualClock clock;
         EngineShared engine;
         CommLink link;
         UploadWorker worker(clock, engine, &link);
+        RequestContext& context = worker;
+        bool failing = true;
         ScriptedRequests requests([&] {
-            if (c.succeed) {
-                worker.succeeded.Set(1);
+            if (c.succeed && !failing) {
+                context.RequestSucceeded();
             }
-            if (c.cancel) {
-                worker.cancelRequest.Set(1);
+            if (c.cancel && !failing) {
+                worker.RequestCancel();
             }
-            if (c.stop) {
+            if (c.stop && !failing) {
                 engine.stopRequested.Set(1);
             }
         });
         worker.SetRequests(&requests);
-        worker.failed.Set(1);  // left over from an earlier request
-        std::thread thread([&] { worker.ThreadMain(); });
-        LockedValue32& request = c.runImage ? worker.runImageRequest : worker.flashUploadRequest;
-        if (c.runImage) {
-            worker.RequestRunImage();
-        } else {
-            worker.RequestFlashUpload();
-        }
-        WaitUntilServed(request);
-        engine.stopRequested.Set(1);
-        worker.workerWakeEvent.Pulse();
-        thread.join();
-        EXPECT_EQ(request.Get(), 0) << c.what;
-        EXPECT_EQ(worker.failed.Get(), c.failed) << c.what;
-        EXPECT_EQ(worker.succeeded.Get(), c.succeed ? 1 : 0) << c.what;
-        EXPECT_EQ(worker.workerRunning.Get(), 0) << c.what;
+        // A failure left over from an earlier request.
+        ServeOne(worker, engine, false);
+        ASSERT_TRUE(worker.HasFailed());
+        failing = false;
+        ServeOne(worker, engine, c.runImage);
+        EXPECT_FALSE(worker.IsRequestRunning()) << c.what;
+        EXPECT_EQ(worker.HasFailed(), c.failed) << c.what;
+        EXPECT_EQ(worker.HasSucceeded(), c.succeed) << c.what;
+        EXPECT_FALSE(worker.IsThreadRunning()) << c.what;
     }
 }
 
@@ -84,12 +94,16 @@ TEST(WorkerRequestTest, NewRequestClearsTheFailure) {
     EngineShared engine;
     CommLink link;
     UploadWorker worker(clock, engine, &link);
-    worker.failed.Set(1);
-    worker.RequestFlashUpload();
-    EXPECT_EQ(worker.failed.Get(), 0);
-    worker.failed.Set(1);
-    worker.RequestRunImage();
-    EXPECT_EQ(worker.failed.Get(), 0);
+    for (bool runImage : {false, true}) {
+        ServeOne(worker, engine, false);
+        ASSERT_TRUE(worker.HasFailed());
+        if (runImage) {
+            worker.RequestRunImage();
+        } else {
+            worker.RequestFlashUpload();
+        }
+        EXPECT_FALSE(worker.HasFailed()) << runImage;
+    }
 }
 
 }  // namespace

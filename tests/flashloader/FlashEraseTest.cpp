@@ -25,20 +25,20 @@ class EraseTest : public LoaderTest {
 TEST_F(EraseTest, WithoutACountTwentySectorsAreAssumed) {
     const uint64_t last = Sectors(0, 5, 100);
     EXPECT_FALSE(loader.WaitErase());
-    EXPECT_EQ(worker.progress.Get(), 250);
-    EXPECT_EQ(worker.phase.Get(), 2);
+    EXPECT_EQ(context.progress.Get(), 250);
+    EXPECT_EQ(context.phase.Get(), 2);
     EXPECT_EQ(Elapsed(), last + 5000);
     EXPECT_THAT(Logged(), ElementsAre("1 sectors erased.", "2 sectors erased.", "3 sectors erased.",
                                       "4 sectors erased.", "5 sectors erased.",
                                       "'SECTOR_ERASED' waiting time out."));
-    EXPECT_EQ(worker.statusText.Get(), "Erasing Flash");
+    EXPECT_EQ(context.statusText.Get(), "Erasing Flash");
 }
 
 TEST_F(EraseTest, AnnouncedCountReachesAThousandBeforeOk) {
     At(10, {0x8A, PARAM_CODE, ERASE_CODE, 3});
     Sectors(10, 3, 100);
     EXPECT_FALSE(loader.WaitErase());
-    EXPECT_EQ(worker.progress.Get(), 1000);
+    EXPECT_EQ(context.progress.Get(), 1000);
     EXPECT_EQ(Logged().front(), "Sectors to erase N = 3.");
 }
 
@@ -46,7 +46,7 @@ TEST_F(EraseTest, ProgressRoundsHalfUp) {
     At(0, {PARAM_CODE, ERASE_CODE, 3});
     Sectors(0, 2, 10);
     EXPECT_FALSE(loader.WaitErase());
-    EXPECT_EQ(worker.progress.Get(), 667);
+    EXPECT_EQ(context.progress.Get(), 667);
 }
 
 TEST_F(EraseTest, AZeroCountDoesNotDivideByZero) {
@@ -54,15 +54,15 @@ TEST_F(EraseTest, AZeroCountDoesNotDivideByZero) {
     EXPECT_TRUE(loader.WaitErase());
     const auto lines = Logged();
     EXPECT_THAT(lines, Contains("Sectors to erase N = 0."));
-    EXPECT_EQ(worker.progress.Get(), 1000);
+    EXPECT_EQ(context.progress.Get(), 1000);
 }
 
 TEST_F(EraseTest, SlowSectorsSucceedUpToJustUnderFiveSeconds) {
     const uint64_t last = Sectors(0, 30, 4999);
     At(last + 4999, {OK_CODE});
     EXPECT_TRUE(loader.WaitErase());
-    EXPECT_EQ(worker.progress.Get(), 1000);
-    EXPECT_EQ(worker.statusText.Get(), "FLASH erasing complete");
+    EXPECT_EQ(context.progress.Get(), 1000);
+    EXPECT_EQ(context.statusText.Get(), "FLASH erasing complete");
     const auto lines = Logged();
     EXPECT_EQ(lines.back(), "FLASH erasing complete.");
     EXPECT_EQ(lines[lines.size() - 2], "30 sectors erased.");
@@ -89,11 +89,11 @@ TEST_F(EraseTest, RefusalsEndTheErase) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.code));
-        worker.statusText.Set("");
+        context.statusText.Set("");
         link.At(clock.NowMs() + 50, {0x8A, c.code, OK_CODE});
         EXPECT_FALSE(loader.WaitErase());
         EXPECT_EQ(Logged(), c.lines);
-        EXPECT_EQ(worker.statusText.Get(), "ERROR: FLASH erase failed.");
+        EXPECT_EQ(context.statusText.Get(), "ERROR: FLASH erase failed.");
         link.Purge();
     }
 }

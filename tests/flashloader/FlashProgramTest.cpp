@@ -21,7 +21,7 @@ namespace {
 
 constexpr uint32_t kMain = 0x10004000;
 
-// The device, its link and a worker on one virtual clock.
+// The device, its link and a context on one virtual clock.
 struct Rig {
     explicit Rig(const DeviceConfig& config) : model(config) {}
 
@@ -29,10 +29,11 @@ struct Rig {
     DeviceModel model;
     SimLink link{model, clock};
     EngineShared engine;
-    UploadWorker worker{clock, engine, &link};
-    SfldLoader loader{worker};
+    TestContext context{clock, engine, &link};
+    SfldSession session;
+    SfldLoader loader{context, session};
 
-    std::vector<std::string> Logged() { return DrainLog(worker); }
+    std::vector<std::string> Logged() { return DrainLog(context); }
 };
 
 // An opened image with its sections found and marked, as the engine leaves it.
@@ -56,13 +57,13 @@ class FlashProgramTest : public ::testing::Test {
     bool Program(const Bytes& contents) {
         rig = std::make_unique<Rig>(config);
         image = std::make_unique<Image>(contents);
-        rig->worker.RecordWaitMode = true;
+        rig->session.RecordWaitMode = true;
         return rig->loader.FlashProgram(image->image);
     }
     bool FlashHolds(uint32_t at, const Bytes& data) {
         return rig->model.FlashBytes(at, static_cast<uint32_t>(data.size())) == data;
     }
-    std::string Status() { return rig->worker.statusText.Get(); }
+    std::string Status() { return rig->context.statusText.Get(); }
 
     DeviceConfig config;
     std::unique_ptr<Rig> rig;
@@ -76,10 +77,10 @@ TEST_F(FlashProgramTest, AnSRecordImageEndsUpInTheFlash) {
     EXPECT_TRUE(FlashHolds(kMain, data));
     EXPECT_THAT(rig->model.Violations(), IsEmpty());
     EXPECT_EQ(rig->model.Counters().unerasedPrograms, 0u);
-    EXPECT_EQ(rig->worker.progress.Get(), 1000);
-    EXPECT_EQ(rig->worker.phase.Get(), 3);
+    EXPECT_EQ(rig->context.progress.Get(), 1000);
+    EXPECT_EQ(rig->context.phase.Get(), 3);
     EXPECT_EQ(Status(), "FLASH Programming");
-    EXPECT_EQ(rig->worker.programmingStarted.Get(), 1);
+    EXPECT_EQ(rig->context.programmingStarted.Get(), 1);
     const auto lines = rig->Logged();
     EXPECT_THAT(lines, Contains("SFLD Version ID: $SFLD V2.05"));
     // what will be written is listed once the flash is known and before it is erased
@@ -244,7 +245,7 @@ TEST_F(FlashProgramTest, ASilentDeviceIsNotConnected) {
     config.faults.silent = true;
     EXPECT_FALSE(Program(srec));
     EXPECT_EQ(Status(), "");
-    EXPECT_EQ(rig->worker.programmingStarted.Get(), 0);
+    EXPECT_EQ(rig->context.programmingStarted.Get(), 0);
     EXPECT_THAT(rig->Logged(), IsEmpty());
 }
 
@@ -300,7 +301,7 @@ TEST_F(FlashProgramTest, FaultsNeverEndInAFalseSuccess) {
             } else {
                 ++failures;
                 // A loader that never connected leaves the status alone; the caller reports.
-                if (rig->worker.programmingStarted.Get() != 0) {
+                if (rig->context.programmingStarted.Get() != 0) {
                     EXPECT_THAT(Status(), HasSubstr("ERROR: "));
                 } else {
                     EXPECT_EQ(Status(), "");

@@ -121,7 +121,7 @@ TEST_F(RecordTest, BadChecksumIsRetriedWholeUntilTenSeconds) {
 }
 
 TEST_F(RecordTest, RecordWaitModeWithoutTheCodeGivesUpAtTwelveSeconds) {
-    worker.RecordWaitMode = true;
+    session.RecordWaitMode = true;
     EXPECT_FALSE(loader.SendRecord(record));
     // Only lead bytes: no frame goes out without REC_WAIT_CODE.
     EXPECT_THAT(link.written, ElementsAre(OK_CODE, OK_CODE, OK_CODE));
@@ -141,7 +141,7 @@ TEST_F(RecordTest, AbortStopsTheRetrySilently) {
     AnswerFrames({BAD_CSUM}, 50);
     clock.SetAdvanceHook([&](uint64_t now) {
         if (now >= 1000 + 300) {
-            worker.cancelRequest.Set(1);
+            context.cancelRequest.Set(1);
         }
     });
     EXPECT_FALSE(loader.SendRecord(record));

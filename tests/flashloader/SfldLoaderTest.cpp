@@ -18,7 +18,7 @@ TEST_F(LoaderTest, ConnectDropsTheLeadingOkAndTakesSync) {
     };
     EXPECT_TRUE(loader.Connect());
     EXPECT_THAT(link.written, ElementsAre(OK_CODE, SYNC_CODE));
-    EXPECT_EQ(worker.statusText.Get(), "SFLD Connected");
+    EXPECT_EQ(context.statusText.Get(), "SFLD Connected");
     EXPECT_THAT(Logged(), ElementsAre("SFLD Connected"));
 }
 
@@ -30,7 +30,7 @@ TEST_F(LoaderTest, ConnectGivesUpSilentlyAfterOneSecond) {
     EXPECT_FALSE(loader.Connect());
     EXPECT_EQ(Elapsed(), waitStart + 1000);
     EXPECT_THAT(Logged(), IsEmpty());
-    EXPECT_EQ(worker.statusText.Get(), "");
+    EXPECT_EQ(context.statusText.Get(), "");
 }
 
 TEST_F(LoaderTest, FindLoaderTriesAgainUntilALoaderAnswersOrTenSecondsPass) {
@@ -42,14 +42,15 @@ TEST_F(LoaderTest, FindLoaderTriesAgainUntilALoaderAnswersOrTenSecondsPass) {
         VirtualClock time{1000};
         EngineShared shared;
         ScriptedLink line{time};
-        UploadWorker looking{time, shared, &line};
+        TestContext looking{time, shared, &line};
+        SfldSession fresh;
         int attempts = 0;
         line.onWrite = [&](const ScriptedLink::Bytes& chunk) {
             if (chunk[0] == SYNC_CODE && ++attempts == c.answeringAttempt) {
                 line.After(3, {SYNC_CODE});
             }
         };
-        EXPECT_EQ(SfldLoader(looking).FindLoader(SfldLoader::kFindLoaderMs), c.found);
+        EXPECT_EQ(SfldLoader(looking, fresh).FindLoader(SfldLoader::kFindLoaderMs), c.found);
         const uint64_t elapsed = time.NowMs() - 1000;
         if (c.found) {
             EXPECT_EQ(attempts, c.answeringAttempt);
@@ -72,9 +73,9 @@ TEST_F(LoaderTest, VersionKeepsTheDollarAndDropsJunkAndLineEnd) {
             link.After(5, {'x', 0xFF, '\r', '$', 'V', '1', '.', '2', '\r', '\n', 'z'});
         }
     };
-    worker.sfldVersion = "stale";
+    session.sfldVersion = "stale";
     loader.ReadVersion();
-    EXPECT_EQ(worker.sfldVersion, "$V1.2");
+    EXPECT_EQ(session.sfldVersion, "$V1.2");
     EXPECT_THAT(Logged(), ElementsAre("SFLD Version ID: $V1.2"));
     EXPECT_LT(Elapsed(), 100u);
 }
@@ -83,7 +84,7 @@ TEST_F(LoaderTest, VersionPurgesStaleBytesAndLogsAPartialLineAtTheTimeOut) {
     At(0, {'$', 'o', 'l', 'd', '\n'});
     At(20, {'$', 'A', '$', 'B'});
     loader.ReadVersion();
-    EXPECT_EQ(worker.sfldVersion, "$A$B");
+    EXPECT_EQ(session.sfldVersion, "$A$B");
     EXPECT_THAT(Logged(), ElementsAre("SFLD Version ID: $A$B"));
     EXPECT_EQ(Elapsed(), 1000u);
 }
@@ -181,12 +182,12 @@ TEST_F(LoaderTest, EveryWaitEndsSilentlyOnAbort) {
     };
     for (const Op& op : ops) {
         SCOPED_TRACE(op.name);
-        worker.cancelRequest.Set(0);
+        context.cancelRequest.Set(0);
         const uint64_t start = clock.NowMs();
         // Cancelled while the line stays quiet: seen within one slice of the wait.
         clock.SetAdvanceHook([&](uint64_t now) {
             if (now >= start + 150) {
-                worker.cancelRequest.Set(1);
+                context.cancelRequest.Set(1);
             }
         });
         EXPECT_FALSE(op.run());

@@ -1,13 +1,13 @@
 #pragma once
-// The lines a worker has logged since the last look.
+// The lines a context has logged since the last look.
 #include <string>
 #include <vector>
 
-#include "engine/UploadWorker.h"
+#include "support/TestContext.h"
 
-inline std::vector<std::string> DrainLog(UploadWorker& worker) {
+inline std::vector<std::string> DrainLog(TestContext& context) {
     std::vector<std::string> lines;
-    while (auto line = worker.logQueue.Take()) {
+    while (auto line = context.logQueue.Take()) {
         lines.push_back(*line);
     }
     return lines;

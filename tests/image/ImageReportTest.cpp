@@ -6,8 +6,8 @@
 #include "ImageFiles.h"
 #include "engine/Clock.h"
 #include "engine/FormatText.h"
-#include "engine/UploadWorker.h"
 #include "image/ImageReport.h"
+#include "support/TestContext.h"
 
 using namespace imagefiles;
 
@@ -17,7 +17,7 @@ class ImageReportTest : public ::testing::Test {
   protected:
     std::vector<std::string> TakeLog() {
         std::vector<std::string> lines;
-        while (auto line = worker.logQueue.Take()) {
+        while (auto line = context.logQueue.Take()) {
             lines.push_back(*line);
         }
         return lines;
@@ -25,7 +25,7 @@ class ImageReportTest : public ::testing::Test {
 
     VirtualClock clock;
     EngineShared engine;
-    UploadWorker worker{clock, engine, nullptr};
+    TestContext context{clock, engine, nullptr};
     FirmwareImage image;
 };
 
@@ -38,8 +38,8 @@ TEST_F(ImageReportTest, OpenImageReportsEverySection) {
     engine.imagePathText.Set(file.Path());
     image.sections[1].active = 1;  // flags are the engine's; the report shows them as they are
 
-    ASSERT_TRUE(OpenImage(worker, image));
-    EXPECT_EQ(worker.statusText.Get(), "Open image");
+    ASSERT_TRUE(OpenImage(context, engine.imagePathText.Get(), image));
+    EXPECT_EQ(context.statusText.Get(), "Open image");
     const std::vector<std::string> expected = {
         "Open image file name - " + file.Path(),
         "----------- Image Info -----------",
@@ -97,8 +97,8 @@ TEST_F(ImageReportTest, RawAndSRecordSections) {
         SCOPED_TRACE(c.name);
         TempFile file(c.bytes);
         engine.imagePathText.Set(file.Path());
-        worker.statusText.Set("");
-        ASSERT_EQ(OpenImage(worker, image), c.refusal.empty());
+        context.statusText.Set("");
+        ASSERT_EQ(OpenImage(context, engine.imagePathText.Get(), image), c.refusal.empty());
         std::vector<std::string> log = TakeLog();
         const size_t refused = c.refusal.empty() ? 0 : 1;
         ASSERT_EQ(log.size(), 5u + 2 + c.section.size() + 1 + refused);
@@ -107,7 +107,7 @@ TEST_F(ImageReportTest, RawAndSRecordSections) {
                   c.section);
         if (refused != 0) {
             EXPECT_EQ(log.back(), c.refusal);
-            EXPECT_EQ(worker.statusText.Get(), c.refusal);
+            EXPECT_EQ(context.statusText.Get(), c.refusal);
         }
     }
 }
@@ -118,8 +118,8 @@ TEST_F(ImageReportTest, OpenFailureIsReportedOnce) {
                                  file.Dir().string() + "/" + std::string(600, 'x')};
     for (const std::string& path : paths) {
         engine.imagePathText.Set(path);
-        EXPECT_FALSE(OpenImage(worker, image));
-        EXPECT_EQ(worker.statusText.Get(), "ERROR: image open FAILED");
+        EXPECT_FALSE(OpenImage(context, engine.imagePathText.Get(), image));
+        EXPECT_EQ(context.statusText.Get(), "ERROR: image open FAILED");
         EXPECT_EQ(TakeLog(), (std::vector<std::string>{"Open image file name - " + path,
                                                        "ERROR: image open FAILED"}));
     }
@@ -127,13 +127,13 @@ TEST_F(ImageReportTest, OpenFailureIsReportedOnce) {
 
 TEST_F(ImageReportTest, ReportSection) {
     SectionReader section;
-    ReportSection(worker, section);
+    ReportSection(context, section);
     EXPECT_EQ(TakeLog(), (std::vector<std::string>{"*Section report*", "Format: unknown"}));
     section.format = SectionFormat::SRecord;
     section.start = 0x00201000;
     section.size = 0x7F0;
     section.entry = 0x00201000;
-    ReportSection(worker, section);
+    ReportSection(context, section);
     EXPECT_EQ(TakeLog(),
               (std::vector<std::string>{"*Section report*", "Format: Motorola S-record",
                                         "Start address: 0x00201000",

@@ -22,7 +22,7 @@ class BootDeviceTest : public SimDeviceFixture {
     void Start(Personality personality) {
         StartDevice(personality);
         clock.SetAdvanceHook([this](uint64_t) {
-            const uint16_t p = worker.progress.Get();
+            const uint16_t p = context.progress.Get();
             if (progressSeen.empty() || progressSeen.back() != p) {
                 progressSeen.push_back(p);
             }
@@ -56,12 +56,12 @@ TEST_F(BootDeviceTest, PflVariantsConnectAfterTheirWindows) {
         config.pflVersion = "\x01noise$KALMER PFL 1.3";
         Start(Personality::PrimaryFlashLoader);
         const uint64_t start = clock.NowMs();
-        PflConnection pfl(worker);
+        PflConnection pfl(context);
         ASSERT_TRUE(pfl.PflConnect(c.host));
         const uint64_t elapsed = clock.NowMs() - start;
         EXPECT_GE(elapsed, c.atLeastMs);
         EXPECT_LT(elapsed, c.belowMs);
-        EXPECT_EQ(worker.pfldVersion, "$KALMER PFL 1.3");
+        EXPECT_EQ(pfl.PfldVersion(), "$KALMER PFL 1.3");
         EXPECT_TRUE(Logged("PFLD Version ID: $KALMER PFL 1.3"));
         EXPECT_EQ(model->Violations(), std::vector<std::string>());
     }
@@ -70,13 +70,13 @@ TEST_F(BootDeviceTest, PflVariantsConnectAfterTheirWindows) {
 TEST_F(BootDeviceTest, HestanLoadStoresTheWordsAndStartsTheLoader) {
     Start(Personality::RomMonitor);
     LoadSection(kEightBytes);
-    RomMonitorConnection monitor(worker);
+    RomMonitorConnection monitor(context);
     ASSERT_TRUE(monitor.HestanLoadAndRun(source, section));
     EXPECT_EQ(model->RamBytes(kLoad, 8), kEightBytes);
     EXPECT_EQ(ModeNow(), Personality::FlashLoader);
     EXPECT_EQ(progressSeen, (std::vector<uint16_t>{0, 500, 1000}));
     EXPECT_TRUE(Logged("ROM Monitor entered to the test screen."));
-    EXPECT_EQ(worker.statusText.Get(), "Complete");
+    EXPECT_EQ(context.statusText.Get(), "Complete");
     EXPECT_EQ(model->Violations(), std::vector<std::string>());
 }
 
@@ -85,7 +85,7 @@ TEST_F(BootDeviceTest, HestanLoadWithALostEchoFailsAndStartsNothing) {
     config.faults.dropReply = 5;
     Start(Personality::RomMonitor);
     LoadSection(kEightBytes);
-    RomMonitorConnection monitor(worker);
+    RomMonitorConnection monitor(context);
     EXPECT_FALSE(monitor.HestanLoadAndRun(source, section));
     EXPECT_TRUE(Logged("ROM monitor echo timeout."));
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
@@ -98,7 +98,7 @@ TEST_F(BootDeviceTest, OrvaneLoadWritesWordsAndRunsInBothVariants) {
         Start(Personality::TextMonitor);
         progressSeen.clear();
         LoadSection(kEightBytes);
-        OrvaneConnection orvane(worker, variant);
+        OrvaneConnection orvane(context, variant);
         ASSERT_TRUE(orvane.OrvaneLoadAndRun(source, section));
         const std::string sent = SentText();
         EXPECT_NE(sent.find("W201004,E3A00000#"), std::string::npos);
@@ -117,7 +117,7 @@ TEST_F(BootDeviceTest, OrvaneLoadWritesWordsAndRunsInBothVariants) {
 TEST_F(BootDeviceTest, OrvaneShortLastWordKeepsZeroHighBytes) {
     Start(Personality::TextMonitor);
     LoadSection({0x11, 0x22, 0x33, 0x44, 0x55});
-    OrvaneConnection orvane(worker, OrvaneConnection::Variant::OnKalmer);
+    OrvaneConnection orvane(context, OrvaneConnection::Variant::OnKalmer);
     ASSERT_TRUE(orvane.OrvaneLoadAndRun(source, section));
     EXPECT_NE(SentText().find("W201004,55#"), std::string::npos);
     EXPECT_EQ(model->RamBytes(kLoad, 8),

@@ -1,5 +1,5 @@
 #pragma once
-// A worker on the virtual clock talking to a scripted link, with its log gathered for checks.
+// A context on the virtual clock talking to a scripted link, with its log gathered for checks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "ScriptedLink.h"
-#include "engine/UploadWorker.h"
+#include "support/TestContext.h"
 
 class BootFixture : public ::testing::Test {
   protected:
     BootFixture() { clock.Advance(1000); }
 
     const std::vector<std::string>& Logs() {
-        while (auto line = worker.logQueue.Take()) {
+        while (auto line = context.logQueue.Take()) {
             logs_.push_back(*line);
         }
         return logs_;
@@ -27,15 +27,15 @@ class BootFixture : public ::testing::Test {
     void CancelAt(uint64_t atMs) {
         clock.SetAdvanceHook([this, atMs](uint64_t now) {
             if (now >= atMs) {
-                worker.cancelRequest.Set(1);
+                context.cancelRequest.Set(1);
             }
         });
     }
 
-    // Keeps every new progress value the worker shows while the clock runs.
+    // Keeps every new progress value the context shows while the clock runs.
     void WatchProgress() {
         clock.SetAdvanceHook([this](uint64_t) {
-            const uint16_t p = worker.progress.Get();
+            const uint16_t p = context.progress.Get();
             if (progressSeen.empty() || progressSeen.back() != p) {
                 progressSeen.push_back(p);
             }
@@ -45,7 +45,7 @@ class BootFixture : public ::testing::Test {
     VirtualClock clock;
     EngineShared engine;
     ScriptedLink link{clock};
-    UploadWorker worker{clock, engine, &link};
+    TestContext context{clock, engine, &link};
     std::vector<uint16_t> progressSeen;
 
   private:

@@ -9,6 +9,7 @@
 #include "SectionBytes.h"
 #include "SimDeviceFixture.h"
 #include "UnionImage.h"
+#include "engine/UploadWorker.h"
 #include "image/FirmwareImage.h"
 #include "image/ResourceTable.h"
 #include "targets/UploadSequences.h"
@@ -69,7 +70,7 @@ class BootSystemTest : public SimDeviceFixture {
     }
 
     FirmwareImage image;
-    UploadSequences sequences{worker, image};
+    UploadSequences sequences{context, image};
 };
 
 class BootTypeTest : public BootSystemTest, public ::testing::WithParamInterface<int> {};
@@ -85,15 +86,15 @@ TEST_P(BootTypeTest, LoaderFromTheImageUnionFileThenTheFlashIsProgrammed) {
 
     sequences.FlashUpload();
 
-    EXPECT_EQ(worker.succeeded.Get(), 1) << ::testing::PrintToString(TakeLogs());
+    EXPECT_EQ(context.succeeded.Get(), 1) << ::testing::PrintToString(TakeLogs());
     EXPECT_TRUE(Logged("Upload SFLD From image-union file"));
     EXPECT_TRUE(Logged("SFLD upload is successful"));
     EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 0x200), file.sfl);
     EXPECT_EQ(ModeNow(), Personality::FlashLoader);
     EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x1800), file.main);
     EXPECT_EQ(model->Violations(), std::vector<std::string>());
-    // Type 5 leaves the record wait as it found it (off in a fresh worker).
-    EXPECT_EQ(worker.RecordWaitMode, type != 5);
+    // Type 5 leaves the record wait as it found it (off in a fresh context).
+    EXPECT_EQ(sequences.LastSession().RecordWaitMode, type != 5);
     EXPECT_EQ(image.source.kind, ImageSource::Closed);
 }
 
@@ -105,11 +106,11 @@ TEST_P(BootTypeTest, NoLoaderSectionAndNoResourceLeavesTheFlashUntouched) {
 
     sequences.FlashUpload();
 
-    EXPECT_EQ(worker.succeeded.Get(), 0);
+    EXPECT_EQ(context.succeeded.Get(), 0);
     const std::vector<std::string> tail = {"Upload SFLD From resource",
                                            "ERROR: SFLD resource open failed"};
     EXPECT_EQ(LogsFrom("Upload SFLD From resource"), tail);
-    EXPECT_EQ(worker.statusText.Get(), "ERROR: SFLD resource open failed");
+    EXPECT_EQ(context.statusText.Get(), "ERROR: SFLD resource open failed");
     EXPECT_TRUE(link->Sent().empty());
     EXPECT_TRUE(FlashUntouched());
 }
@@ -132,16 +133,16 @@ TEST_F(ResourceTest, LoaderFromTheTypesModuleResource) {
     Start(7);
     LoadImage(file.WriteTo(TempPath("boot-resource.bin")));
     sequences.FlashUpload();
-    EXPECT_EQ(worker.succeeded.Get(), 1);
+    EXPECT_EQ(context.succeeded.Get(), 1);
     EXPECT_TRUE(Logged("Upload SFLD From resource"));
     EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 0x80), loader);
     EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x400), file.main);
 
     Start(6);
-    worker.succeeded.Set(0);
+    context.succeeded.Set(0);
     logs.clear();
     sequences.FlashUpload();
-    EXPECT_EQ(worker.succeeded.Get(), 0);
+    EXPECT_EQ(context.succeeded.Get(), 0);
     EXPECT_TRUE(Logged("ERROR: SFLD resource open failed"));
 }
 
@@ -152,8 +153,8 @@ TEST_F(ResourceTest, UnreadableResourceIsAWrongFormat) {
     Start(1);
     LoadImage(file.WriteTo(TempPath("boot-badresource.bin")));
     sequences.FlashUpload();
-    EXPECT_EQ(worker.succeeded.Get(), 0);
-    EXPECT_EQ(worker.statusText.Get(), "ERROR: wrong SFLD resource format");
+    EXPECT_EQ(context.succeeded.Get(), 0);
+    EXPECT_EQ(context.statusText.Get(), "ERROR: wrong SFLD resource format");
     EXPECT_TRUE(link->Sent().empty());
 }
 
@@ -178,17 +179,17 @@ TEST_P(RunImageTest, LoadsAndStartsTheSectionWhereTheTypeHasABootConnection) {
     sequences.RunImage();
 
     EXPECT_TRUE(Logged("*Section report*"));
-    EXPECT_EQ(worker.phase.Get(), 4);
+    EXPECT_EQ(context.phase.Get(), 4);
     const bool connects = type >= 1 && type <= 7;
-    EXPECT_EQ(worker.succeeded.Get(), connects ? 1 : 0);
+    EXPECT_EQ(context.succeeded.Get(), connects ? 1 : 0);
     EXPECT_EQ(Logged("ERROR: RUN Not supported for this target..."), type == 0 || type == 8);
     if (connects) {
         EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 8), data);
         EXPECT_EQ(ModeNow(), Personality::FlashLoader);
-        EXPECT_EQ(worker.statusText.Get(), "Complete");
+        EXPECT_EQ(context.statusText.Get(), "Complete");
     } else {
         EXPECT_TRUE(link->Sent().empty());
-        EXPECT_EQ(worker.statusText.Get(), "Open image");
+        EXPECT_EQ(context.statusText.Get(), "Open image");
     }
     EXPECT_EQ(model->Violations(), std::vector<std::string>());
 }
@@ -225,9 +226,9 @@ TEST_F(BootSystemTest, RunImageEndsEarly) {
         }
         engine.imagePathText.Set(c.path);
         sequences.RunImage();
-        EXPECT_EQ(worker.statusText.Get(), c.status) << c.name;
+        EXPECT_EQ(context.statusText.Get(), c.status) << c.name;
         EXPECT_TRUE(Logged(c.status)) << c.name;
-        EXPECT_EQ(worker.succeeded.Get(), 0) << c.name;
+        EXPECT_EQ(context.succeeded.Get(), 0) << c.name;
         EXPECT_TRUE(link->Sent().empty()) << c.name;
     }
 }
@@ -246,17 +247,17 @@ TEST_F(BootSystemTest, CancelledRunImageIsNotStartedAndDoesNotSucceed) {
     engine.imagePathText.Set(path);
     clock.SetAdvanceHook([this](uint64_t) {
         if (model->Counters().recordsLoaded >= 1) {
-            worker.cancelRequest.Set(1);
+            context.cancelRequest.Set(1);
         }
     });
     sequences.RunImage();
     clock.SetAdvanceHook(nullptr);
 
-    EXPECT_EQ(worker.succeeded.Get(), 0);
+    EXPECT_EQ(context.succeeded.Get(), 0);
     EXPECT_EQ(model->Counters().recordsLoaded, 1u);
     const std::vector<uint8_t> sent = link->Sent();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 0);
-    EXPECT_NE(worker.statusText.Get(), "Complete");
+    EXPECT_NE(context.statusText.Get(), "Complete");
     EXPECT_EQ(ModeNow(), Personality::PrimaryFlashLoader);
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
     EXPECT_EQ(TakeLogs().back(), "Cancel...");
@@ -273,20 +274,27 @@ TEST_F(BootSystemTest, RunImageRequestIsServedByTheWorkerThread) {
         << S3Line(UnionImage::kSflStart, data) << S7Line(UnionImage::kSflStart);
     Start(6);
     engine.imagePathText.Set(path);
-    worker.SetRequests(&sequences);
-    std::thread thread([this] { worker.ThreadMain(); });
+    UploadWorker worker(clock, engine, link.get());
+    UploadSequences served(worker, image);
+    worker.SetRequests(&served);
+    std::thread thread([&worker] { worker.ThreadMain(); });
     worker.RequestRunImage();
-    // The request flag stays up until the request has run; bounded so a fault cannot hang.
-    for (int i = 0; i < 10000 && worker.runImageRequest.Get() != 0; ++i) {
+    // The request stays up until it has run; bounded so a fault cannot hang.
+    for (int i = 0; i < 10000 && worker.IsRequestRunning(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     engine.stopRequested.Set(1);
     thread.join();
 
-    EXPECT_EQ(worker.succeeded.Get(), 1);
+    EXPECT_TRUE(worker.HasSucceeded());
     EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 4), data);
-    EXPECT_GT(LogsFrom("*** Run ARM Image ***").size(), 1u);
-    EXPECT_EQ(TakeLogs().back(), "**********************");
+    std::vector<std::string> lines;
+    while (auto line = worker.TakeLogLine()) {
+        lines.push_back(*line);
+    }
+    ASSERT_GT(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "*** Run ARM Image ***");
+    EXPECT_EQ(lines.back(), "**********************");
     // The connection ran at 57600; the worker puts back the speed it found.
     EXPECT_EQ(link->GetSpeed(), 6);
 }

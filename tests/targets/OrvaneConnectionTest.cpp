@@ -9,7 +9,7 @@ using Variant = OrvaneConnection::Variant;
 
 class OrvaneTest : public BootFixture {
   protected:
-    OrvaneConnection kalmer{worker, Variant::OnKalmer};
+    OrvaneConnection kalmer{context, Variant::OnKalmer};
 };
 
 const std::string kAttempt = "$PASHQ,PRT\r\n$PASHS,MON\r\n#";
@@ -32,10 +32,10 @@ TEST_F(OrvaneTest, IdentificationReplies) {
     };
     for (const Case& c : cases) {
         ScriptedLink line(clock);
-        worker.SetLink(&line);
+        context.SetLink(&line);
         line.Arrive(clock.NowMs(), "stale");
         line.Answer("#V#", c.reply, 1);
-        OrvaneConnection mask(worker, Variant::MaskRom);
+        OrvaneConnection mask(context, Variant::MaskRom);
         EXPECT_EQ(mask.OrvaneQueryId(), c.ok) << c.reply;
         EXPECT_EQ(line.SentText(), "#V#");
         EXPECT_EQ(line.purges, 1);
@@ -43,7 +43,7 @@ TEST_F(OrvaneTest, IdentificationReplies) {
             EXPECT_EQ(Logs().back(), std::string("Orvane(Mask ROM) Monitor ID - ") + c.id);
         }
     }
-    worker.SetLink(&link);
+    context.SetLink(&link);
 }
 
 TEST_F(OrvaneTest, ConnectRepeatsUntilAWellFormedIdentification) {
@@ -97,19 +97,19 @@ TEST_F(OrvaneTest, WordAnswerFailures) {
     };
     for (const Case& c : cases) {
         ScriptedLink line(clock);
-        worker.SetLink(&line);
+        context.SetLink(&line);
         line.Answer("#", c.answer, 3);
         const uint8_t data[] = {1, 2, 3, 4, 5, 6, 7, 8};
         OrvaneConnection::Tracker tracker{8, 0, 0};
-        OrvaneConnection connection(worker, Variant::OnKalmer);
+        OrvaneConnection connection(context, Variant::OnKalmer);
         const uint64_t start = clock.NowMs();
         EXPECT_FALSE(connection.OrvaneWriteWords(0x10, data, sizeof data, tracker));
         EXPECT_EQ(line.SentText(), "W10,4030201#");
-        EXPECT_EQ(worker.statusText.Get(), c.status);
+        EXPECT_EQ(context.statusText.Get(), c.status);
         EXPECT_EQ(Logs().back(), c.logLine);
         EXPECT_EQ(clock.NowMs() - start, *c.answer != '\0' ? 3u : 1000u);
     }
-    worker.SetLink(&link);
+    context.SetLink(&link);
 }
 
 }  // namespace

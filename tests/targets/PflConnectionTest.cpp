@@ -9,7 +9,7 @@ using Variant = PflConnection::Variant;
 
 class PflConnectTest : public BootFixture {
   protected:
-    PflConnection pfl{worker};
+    PflConnection pfl{context};
 };
 
 struct WindowCase {
@@ -37,7 +37,7 @@ TEST_P(PflWindowTest, FirstProbeAnsweredConnectsAfterTheVariantsWindow) {
     EXPECT_EQ(queries[0] - probes[0], c.answerToQueryMs);
     // The connection step ends with the host's 'D'.
     EXPECT_EQ(link.SentText().back(), 'D');
-    EXPECT_EQ(worker.pfldVersion, "$V1.0");
+    EXPECT_EQ(pfl.PfldVersion(), "$V1.0");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -59,10 +59,10 @@ TEST_F(PflConnectTest, SilentTargetIsProbedEveryWindowUntilCancelled) {
     for (const Case& c : {Case{Variant::A, "U", 253}, Case{Variant::B, message + "U", 254},
                           Case{Variant::C, "U", 251}}) {
         ScriptedLink silent(clock);
-        worker.SetLink(&silent);
-        worker.cancelRequest.Set(0);
+        context.SetLink(&silent);
+        context.cancelRequest.Set(0);
         CancelAt(clock.NowMs() + 1000);
-        PflConnection connection(worker);
+        PflConnection connection(context);
         EXPECT_FALSE(connection.PflConnect(c.variant));
         clock.SetAdvanceHook(nullptr);
 
@@ -77,7 +77,7 @@ TEST_F(PflConnectTest, SilentTargetIsProbedEveryWindowUntilCancelled) {
             EXPECT_EQ(probes[i] - probes[i - 1], c.periodMs);
         }
     }
-    worker.SetLink(&link);
+    context.SetLink(&link);
 }
 
 TEST_F(PflConnectTest, VariantANeedsTheWindowsLastByteToBeTheAnswer) {
@@ -99,20 +99,20 @@ TEST_F(PflConnectTest, VariantCDrainsAtMost1001FurtherBytesASlice) {
     // 1 003 only in the second.
     for (const Case& c : {Case{1001, 11}, Case{1002, 21}}) {
         ScriptedLink line(clock);
-        worker.SetLink(&line);
+        context.SetLink(&line);
         line.Answer("U", std::string(c.junk, 'x') + "D", 1, 1);
         line.Answer("E", "$C\n", 1);
-        PflConnection connection(worker);
+        PflConnection connection(context);
         ASSERT_TRUE(connection.PflConnect(Variant::C));
         EXPECT_EQ(line.TimesOf("E")[0] - line.TimesOf("U")[0], c.answerToQueryMs) << c.junk;
     }
-    worker.SetLink(&link);
+    context.SetLink(&link);
 }
 
 TEST_F(PflConnectTest, VersionLineKeepsItsDollarsAndDropsJunkAndLineEnd) {
     link.Answer("E", "\x55\x01zz$V2.3$b\rtail", 5);
     ASSERT_TRUE(pfl.PflReadVersion());
-    EXPECT_EQ(worker.pfldVersion, "$V2.3$b");
+    EXPECT_EQ(pfl.PfldVersion(), "$V2.3$b");
     EXPECT_TRUE(Logged("PFLD Version ID: $V2.3$b"));
     EXPECT_EQ(link.purges, 1);
 }
@@ -142,7 +142,7 @@ TEST_F(PflConnectTest, RunCommandIsGAddressHash) {
 }
 
 TEST_F(PflConnectTest, AbortBeforeTheHandshakeSendsOnlyTheVersionQuery) {
-    worker.cancelRequest.Set(1);
+    context.cancelRequest.Set(1);
     EXPECT_FALSE(pfl.PflConnect(Variant::C));
     EXPECT_EQ(link.SentText(), "E");
 }

@@ -7,7 +7,7 @@ namespace {
 
 class RomMonitorTest : public BootFixture {
   protected:
-    RomMonitorConnection monitor{worker};
+    RomMonitorConnection monitor{context};
 };
 
 TEST_F(RomMonitorTest, ConnectWakesTheMonitorAndEntersTheTestScreen) {
@@ -47,17 +47,17 @@ TEST_F(RomMonitorTest, TestPromptRecogniser) {
     };
     for (const Case& c : cases) {
         ScriptedLink line(clock);
-        worker.SetLink(&line);
+        context.SetLink(&line);
         const uint64_t start = clock.NowMs();
         for (const auto& [at, bytes] : c.arrivals) {
             line.Arrive(start + at, bytes);
         }
-        RomMonitorConnection recogniser(worker);
+        RomMonitorConnection recogniser(context);
         EXPECT_EQ(recogniser.RomMonitorWaitTestPrompt(), c.found) << c.name;
         EXPECT_EQ(line.TimesOf("T\r").size(), c.repeats) << c.name;
         EXPECT_EQ(clock.NowMs() - start >= 2000, !c.found) << c.name;
     }
-    worker.SetLink(&link);
+    context.SetLink(&link);
     EXPECT_TRUE(Logged("ROM monitor timeout."));
 }
 
@@ -83,18 +83,18 @@ TEST_F(RomMonitorTest, EchoedCommand) {
     };
     for (const Case& c : cases) {
         ScriptedLink line(clock);
-        worker.SetLink(&line);
+        context.SetLink(&line);
         for (size_t i = 0; i < c.echoed.size(); ++i) {
             line.Answer(std::string(1, "G 1"[i]), std::string(1, c.echoed[i]), 2, 1);
         }
-        RomMonitorConnection connection(worker);
+        RomMonitorConnection connection(context);
         EXPECT_EQ(connection.RomMonitorSendEchoed("G 1\r"), c.ok) << c.name;
         EXPECT_EQ(line.SentText(), c.sent) << c.name;
         if (c.logLine != nullptr) {
             EXPECT_TRUE(Logged(c.logLine)) << c.name;
         }
     }
-    worker.SetLink(&link);
+    context.SetLink(&link);
 }
 
 TEST_F(RomMonitorTest, EchoTimeoutIsOneSecond) {
@@ -179,12 +179,12 @@ class QueueDroppingLink : public ScriptedLink {
 TEST_F(RomMonitorTest, RunCommandLeavesThePortBeforeThePurge) {
     QueueDroppingLink line(clock);
     line.EchoAll();
-    worker.SetLink(&line);
-    RomMonitorConnection runner(worker);
+    context.SetLink(&line);
+    RomMonitorConnection runner(context);
     EXPECT_TRUE(runner.RomMonitorRunAt(0x201000));
     EXPECT_EQ(line.SentText(), "G 00201000\r");
     EXPECT_EQ(line.dropped, 0);
-    worker.SetLink(&link);
+    context.SetLink(&link);
 }
 
 }  // namespace

@@ -43,11 +43,11 @@ class SectionUploadTest : public BootFixture {
     std::vector<std::pair<uint32_t, uint16_t>> records;  // address, data count
     bool refuse = false;
     bool cancelAfterFirst = false;
-    PflConnection pfl{worker, [this](const SfldRecord& record) {
+    PflConnection pfl{context, [this](const SfldRecord& record) {
                           records.emplace_back(record.address, record.dataCount);
-                          progressSeen.push_back(worker.progress.Get());
+                          progressSeen.push_back(context.progress.Get());
                           if (cancelAfterFirst) {
-                              worker.cancelRequest.Set(1);
+                              context.cancelRequest.Set(1);
                           }
                           return !refuse;
                       }};
@@ -56,7 +56,7 @@ class SectionUploadTest : public BootFixture {
 TEST_F(SectionUploadTest, PflSendsEveryRecordAndEndsAtFullProgress) {
     Load(kTwoRecords);
     ASSERT_TRUE(pfl.PflUploadSection(source, section));
-    progressSeen.push_back(worker.progress.Get());
+    progressSeen.push_back(context.progress.Get());
     const std::vector<std::pair<uint32_t, uint16_t>> expected = {{0x201000, 8}, {0x201100, 6}};
     EXPECT_EQ(records, expected);
     // The section runs from 0x201000 to 0x201106.
@@ -83,14 +83,14 @@ TEST_F(SectionUploadTest, PflUploadEndings) {
         records.clear();
         refuse = c.refuse;
         cancelAfterFirst = c.cancel;
-        worker.cancelRequest.Set(0);
+        context.cancelRequest.Set(0);
         section.format = c.unreadable ? SectionFormat::Unknown : SectionFormat::SRecord;
         EXPECT_EQ(pfl.PflUploadSection(source, section), c.ok) << c.name;
         EXPECT_EQ(records.size(), c.records) << c.name;
-        EXPECT_NE(worker.progress.Get(), 1000) << c.name;
+        EXPECT_NE(context.progress.Get(), 1000) << c.name;
         EXPECT_EQ(Logged("Section read error"), c.unreadable) << c.name;
     }
-    EXPECT_EQ(worker.statusText.Get(), "Section read error");
+    EXPECT_EQ(context.statusText.Get(), "Section read error");
 }
 
 TEST_F(SectionUploadTest, PflLoadAndRunConnectsUploadsRunsAndSendsTheEndRecord) {
@@ -102,7 +102,7 @@ TEST_F(SectionUploadTest, PflLoadAndRunConnectsUploadsRunsAndSendsTheEndRecord) 
     const std::vector<std::pair<uint32_t, uint16_t>> expected = {
         {0x201000, 8}, {0x201100, 6}, {0, 0}};
     EXPECT_EQ(records, expected);
-    EXPECT_EQ(worker.statusText.Get(), "Complete");
+    EXPECT_EQ(context.statusText.Get(), "Complete");
     const std::vector<std::string> lines = {"*Load image*",
                                             "Target - Kalmer PFL",
                                             "> Try to connnect target",
@@ -122,7 +122,7 @@ TEST_F(SectionUploadTest, PflLoadAbortedBetweenRecordsIsNeitherRunNorComplete) {
     EXPECT_FALSE(pfl.PflLoadAndRun(PflConnection::Variant::B, source, section));
     EXPECT_EQ(SentFrom("E"), "ED");
     EXPECT_EQ(records.size(), 1u);
-    EXPECT_EQ(worker.statusText.Get(), "Upload data");
+    EXPECT_EQ(context.statusText.Get(), "Upload data");
     EXPECT_EQ(Logs().back(), "Cancel...");
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
 }
@@ -138,7 +138,7 @@ TEST_F(SectionUploadTest, PflSectionWithoutDataStillRunsItsStart) {
             std::snprintf(hex, sizeof hex, "%X#", section.start);
             return std::string(hex);
         }());
-    EXPECT_EQ(worker.progress.Get(), 1000);
+    EXPECT_EQ(context.progress.Get(), 1000);
     EXPECT_EQ(records.size(), 1u);  // the end record only
 }
 
@@ -147,14 +147,14 @@ TEST_F(SectionUploadTest, HestanLoadAbortedMidwaySendsNoStartCommand) {
     AnswerLikeTheRomMonitor();
     clock.SetAdvanceHook([&](uint64_t) {
         if (!link.TimesOf("P 00201004").empty()) {
-            worker.cancelRequest.Set(1);
+            context.cancelRequest.Set(1);
         }
     });
-    RomMonitorConnection monitor(worker);
+    RomMonitorConnection monitor(context);
     EXPECT_FALSE(monitor.HestanLoadAndRun(source, section));
     EXPECT_EQ(link.TimesOf("G ").size(), 0u);
     EXPECT_EQ(link.TimesOf("P 00201100").size(), 0u);
-    EXPECT_NE(worker.statusText.Get(), "Complete");
+    EXPECT_NE(context.statusText.Get(), "Complete");
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
     EXPECT_EQ(Logs().back(), "Cancel...");
 }
@@ -165,13 +165,13 @@ TEST_F(SectionUploadTest, OrvaneLoadAbortedBetweenRecordsSendsNoRunCommand) {
     Load(kTwoRecords);
     clock.SetAdvanceHook([&](uint64_t) {
         if (!link.TimesOf("W201004").empty()) {
-            worker.cancelRequest.Set(1);
+            context.cancelRequest.Set(1);
         }
     });
-    OrvaneConnection orvane(worker, OrvaneConnection::Variant::OnKalmer);
+    OrvaneConnection orvane(context, OrvaneConnection::Variant::OnKalmer);
     EXPECT_FALSE(orvane.OrvaneLoadAndRun(source, section));
     EXPECT_EQ(link.TimesOf("G").size(), 0u);
-    EXPECT_NE(worker.statusText.Get(), "Complete");
+    EXPECT_NE(context.statusText.Get(), "Complete");
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
     EXPECT_EQ(Logs().back(), "Cancel...");
 }

@@ -1,5 +1,5 @@
 #pragma once
-// A worker on the virtual clock talking to the simulated device through the in-process link.
+// A context on the virtual clock talking to the simulated device through the in-process link.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "../image/ImageFiles.h"
-#include "engine/UploadWorker.h"
 #include "sim/DeviceModel.h"
 #include "sim/SimLink.h"
+#include "support/TestContext.h"
 
 class SimDeviceFixture : public ::testing::Test {
   protected:
@@ -24,10 +24,10 @@ class SimDeviceFixture : public ::testing::Test {
         config.monitorId = "ORV2";
         model = std::make_unique<DeviceModel>(config);
         link = std::make_unique<SimLink>(*model, clock);
-        worker.SetLink(link.get());
+        context.SetLink(link.get());
     }
     std::vector<std::string> TakeLogs() {
-        while (auto line = worker.logQueue.Take()) {
+        while (auto line = context.logQueue.Take()) {
             logs.push_back(*line);
         }
         return logs;
@@ -48,7 +48,7 @@ class SimDeviceFixture : public ::testing::Test {
 
     VirtualClock clock{1000};
     EngineShared engine;
-    UploadWorker worker{clock, engine, nullptr};
+    TestContext context{clock, engine, nullptr};
     DeviceConfig config;
     std::unique_ptr<DeviceModel> model;
     std::unique_ptr<SimLink> link;

@@ -33,7 +33,7 @@ class UploadSequencesTest : public ::testing::Test {
         config.recWait = true;
         return config;
     }
-    std::vector<std::string> Logged() { return DrainLog(worker); }
+    std::vector<std::string> Logged() { return DrainLog(context); }
     bool FlashHoldsImage() {
         return model.FlashBytes(kMain, static_cast<uint32_t>(data.size())) == data;
     }
@@ -44,25 +44,24 @@ class UploadSequencesTest : public ::testing::Test {
     DeviceModel model;
     SimLink link{model, clock};
     EngineShared engine;
-    UploadWorker worker{clock, engine, &link};
+    TestContext context{clock, engine, &link};
     FirmwareImage image;
-    UploadSequences sequences{worker, image};
+    UploadSequences sequences{context, image};
 };
 
 TEST_F(UploadSequencesTest, TargetEightProgramsWithRecordWaitOn) {
     engine.targetType.Set(8);
-    worker.phase.Set(7);
-    worker.sfldVersion = "old";
+    context.phase.Set(7);
     sequences.FlashUpload();
-    EXPECT_EQ(worker.succeeded.Get(), 1);
-    EXPECT_TRUE(worker.RecordWaitMode);
+    EXPECT_EQ(context.succeeded.Get(), 1);
+    EXPECT_TRUE(sequences.LastSession().RecordWaitMode);
     EXPECT_TRUE(FlashHoldsImage());
     EXPECT_THAT(model.Violations(), IsEmpty());
-    EXPECT_EQ(worker.sfldVersion, "$SFLD V2.05");
-    // The request leaves the image closed and free, and programming no longer started.
+    EXPECT_EQ(sequences.LastSession().sfldVersion, "$SFLD V2.05");
+    // The request leaves the image closed and free.
     EXPECT_EQ(image.inUse, 0);
     EXPECT_EQ(image.source.kind, ImageSource::Closed);
-    EXPECT_EQ(worker.programmingStarted.Get(), 0);
+    EXPECT_EQ(context.programmingStarted.Get(), 1);
     const auto lines = Logged();
     EXPECT_EQ(lines.front(), "Open image file name - " + file.Path());
     EXPECT_THAT(lines, Contains("FLASH Programming Complete."));
@@ -71,11 +70,10 @@ TEST_F(UploadSequencesTest, TargetEightProgramsWithRecordWaitOn) {
 
 TEST_F(UploadSequencesTest, TargetZeroProgramsWithRecordWaitOff) {
     model.Config().recWait = false;
-    worker.RecordWaitMode = true;
     engine.targetType.Set(0);
     sequences.FlashUpload();
-    EXPECT_EQ(worker.succeeded.Get(), 1);
-    EXPECT_FALSE(worker.RecordWaitMode);
+    EXPECT_EQ(context.succeeded.Get(), 1);
+    EXPECT_FALSE(sequences.LastSession().RecordWaitMode);
     EXPECT_TRUE(FlashHoldsImage());
 }
 
@@ -83,11 +81,11 @@ TEST_F(UploadSequencesTest, TargetsAboveEightRunNothing) {
     for (int target : {9, 42, 255}) {
         SCOPED_TRACE(target);
         engine.targetType.Set(static_cast<uint8_t>(target));
-        worker.statusText.Set("before");
-        worker.cancelRequest.Set(target == 255);
+        context.statusText.Set("before");
+        context.cancelRequest.Set(target == 255);
         sequences.FlashUpload();
-        EXPECT_EQ(worker.succeeded.Get(), 0);
-        EXPECT_EQ(worker.statusText.Get(), "before");
+        EXPECT_EQ(context.succeeded.Get(), 0);
+        EXPECT_EQ(context.statusText.Get(), "before");
         EXPECT_EQ(Logged(), target == 255 ? std::vector<std::string>{"Cancel..."}
                                           : std::vector<std::string>{});
         EXPECT_EQ(model.Counters().bytesReceived, 0u);
@@ -98,8 +96,8 @@ TEST_F(UploadSequencesTest, AClosedPortEndsTheRequestBeforeTheImageIsOpened) {
     link.Close();
     engine.targetType.Set(8);
     sequences.FlashUpload();
-    EXPECT_EQ(worker.succeeded.Get(), 0);
-    EXPECT_EQ(worker.statusText.Get(), "ERROR: no port available");
+    EXPECT_EQ(context.succeeded.Get(), 0);
+    EXPECT_EQ(context.statusText.Get(), "ERROR: no port available");
     EXPECT_THAT(Logged(), ElementsAre("ERROR: no port available"));
     // The port keeper had its chance to open the port, and no more.
     EXPECT_EQ(clock.NowMs() - 1000, 1000u);
@@ -107,10 +105,10 @@ TEST_F(UploadSequencesTest, AClosedPortEndsTheRequestBeforeTheImageIsOpened) {
 
 TEST_F(UploadSequencesTest, ACancelWhileThePortIsAwaitedEndsSilently) {
     link.Close();
-    worker.cancelRequest.Set(1);
+    context.cancelRequest.Set(1);
     engine.targetType.Set(8);
     sequences.FlashUpload();
-    EXPECT_EQ(worker.statusText.Get(), "");
+    EXPECT_EQ(context.statusText.Get(), "");
     EXPECT_THAT(Logged(), ElementsAre("Cancel..."));
 }
 
@@ -124,7 +122,7 @@ TEST_F(UploadSequencesTest, APortTheKeeperReopensInTimeGetsTheUpload) {
     });
     engine.targetType.Set(8);
     sequences.FlashUpload();
-    EXPECT_EQ(worker.succeeded.Get(), 1);
+    EXPECT_EQ(context.succeeded.Get(), 1);
     EXPECT_TRUE(FlashHoldsImage());
 }
 
@@ -133,8 +131,8 @@ TEST_F(UploadSequencesTest, AnImageThatCannotBeOpenedOrIsDamagedFailsTheRequest)
     engine.imagePathText.Set(file.Path() + ".missing");
     engine.targetType.Set(8);
     sequences.FlashUpload();
-    EXPECT_EQ(worker.succeeded.Get(), 0);
-    EXPECT_EQ(worker.statusText.Get(), "ERROR: image open FAILED");
+    EXPECT_EQ(context.succeeded.Get(), 0);
+    EXPECT_EQ(context.statusText.Get(), "ERROR: image open FAILED");
     EXPECT_EQ(model.Counters().bytesReceived, 0u);
 
     imagefiles::TempFolder folder;
@@ -145,8 +143,8 @@ TEST_F(UploadSequencesTest, AnImageThatCannotBeOpenedOrIsDamagedFailsTheRequest)
         SCOPED_TRACE(c.name);
         engine.imagePathText.Set(c.path);
         sequences.FlashUpload();
-        EXPECT_EQ(worker.succeeded.Get(), 0);
-        const std::string status = worker.statusText.Get();
+        EXPECT_EQ(context.succeeded.Get(), 0);
+        const std::string status = context.statusText.Get();
         EXPECT_TRUE(status == "ERROR: image open FAILED" || status == "ERROR: " + c.problem)
             << status;
         EXPECT_EQ(model.Counters().bytesReceived, 0u);
@@ -157,11 +155,11 @@ TEST_F(UploadSequencesTest, ACancelledUploadSaysSo) {
     engine.targetType.Set(8);
     clock.SetAdvanceHook([&](uint64_t now) {
         if (now > 1500) {
-            worker.cancelRequest.Set(1);
+            context.cancelRequest.Set(1);
         }
     });
     sequences.FlashUpload();
-    EXPECT_EQ(worker.succeeded.Get(), 0);
+    EXPECT_EQ(context.succeeded.Get(), 0);
     EXPECT_EQ(Logged().back(), "Cancel...");
     EXPECT_FALSE(FlashHoldsImage());
     EXPECT_EQ(image.inUse, 0);

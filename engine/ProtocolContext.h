@@ -1,0 +1,64 @@
+#pragma once
+// What protocol code sees of the request it runs in: reporting, the abort check with the
+// pacing that honours it, the link and the clock. Every status change, every log line and the
+// start of flash programming each go through one method, so whoever implements the context
+// sees all of them.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/Clock.h"
+#include "engine/CommLink.h"
+
+// Log lines and the status line alone: what the image reader reports through.
+class Reporter {
+  public:
+    virtual ~Reporter() = default;
+    // One line without a terminator; the empty line is allowed.
+    virtual void Log(const std::string& line) = 0;
+    virtual void SetStatus(const std::string& text) = 0;
+};
+
+class ProtocolContext : public Reporter {
+  public:
+    virtual void SetPhase(uint16_t phase) = 0;
+    // Per mille of the current stage.
+    virtual void SetProgress(uint16_t perMille) = 0;
+    // The device's flash is about to be changed.
+    virtual void ProgrammingStarted() = 0;
+    // The programming is under way and will write this many bytes over every section.
+    virtual void ProgrammingRuns(uint32_t bytesToProgram) = 0;
+    // A record of this many bytes is in the flash.
+    virtual void AddProgrammed(uint32_t bytes) = 0;
+    // The process is stopping or the request was cancelled.
+    virtual bool IsAborted() = 0;
+    // The request's cancel flag alone, for the "Cancel..." lines.
+    virtual bool CancelRequested() = 0;
+    // Paces a wait in 100 ms slices, looking at the stop flag between them.
+    virtual void InterruptibleSleep(uint32_t ms) = 0;
+    virtual CommLink& Link() = 0;
+    virtual Clock& GetClock() = 0;
+    // The boot connections' speed choice; 0 stands for each connection's own speed.
+    virtual uint8_t BaudSelection() = 0;
+};
+
+// What a request body needs beyond its protocols' context: the request's target and image
+// file, and its success.
+class RequestContext : public ProtocolContext {
+  public:
+    virtual uint8_t TargetType() = 0;
+    virtual std::string ImagePath() = 0;
+    virtual void RequestSucceeded() = 0;
+};
+
+// What a request runs. The worker knows the requests; the sequences live above it.
+class WorkerRequests {
+  public:
+    virtual ~WorkerRequests() = default;
+    virtual void FlashUpload() = 0;
+    virtual void RunImage() = 0;
+};
+
+// The wait of InterruptibleSleep: whole 100 ms slices while more than that is left, `stopped`
+// looked at between them; the rest is waited in full.
+void SleepInSlices(Clock& clock, uint32_t ms, const std::function<bool()>& stopped);

@@ -1,0 +1,67 @@
+#pragma once
+// A request context for protocol tests: what the protocols report is kept in plain view, the
+// abort check follows the engine's stop flag and the test's cancel flag.
+#include <string>
+#include <vector>
+
+#include "engine/Locked.h"
+#include "engine/LogQueue.h"
+#include "engine/ProtocolContext.h"
+#include "engine/UploadWorker.h"
+
+class TestContext : public RequestContext {
+  public:
+    TestContext(Clock& clock, EngineShared& engine, CommLink* link)
+        : clock_(clock), engine_(engine), link_(link) {
+        logQueue.Init(UploadWorker::kLogCapacity);
+    }
+
+    void SetLink(CommLink* link) { link_ = link; }
+
+    void Log(const std::string& line) override { logQueue.Push(line); }
+    void SetStatus(const std::string& text) override {
+        statusText.Set(text);
+        statusSeen.push_back(text);
+    }
+    void SetPhase(uint16_t value) override { phase.Set(value); }
+    void SetProgress(uint16_t perMille) override { progress.Set(perMille); }
+    void ProgrammingStarted() override { programmingStarted.Set(1); }
+    void ProgrammingRuns(uint32_t bytes) override {
+        programmingRan.Set(1);
+        bytesToProgram.Set(static_cast<int32_t>(bytes));
+    }
+    void AddProgrammed(uint32_t bytes) override {
+        bytesProgrammed.Set(bytesProgrammed.Get() + static_cast<int32_t>(bytes));
+    }
+    bool IsAborted() override { return StopRequested() || CancelRequested(); }
+    bool CancelRequested() override { return cancelRequest.Get() != 0; }
+    void InterruptibleSleep(uint32_t ms) override {
+        SleepInSlices(clock_, ms, [this] { return StopRequested(); });
+    }
+    CommLink& Link() override { return *link_; }
+    Clock& GetClock() override { return clock_; }
+    uint8_t BaudSelection() override { return engine_.baudSelection.Get(); }
+    uint8_t TargetType() override { return engine_.targetType.Get(); }
+    std::string ImagePath() override { return engine_.imagePathText.Get(); }
+    void RequestSucceeded() override { succeeded.Set(1); }
+
+    LockedValue32 programmingStarted{0};
+    LockedValue32 programmingRan{0};
+    LockedValue32 bytesProgrammed{0};
+    LockedValue32 bytesToProgram{0};
+    LockedValue32 cancelRequest{0};
+    LockedValue32 succeeded{0};
+    LockedValue16 phase{0};
+    LockedValue16 progress{0};
+    LockedText statusText{""};
+    // Every status text set, in order.
+    std::vector<std::string> statusSeen;
+    LogQueue logQueue;
+
+  private:
+    bool StopRequested() { return engine_.stopRequested.Get() != 0; }
+
+    Clock& clock_;
+    EngineShared& engine_;
+    CommLink* link_;
+};
