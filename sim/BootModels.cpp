@@ -203,7 +203,7 @@ void DeviceModel::MonitorCommand(uint64_t nowMs) {
     uint32_t address, value;
     const size_t comma = command.find(',');
     if (command == "V") {
-        Reply(nowMs, config_.monitorId + "\r\n>");
+        Reply(nowMs + config_.monitorReplyMs, config_.monitorId + "\r\n>");
     } else if (command[0] == 'W' && comma != std::string::npos &&
                ParseHex(command.substr(1, comma - 1), true, address) &&
                ParseHex(command.substr(comma + 1), true, value)) {

@@ -73,7 +73,7 @@ struct DeviceConfig {
     FlashIdAnswer flashId = FlashIdAnswer::Full;
     uint8_t shortFlashId = 4;  // the single byte of a short answer
     BootReloadAnswer bootReload = BootReloadAnswer::Accept;
-    bool recWait = true;  // REC_WAIT_CODE after every record's lead byte (also the PFL's)
+    bool recWait = true;  // REC_WAIT_CODE after every record's lead byte
     int32_t sfldSpeed = 6;
     uint32_t programMs = 2;          // from "record taken" to "record programmed"
     uint32_t recordTimeoutMs = 500;  // silence inside a record that ends it with RECORD_TIMEOUT
@@ -82,9 +82,12 @@ struct DeviceConfig {
     // Primary flash loader
     PflVariant pflVariant = PflVariant::C;
     std::string pflVersion = "$KALMER PFL 1.3";
+    // REC_WAIT_CODE after every record's lead byte; the primary loader's own habit, apart
+    // from the flash loader's.
+    bool pflRecWait = false;
 
     // Text monitor
-    // The host reads the identification reply 2 ms after its query has left: at 57600 baud
-    // about 11 bytes, so a real monitor keeps it short.
     std::string monitorId = "OM21";
+    // From the identification query's '#' to the first byte of the reply.
+    uint32_t monitorReplyMs = 0;
 };

@@ -107,6 +107,10 @@ class DeviceModel {
     void LoaderCommand(uint8_t byte, uint64_t nowMs);
     void ExpectRecord(RecordKind kind);
     void RecordByte(uint8_t byte, uint64_t nowMs);
+    // Whether the loader that takes records now answers a lead byte with REC_WAIT_CODE.
+    bool RecWaitOn() const {
+        return mode_ == Personality::PrimaryFlashLoader ? config_.pflRecWait : config_.recWait;
+    }
     void RecordEnded(FrameReceiver::Result result, uint64_t nowMs);
     void RecordFailed(uint8_t code, uint64_t nowMs);
     bool InjectedError(uint64_t nowMs);

@@ -120,7 +120,7 @@ void DeviceModel::RecordByte(uint8_t byte, uint64_t nowMs) {
     switch (recordPhase_) {
         case RecordPhase::Lead:
             if (byte == SimCodes::OK_CODE) {
-                if (config_.recWait) {
+                if (RecWaitOn()) {
                     Reply(nowMs, SimCodes::REC_WAIT_CODE);
                 }
                 recordPhase_ = RecordPhase::AfterLead;
@@ -144,7 +144,7 @@ void DeviceModel::RecordByte(uint8_t byte, uint64_t nowMs) {
                 Reply(nowMs, SimCodes::SYNC_CODE);
             } else if (byte == SimCodes::OK_CODE) {
                 // The host gave up waiting and sent the lead byte again.
-                if (config_.recWait) {
+                if (RecWaitOn()) {
                     Reply(nowMs, SimCodes::REC_WAIT_CODE);
                 }
             } else if (frame_.Feed(byte) == FrameReceiver::Result::NotFrame) {

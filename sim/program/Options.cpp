@@ -28,11 +28,13 @@ Device:
   --sfld-version TEXT     the flash loader's version line (default "$SFLD V2.05")
   --pfl-version TEXT      the primary flash loader's version line (default "$KALMER PFL 1.3")
   --monitor-id TEXT       the text monitor's identification (default "OM21")
+  --monitor-reply-ms MS   the text monitor's delay before its identification (default 0)
   --greeting TEXT         the answer to SA-28 (default "SA-77 OSTREVAN KV3 4.10")
   --sfld-baud BAUD        the speed of a flash loader started directly (default 19200)
   --flash-id ANSWER       full (default), short:N (one type byte N) or silent
   --boot-reload ANSWER    accept (default), refuse or silent
   --no-rec-wait           no REC_WAIT_CODE after a record's lead byte
+  --pfl-rec-wait          the primary flash loader sends REC_WAIT_CODE after a lead byte
   --program-ms MS         time to program one record (default 2)
   --record-timeout-ms MS  silence inside a record that ends it (default 500)
   --no-speed-check        take bytes whatever speed the host's side is set to
@@ -110,6 +112,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
     const std::map<std::string, std::function<void()>> flags = {
         {"--help", [&] { options.help = true; }},
         {"--no-rec-wait", [&] { d.recWait = false; }},
+        {"--pfl-rec-wait", [&] { d.pflRecWait = true; }},
         {"--no-speed-check", [&] { d.checkSpeed = false; }},
         {"--no-cfi", [&] { d.chip.cfi = 0; }},
         {"--no-param", [&] { f.noParameter = true; }},
@@ -168,6 +171,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
         {"--sfld-version", text(d.sfldVersion)},
         {"--pfl-version", text(d.pflVersion)},
         {"--monitor-id", text(d.monitorId)},
+        {"--monitor-reply-ms", number(d.monitorReplyMs, 60000)},
         {"--greeting",
          [&](const std::string& v) {
              d.greetingReply = v;

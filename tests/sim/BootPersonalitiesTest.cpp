@@ -82,8 +82,9 @@ TEST_P(PflVariants, LoadRunAndAnswerTheEndRecordAsTheStartedLoader) {
     EXPECT_EQ(wire.Send(c.probe), B("D"));
     EXPECT_EQ(wire.SendText("E"), B("$KALMER PFL 1.3\r\n"));
     EXPECT_EQ(wire.SendText("D"), Bytes());
+    // The primary loader has no REC_WAIT_CODE of its own; the started flash loader has.
     EXPECT_EQ(wire.Send(Cat({0x55}, DataFrame(kLoad, {0x18, 0xF0, 0x9F, 0xE5, 0x01}))),
-              Bytes({0x77, 0x55}));
+              Bytes({0x55}));
     EXPECT_EQ(wire.model.RamBytes(kLoad, 5), Bytes({0x18, 0xF0, 0x9F, 0xE5, 0x01}));
     EXPECT_EQ(wire.SendText("G201000#"), Bytes());
     EXPECT_EQ(wire.model.Mode(), Personality::FlashLoader);
@@ -147,10 +148,15 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
 TEST(PrimaryFlashLoader, EndRecordBeforeTheRunIsRefused) {
-    Wire wire(Starting(Personality::PrimaryFlashLoader));
-    wire.SendText("UED");
-    EXPECT_EQ(wire.Send(Cat({0x55}, EndFrame())), Bytes({0x77, 0x83}));
-    EXPECT_EQ(wire.model.Violations().size(), 1u);
+    for (bool recWait : {false, true}) {
+        DeviceConfig config = Starting(Personality::PrimaryFlashLoader);
+        config.pflRecWait = recWait;
+        Wire wire(config);
+        wire.SendText("UED");
+        EXPECT_EQ(wire.Send(Cat({0x55}, EndFrame())),
+                  recWait ? Bytes({0x77, 0x83}) : Bytes({0x83}));
+        EXPECT_EQ(wire.model.Violations().size(), 1u);
+    }
 }
 
 // --- ROM monitor ---
