@@ -13,7 +13,7 @@ namespace {
 using BootLoader = UploadSequences::BootLoader;
 
 // What target types 1 to 7 load the flash loader with. Type 5 leaves the record wait as the
-// previous request set it.
+// session began with it: off.
 struct BootTarget {
     BootLoader loader;
     uint16_t sfldResourceId;
@@ -47,6 +47,10 @@ bool IsPfl(BootLoader loader) {
 }  // namespace
 
 void UploadSequences::FlashUpload() {
+    // Nothing the last request set or learnt of the loader carries over: a record wait left on
+    // by a type-8 upload would make the next primary loader's records wait for a code it never
+    // sends.
+    session_ = SfldSession();
     image_.inUse = 1;
 
     const uint8_t targetType = context_.TargetType();
@@ -198,6 +202,7 @@ bool UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section
 }
 
 void UploadSequences::RunImage() {
+    session_ = SfldSession();
     if (!PortReady()) {
         if (!context_.IsAborted()) {
             Fail("ERROR: no port available");

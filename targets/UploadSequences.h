@@ -27,7 +27,7 @@ class UploadSequences : public WorkerRequests {
     enum class BootLoader { None, Hestan, OrvaneOnKalmer, OrvaneMaskRom, PflA, PflB, PflC };
     bool LoadAndRun(BootLoader loader, ImageSource& source, Section& section);
 
-    // What the last request set and learnt of the flash loader.
+    // What the last request set and learnt of the flash loader; each request starts afresh.
     const SfldSession& LastSession() const { return session_; }
 
   private:

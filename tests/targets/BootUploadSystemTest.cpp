@@ -300,3 +300,31 @@ TEST_F(BootSystemTest, RunImageRequestIsServedByTheWorkerThread) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BootSystemTest, APrimaryLoaderAfterATypeEightUploadGetsNoRecordWait) {
+    // The same requests object serves both, as the worker does for the process's lifetime.
+    const UnionImage file(0x400, 0x200);
+    Start(8);
+    LoadImage(file.WriteTo(TempPath("session-first.bin")));
+    sequences.FlashUpload();
+    ASSERT_EQ(context.succeeded.Get(), 1);
+    ASSERT_TRUE(sequences.LastSession().RecordWaitMode);
+
+    // A primary loader that never sends REC_WAIT_CODE.
+    config.pflRecWait = false;
+    Start(5);
+    LoadImage(file.WriteTo(TempPath("session-second.bin")));
+    image.sections[2].active = 1;
+    context.succeeded.Set(0);
+    const uint64_t start = clock.NowMs();
+    sequences.FlashUpload();
+    EXPECT_EQ(context.succeeded.Get(), 1) << ::testing::PrintToString(TakeLogs());
+    EXPECT_FALSE(Logged("'REC_WAIT_CODE' waiting time out."));
+    EXPECT_FALSE(sequences.LastSession().RecordWaitMode);
+    EXPECT_LT(clock.NowMs() - start, 5000u);
+    EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x400), file.main);
+}
+
+}  // namespace
