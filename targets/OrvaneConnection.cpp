@@ -15,6 +15,20 @@ constexpr uint8_t kPrompt = '>';
 constexpr uint32_t kPromptWindowMs = 500;
 constexpr uint32_t kWordAnswerMs = 1000;
 constexpr uint32_t kSliceMs = 10;
+// The longest identification taken: a monitor's line, as long as the NMEA lines it reads.
+constexpr uint32_t kLongestId = 80;
+// The whole reply to "#V#" at its longest: an optional '>', the identification, CR LF '>'.
+constexpr uint32_t kLongestIdReply = 1 + kLongestId + sizeof kReplyEnd - 1;
+// How long a monitor may think before it answers "#V#".
+constexpr uint32_t kIdLatencyMs = 50;
+// A monitor that has not identified itself by then is not coming: the connect gives up.
+constexpr uint32_t kConnectLimitMs = 30000;
+constexpr char kConnectTimeout[] = "ERROR: monitor connect timeout";
+
+bool EndsWith(const std::string& text, const char* end) {
+    const size_t length = std::char_traits<char>::length(end);
+    return text.size() >= length && text.compare(text.size() - length, length, end) == 0;
+}
 }  // namespace
 
 const char* OrvaneConnection::Name() const {
@@ -34,8 +48,15 @@ bool OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section) {
 bool OrvaneConnection::OrvaneConnect() {
     boot::StartLine(context_, boot::kSpeed57600);
     CommLink& link = context_.Link();
-    // An unanswered monitor is asked again about every half second until the run is aborted.
+    Clock& clock = context_.GetClock();
+    const uint64_t start = clock.NowMs();
+    // An unanswered monitor is asked again about every half second, for a while.
     while (!context_.IsAborted()) {
+        if (clock.NowMs() - start >= kConnectLimitMs) {
+            context_.SetStatus(kConnectTimeout);
+            context_.Log(kConnectTimeout);
+            return false;
+        }
         link.WriteText(kPortQuery);
         link.WriteText(kEnterMonitor);
         if (!linkwait::WaitTransmitDone(context_)) {
@@ -78,21 +99,31 @@ bool OrvaneConnection::OrvaneQueryId() {
     if (!linkwait::WaitTransmitDone(context_)) {
         return false;
     }
+    const uint64_t sent = context_.GetClock().NowMs();
     context_.InterruptibleSleep(link.TransmitTime(10));
+    // Read up to the reply's closing prompt, or for as long as the longest identification
+    // takes at this speed after a monitor's slowest answer: ten characters' time holds only
+    // a short one.
+    const uint32_t limitMs = kIdLatencyMs + link.TransmitTime(kLongestIdReply);
     std::string reply;
     uint8_t byte = 0;
-    while (link.ReadByte(byte)) {
+    while (!EndsWith(reply, kReplyEnd)) {
+        const linkwait::Got got = linkwait::NextByte(context_, sent, limitMs, byte);
+        if (got == linkwait::Got::Aborted) {
+            return false;
+        }
+        if (got == linkwait::Got::TimedOut) {
+            break;
+        }
         reply += static_cast<char>(byte);
     }
     if (!reply.empty() && reply.front() == kPrompt) {
         reply.erase(0, 1);
     }
-    const size_t endLength = sizeof kReplyEnd - 1;
-    if (reply.size() < endLength ||
-        reply.compare(reply.size() - endLength, endLength, kReplyEnd) != 0) {
+    if (!EndsWith(reply, kReplyEnd)) {
         return false;
     }
-    reply.resize(reply.size() - endLength);
+    reply.resize(reply.size() - (sizeof kReplyEnd - 1));
     const size_t lastPrompt = reply.rfind(static_cast<char>(kPrompt));
     if (lastPrompt != std::string::npos) {
         reply.erase(0, lastPrompt + 1);

@@ -109,8 +109,32 @@ TEST_F(BootDeviceTest, OrvaneLoadWritesWordsAndRunsInBothVariants) {
         EXPECT_TRUE(Logged(std::string(variant == OrvaneConnection::Variant::OnKalmer
                                            ? "Orvane(On Kalmer)"
                                            : "Orvane(Mask ROM)") +
-                           " Monitor ID - ORV2"));
+                           " Monitor ID - OM21"));
         EXPECT_EQ(model->Violations(), std::vector<std::string>());
+    }
+}
+
+TEST_F(BootDeviceTest, OrvaneMonitorOfAnyIdLengthAndDelayConnectsAtTheFirstQuery) {
+    for (size_t length : {4u, 10u, 20u, 40u}) {
+        for (uint32_t delayMs : {0u, 3u, 20u}) {
+            SCOPED_TRACE(testing::Message() << length << " characters, " << delayMs << " ms");
+            config.monitorId = std::string(length, 'M');
+            config.monitorReplyMs = delayMs;
+            Start(Personality::TextMonitor);
+            // On a monitor that is never understood the connect would go on for good.
+            clock.SetAdvanceHook([start = clock.NowMs(), this](uint64_t now) {
+                if (now - start > 5000) {
+                    context.cancelRequest.Set(1);
+                }
+            });
+            OrvaneConnection monitor(context, OrvaneConnection::Variant::OnKalmer);
+            EXPECT_TRUE(monitor.OrvaneConnect());
+            clock.SetAdvanceHook(nullptr);
+            context.cancelRequest.Set(0);
+            EXPECT_TRUE(Logged("Orvane(On Kalmer) Monitor ID - " + config.monitorId));
+            const std::string sent = SentText();
+            EXPECT_EQ(sent.find("#V#"), sent.rfind("#V#"));
+        }
     }
 }
 

@@ -202,7 +202,7 @@ TEST_F(BootSystemTest, RunImageOnTheMaskRomMonitorUsesItsTexts) {
     engine.imagePathText.Set(UnionImage(0x400, 0, false).WriteTo(TempPath("run-union.bin")));
     sequences.RunImage();
     EXPECT_TRUE(Logged("Target - Orvane(Mask ROM)"));
-    EXPECT_TRUE(Logged("Orvane(Mask ROM) Monitor ID - ORV2"));
+    EXPECT_TRUE(Logged("Orvane(Mask ROM) Monitor ID - OM21"));
 }
 
 TEST_F(BootSystemTest, RunImageEndsEarly) {

@@ -71,6 +71,16 @@ TEST_F(OrvaneTest, SilentMonitorIsAskedUntilCancelled) {
     EXPECT_FALSE(kalmer.OrvaneConnect());
     EXPECT_EQ(link.TimesOf("$PASHQ").size(), 4u);
     EXPECT_FALSE(Logged("ERROR: communication(timeout)"));
+    EXPECT_FALSE(Logged("ERROR: monitor connect timeout"));
+}
+
+TEST_F(OrvaneTest, SilentMonitorIsGivenUpAfterThirtySeconds) {
+    const uint64_t start = clock.NowMs();
+    EXPECT_FALSE(kalmer.OrvaneConnect());
+    EXPECT_GE(clock.NowMs() - start, 30000u);
+    EXPECT_LT(clock.NowMs() - start, 31000u);
+    EXPECT_EQ(context.statusText.Get(), "ERROR: monitor connect timeout");
+    EXPECT_EQ(Logs().back(), "ERROR: monitor connect timeout");
 }
 
 TEST_F(OrvaneTest, WordsAreWrittenAsHexWithoutLeadingZeros) {

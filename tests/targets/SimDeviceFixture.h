@@ -19,9 +19,6 @@ class SimDeviceFixture : public ::testing::Test {
     // A fresh device of that personality on a fresh link.
     void StartDevice(Personality personality) {
         config.start = personality;
-        // The identification is read 10 characters' time after the query has left, so only
-        // a reply that short is whole by then.
-        config.monitorId = "ORV2";
         model = std::make_unique<DeviceModel>(config);
         link = std::make_unique<SimLink>(*model, clock);
         context.SetLink(link.get());
