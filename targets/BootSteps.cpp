@@ -8,9 +8,10 @@
 namespace boot {
 
 namespace {
+constexpr char kNoAnswer[] = "ERROR: started code did not answer";
 const char* const kBaudText[] = {"300",  "600",   "1200",  "2400",  "4800",
                                  "9600", "19200", "38400", "57600", "115200"};
-}
+}  // namespace
 
 void StartLine(ProtocolContext& context, int32_t speedCode) {
     // Nothing sets the selection, so 0 stands for each connection's own speed.
@@ -87,11 +88,18 @@ bool LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
     if (context.CancelRequested()) {
         context.Log("Cancel...");
     }
-    const bool loaded = outcome && !context.IsAborted();
-    if (loaded) {
-        context.SetStatus("Complete");
+    if (!outcome || context.IsAborted()) {
+        return false;
     }
-    return loaded;
+    if (steps.answer && !steps.answer()) {
+        if (!context.IsAborted()) {
+            context.SetStatus(kNoAnswer);
+            context.Log(kNoAnswer);
+        }
+        return false;
+    }
+    context.SetStatus("Complete");
+    return true;
 }
 
 }  // namespace boot

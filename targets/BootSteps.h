@@ -45,11 +45,13 @@ struct LoadSteps {
     std::function<bool()> connect;
     std::function<bool()> upload;
     std::function<bool()> run;
+    // The started code's answer; none where the connection asks the started code nothing.
+    std::function<bool()> answer;
 };
 
-// "*Load image*" to the run step, the cancel report and the status "Complete". True only when
-// every step succeeded and no abort was seen: an aborted load is a failure even if its last
-// step went through.
+// "*Load image*" to the run step, the cancel report, the started code's answer and the status
+// "Complete". True only when every step succeeded and no abort was seen: an aborted load is a
+// failure even if its last step went through, and "Complete" is never shown for a failure.
 bool LoadAndRun(ProtocolContext& context, const LoadSteps& steps);
 
 }  // namespace boot

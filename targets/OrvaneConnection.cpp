@@ -42,7 +42,7 @@ bool OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section) {
     return boot::LoadAndRun(
         context_, {targetLine.c_str(), connectedLine.c_str(), [&] { return OrvaneConnect(); },
                    [&] { return OrvaneUploadSection(source, section); },
-                   [&] { return PflConnection(context_).PflRunAt(section.start); }});
+                   [&] { return PflConnection(context_).PflRunAt(section.start); }, nullptr});
 }
 
 bool OrvaneConnection::OrvaneConnect() {

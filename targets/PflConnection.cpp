@@ -20,17 +20,16 @@ constexpr uint8_t kWakeMessage[] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
 }  // namespace
 
 bool PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section& section) {
-    const bool loaded =
-        boot::LoadAndRun(context_, {"Target - Kalmer PFL", "Kalmer PFL - connected",
-                                    [&] { return PflConnect(variant); },
-                                    [&] { return PflUploadSection(source, section); },
-                                    [&] { return PflRunAt(section.start); }});
-    if (!loaded) {
-        return false;
-    }
-    SfldRecord end;
-    end.MakeEnd();
-    return sendRecord_ && sendRecord_(end);
+    // The started code must answer the end record; "Complete" waits for that answer.
+    return boot::LoadAndRun(
+        context_,
+        {"Target - Kalmer PFL", "Kalmer PFL - connected", [&] { return PflConnect(variant); },
+         [&] { return PflUploadSection(source, section); }, [&] { return PflRunAt(section.start); },
+         [&] {
+             SfldRecord end;
+             end.MakeEnd();
+             return sendRecord_ && sendRecord_(end);
+         }});
 }
 
 bool PflConnection::PflConnect(Variant variant) {

@@ -23,7 +23,7 @@ bool RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& sectio
     return boot::LoadAndRun(context_, {"Target - Hestan(Mask ROM)", "Hestan(Mask ROM) - connected",
                                        [&] { return RomMonitorConnect(); },
                                        [&] { return RomMonitorUploadSection(source, section); },
-                                       [&] { return RomMonitorRunAt(section.start); }});
+                                       [&] { return RomMonitorRunAt(section.start); }, nullptr});
 }
 
 bool RomMonitorConnection::RomMonitorConnect() {

@@ -232,6 +232,10 @@ void UploadSequences::RunImage() {
         if (loader == BootLoader::None) {
             context_.Log("ERROR: RUN Not supported for this target...");
         } else if (LoadAndRun(loader, source, section)) {
+            if (!IsPfl(loader)) {
+                // Only the primary loader asks the started code for an answer.
+                context_.Log("Code started; this target gives no answer from it");
+            }
             context_.RequestSucceeded();
         }
     }

@@ -197,6 +197,34 @@ TEST_P(RunImageTest, LoadsAndStartsTheSectionWhereTheTypeHasABootConnection) {
 INSTANTIATE_TEST_SUITE_P(TargetTypes, RunImageTest,
                          ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 255));
 
+TEST_F(BootSystemTest, RunImageOfCodeThatNeverAnswersSaysWhatHappened) {
+    // Code of its own, not the flash loader: once started it takes no records.
+    const uint32_t code = UnionImage::kSflStart + 0x10000;
+    const std::string path = TempPath("run-own-code.s3");
+    std::ofstream(path, std::ios::binary) << S3Line(code, {0xFE, 0xFF, 0xFF, 0xEA}) << S7Line(code);
+    for (uint8_t type = 1; type <= 7; ++type) {
+        SCOPED_TRACE(static_cast<int>(type));
+        Start(type);
+        engine.imagePathText.Set(path);
+        context.succeeded.Set(0);
+        context.statusSeen.clear();
+        logs.clear();
+        sequences.RunImage();
+        EXPECT_EQ(model->Counters().runs, 1u);
+        const bool asksForAnswer = type >= 4;
+        EXPECT_EQ(context.succeeded.Get(), asksForAnswer ? 0 : 1);
+        if (asksForAnswer) {
+            EXPECT_EQ(context.statusText.Get(), "ERROR: started code did not answer");
+            EXPECT_EQ(std::count(context.statusSeen.begin(), context.statusSeen.end(), "Complete"),
+                      0);
+            EXPECT_TRUE(Logged("ERROR: Send Record TIMEOUT."));
+        } else {
+            EXPECT_EQ(context.statusText.Get(), "Complete");
+            EXPECT_TRUE(Logged("Code started; this target gives no answer from it"));
+        }
+    }
+}
+
 TEST_F(BootSystemTest, RunImageOnTheMaskRomMonitorUsesItsTexts) {
     Start(2);
     engine.imagePathText.Set(UnionImage(0x400, 0, false).WriteTo(TempPath("run-union.bin")));
