@@ -5,7 +5,7 @@
 #include <string>
 
 #include "image/FirmwareImage.h"
-#include "tests/image/ImageFiles.h"
+#include "testkit/ImageFiles.h"
 
 using namespace imagefiles;
 

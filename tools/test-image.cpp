@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/image/ImageFiles.h"
+#include "testkit/ImageFiles.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "../image/ImageFiles.h"
+#include "testkit/ImageFiles.h"
 #include "WorkerLog.h"
 #include "flashloader/SfldLoader.h"
 #include "sim/DeviceModel.h"

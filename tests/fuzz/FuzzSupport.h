@@ -6,7 +6,7 @@
 #include <string>
 
 #include "image/ImageCheck.h"
-#include "tests/image/ImageFiles.h"
+#include "testkit/ImageFiles.h"
 
 #define FUZZ_CHECK(condition)                                                           \
     do {                                                                                \

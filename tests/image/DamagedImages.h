@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageFiles.h"
+#include "testkit/ImageFiles.h"
 
 namespace imagefiles {
 

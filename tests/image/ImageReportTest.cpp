@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "ImageFiles.h"
 #include "engine/Clock.h"
 #include "engine/FormatText.h"
 #include "image/ImageReport.h"
 #include "support/TestContext.h"
+#include "testkit/ImageFiles.h"
 
 using namespace imagefiles;
 

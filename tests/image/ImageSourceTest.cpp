@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "ImageFiles.h"
 #include "image/ImageSource.h"
+#include "testkit/ImageFiles.h"
 
 using namespace imagefiles;
 

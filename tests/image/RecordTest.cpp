@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "ImageFiles.h"
 #include "image/FirmwareImage.h"
 #include "image/SfldRecord.h"
+#include "testkit/ImageFiles.h"
 
 using namespace imagefiles;
 

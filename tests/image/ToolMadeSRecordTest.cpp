@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "ImageFiles.h"
 #include "image/FirmwareImage.h"
 #include "image/ImageCheck.h"
+#include "testkit/ImageFiles.h"
 
 using namespace imagefiles;
 

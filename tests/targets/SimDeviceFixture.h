@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../image/ImageFiles.h"
+#include "testkit/ImageFiles.h"
 #include "sim/DeviceModel.h"
 #include "sim/SimLink.h"
 #include "support/TestContext.h"

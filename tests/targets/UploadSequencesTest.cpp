@@ -3,7 +3,7 @@
 
 #include "../flashloader/WorkerLog.h"
 #include "../image/DamagedImages.h"
-#include "../image/ImageFiles.h"
+#include "testkit/ImageFiles.h"
 #include "sim/DeviceModel.h"
 #include "sim/SimLink.h"
 #include "targets/UploadSequences.h"
