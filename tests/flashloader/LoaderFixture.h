@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedLink.h"
+#include "support/ScriptedLink.h"
 #include "WorkerLog.h"
 #include "flashloader/SfldLoader.h"
 #include "support/TestContext.h"

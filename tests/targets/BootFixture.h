@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedLink.h"
+#include "support/ScriptedLink.h"
 #include "support/TestContext.h"
 
 class BootFixture : public ::testing::Test {

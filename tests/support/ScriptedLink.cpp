@@ -1,6 +1,7 @@
-#include "ScriptedLink.h"
+#include "support/ScriptedLink.h"
 
 #include <algorithm>
+#include <cstring>
 
 void ScriptedLink::Arrive(uint64_t atMs, const std::string& bytes) {
     auto at = std::upper_bound(incoming_.begin(), incoming_.end(), atMs,
@@ -35,6 +36,7 @@ size_t ScriptedLink::Waiting() const {
 }
 
 bool ScriptedLink::ReadByte(uint8_t& byte) {
+    ++readCalls;
     if (incoming_.empty() || incoming_.front().atMs > clock_.NowMs()) {
         return false;
     }
@@ -63,23 +65,42 @@ void ScriptedLink::Sent1(uint8_t byte) {
     }
 }
 
+void ScriptedLink::Wrote(const uint8_t* bytes, uint32_t count) {
+    const Bytes chunk(bytes, bytes + count);
+    written.insert(written.end(), chunk.begin(), chunk.end());
+    writeTimes.push_back(clock_.NowMs());
+    for (uint8_t byte : chunk) {
+        Sent1(byte);
+    }
+    if (onWrite) {
+        onWrite(chunk);
+    }
+}
+
 bool ScriptedLink::WriteByte(int byte) {
-    Sent1(static_cast<uint8_t>(byte));
+    const auto b = static_cast<uint8_t>(byte);
+    Wrote(&b, 1);
     return true;
 }
 
 bool ScriptedLink::WriteText(const char* text) {
-    while (*text != '\0') {
-        Sent1(static_cast<uint8_t>(*text++));
-    }
+    Wrote(reinterpret_cast<const uint8_t*>(text), static_cast<uint32_t>(std::strlen(text)));
     return true;
 }
 
 bool ScriptedLink::Write(const uint8_t* bytes, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-        Sent1(bytes[i]);
-    }
+    Wrote(bytes, count);
     return true;
+}
+
+uint32_t ScriptedLink::TransmitDone() {
+    ++transmitPolls;
+    if (transmitBusyPolls > 0) {
+        --transmitBusyPolls;
+        return 0;
+    }
+    transmitDoneAt = clock_.NowMs();
+    return 1;
 }
 
 void ScriptedLink::Purge() {
@@ -103,6 +124,9 @@ bool ScriptedLink::WaitForByte(uint32_t ms) {
     const uint64_t now = clock_.NowMs();
     if (!incoming_.empty() && incoming_.front().atMs <= now) {
         return true;
+    }
+    if (!blocking) {
+        return false;
     }
     uint64_t until = now + ms;
     if (!incoming_.empty()) {
