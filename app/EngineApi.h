@@ -19,6 +19,14 @@ struct PortReport {
     std::string error;  // the port's own error text, when it has one
 };
 
+// What GetState reports.
+namespace uploadstate {
+constexpr int kSucceeded = 100;  // the last request succeeded
+constexpr int kRunning = 1;      // a stage has made progress
+constexpr int kIdle = 0;
+constexpr int kFailed = -1;  // the last request failed, neither cancelled nor stopped
+}  // namespace uploadstate
+
 class EngineApi {
   public:
     virtual ~EngineApi() = default;

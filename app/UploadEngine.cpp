@@ -142,12 +142,12 @@ bool UploadEngine::StartUpload() {
 
 int UploadEngine::GetState() {
     if (worker.HasSucceeded()) {
-        return 100;
+        return uploadstate::kSucceeded;
     }
     if (worker.HasFailed()) {
-        return -1;
+        return uploadstate::kFailed;
     }
-    return worker.Progress() != 0 ? 1 : 0;
+    return worker.Progress() != 0 ? uploadstate::kRunning : uploadstate::kIdle;
 }
 
 uint16_t UploadEngine::GetProgress() {
@@ -158,7 +158,8 @@ std::string UploadEngine::GetStatusText() {
     // A failed request keeps its last status, which says why ("ERROR: ..."), for the tick that
     // shows the failure box.
     const int state = GetState();
-    return state == 1 || state == -1 ? worker.StatusText() : std::string();
+    return state == uploadstate::kRunning || state == uploadstate::kFailed ? worker.StatusText()
+                                                                           : std::string();
 }
 
 void UploadEngine::Shutdown() {

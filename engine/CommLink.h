@@ -4,6 +4,14 @@
 #include <atomic>
 #include <cstdint>
 
+// Speed codes: the link's speeds are chosen by code, 0 to 9.
+namespace speedcode {
+constexpr uint32_t kBaud[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr int32_t kCount = 10;
+constexpr int32_t k19200 = 6;
+constexpr int32_t k57600 = 8;
+}  // namespace speedcode
+
 class CommLink {
   public:
     virtual ~CommLink() = default;

@@ -10,6 +10,15 @@
 #include "engine/Clock.h"
 #include "engine/CommLink.h"
 
+// How far a request has come, as its `phase` value tells it.
+namespace phase {
+constexpr uint16_t kStart = 0;       // an upload sequence has begun
+constexpr uint16_t kImageOpen = 1;   // a boot upload's image is open: the loader is loaded next
+constexpr uint16_t kErase = 2;       // the loader erases a section
+constexpr uint16_t kProgram = 3;     // the loader programs a section
+constexpr uint16_t kRunSection = 4;  // a run image's section is parsed
+}  // namespace phase
+
 // Log lines and the status line alone: what the image reader reports through.
 class Reporter {
   public:

@@ -35,7 +35,7 @@ bool SfldLoader::WaitErase() {
     uint64_t start = Now();
     uint16_t expected = kAssumedSectors;
     uint16_t erased = 0;
-    context_.SetPhase(2);
+    context_.SetPhase(phase::kErase);
     context_.SetProgress(0);
 
     uint8_t byte = 0;

@@ -90,7 +90,7 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         return false;
     }
 
-    context_.SetPhase(3);
+    context_.SetPhase(phase::kProgram);
     context_.Log("Programming.");
     context_.SetStatus("FLASH Programming");
     context_.SetProgress(0);

@@ -8,8 +8,7 @@
 
 namespace {
 
-constexpr uint32_t kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-constexpr uint32_t kDefaultBaudRate = 19200;
+constexpr uint32_t kDefaultBaudRate = speedcode::kBaud[speedcode::k19200];
 
 // The texts of the line errors, in the order they are reported.
 struct LineErrorText {
@@ -114,7 +113,8 @@ void SerialPort::SetPortName(const std::string& name) {
 
 void SerialPort::StoreSpeed(int32_t code) {
     speedCode.store(code);
-    baudRate.store(code >= 0 && code <= 9 ? kBaudRates[code] : kDefaultBaudRate);
+    baudRate.store(code >= 0 && code < speedcode::kCount ? speedcode::kBaud[code]
+                                                         : kDefaultBaudRate);
 }
 
 void SerialPort::SetParityCode(int code) {

@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 
 namespace boot {
 
 namespace {
 constexpr char kNoAnswer[] = "ERROR: started code did not answer";
-const char* const kBaudText[] = {"300",  "600",   "1200",  "2400",  "4800",
-                                 "9600", "19200", "38400", "57600", "115200"};
 }  // namespace
 
 void StartLine(ProtocolContext& context, int32_t speedCode) {
@@ -19,7 +18,7 @@ void StartLine(ProtocolContext& context, int32_t speedCode) {
     CommLink& link = context.Link();
     link.SetSpeed(speedCode);
     link.Purge();
-    context.Log(std::string("Baud rate - ") + kBaudText[speedCode]);
+    context.Log("Baud rate - " + std::to_string(speedcode::kBaud[speedCode]));
 }
 
 uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset) {

@@ -12,9 +12,6 @@
 
 namespace boot {
 
-constexpr int32_t kSpeed19200 = 6;
-constexpr int32_t kSpeed57600 = 8;
-
 // Sets the boot speed, empties the line and logs "Baud rate - <baud>".
 void StartLine(ProtocolContext& context, int32_t speedCode);
 

@@ -46,7 +46,7 @@ bool OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section) {
 }
 
 bool OrvaneConnection::OrvaneConnect() {
-    boot::StartLine(context_, boot::kSpeed57600);
+    boot::StartLine(context_, speedcode::k57600);
     CommLink& link = context_.Link();
     Clock& clock = context_.GetClock();
     const uint64_t start = clock.NowMs();

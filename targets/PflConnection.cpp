@@ -33,7 +33,7 @@ bool PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section&
 }
 
 bool PflConnection::PflConnect(Variant variant) {
-    boot::StartLine(context_, variant == Variant::A ? boot::kSpeed19200 : boot::kSpeed57600);
+    boot::StartLine(context_, variant == Variant::A ? speedcode::k19200 : speedcode::k57600);
     if (!context_.IsAborted()) {
         for (;;) {
             Window window = Window::kSilent;
@@ -104,14 +104,14 @@ PflConnection::Window PflConnection::ProbeDrained(uint32_t drainLimit, bool leav
 
 PflConnection::Window PflConnection::ProbeAfterMessage() {
     CommLink& link = context_.Link();
-    link.SetSpeed(boot::kSpeed57600);
+    link.SetSpeed(speedcode::k57600);
     context_.InterruptibleSleep(link.TransmitTime(3));
     link.Write(kWakeMessage, sizeof kWakeMessage);
     if (!linkwait::WaitTransmitDone(context_)) {
         return Window::kAborted;
     }
     context_.InterruptibleSleep(link.TransmitTime(5));
-    link.SetSpeed(boot::kSpeed57600);
+    link.SetSpeed(speedcode::k57600);
     context_.InterruptibleSleep(link.TransmitTime(3));
     if (!SendProbe()) {
         return Window::kAborted;

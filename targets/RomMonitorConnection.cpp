@@ -27,7 +27,7 @@ bool RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& sectio
 }
 
 bool RomMonitorConnection::RomMonitorConnect() {
-    boot::StartLine(context_, boot::kSpeed19200);
+    boot::StartLine(context_, speedcode::k19200);
     if (context_.IsAborted()) {
         return false;
     }

@@ -87,7 +87,7 @@ void UploadSequences::FlashUpload() {
 
 bool UploadSequences::OpenForUpload() {
     session_.sfldVersion.clear();
-    context_.SetPhase(0);
+    context_.SetPhase(phase::kStart);
     if (!PortReady()) {
         if (!context_.IsAborted()) {
             Fail("ERROR: no port available");
@@ -136,7 +136,7 @@ bool UploadSequences::UploadWithBootLoader(uint8_t targetType) {
     if (!OpenForUpload()) {
         return false;
     }
-    context_.SetPhase(1);
+    context_.SetPhase(phase::kImageOpen);
 
     Section* own = image_.count > 0 ? &image_.sections[image_.count - 1] : nullptr;
     if (own != nullptr && own->firmwareId == FirmwareId::Sfl && own->active) {
@@ -224,7 +224,7 @@ void UploadSequences::RunImage() {
         return;
     }
     ReportSection(context_, section);
-    context_.SetPhase(4);
+    context_.SetPhase(phase::kRunSection);
 
     const uint8_t targetType = context_.TargetType();
     if (targetType < std::size(kRunLoaders)) {

@@ -113,9 +113,8 @@ void ScriptedLink::Purge() {
 }
 
 uint32_t ScriptedLink::TransmitTime(uint32_t count) {
-    static const uint32_t kBaud[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
     const uint64_t bits = uint64_t{count} * 10 * 1000;
-    const uint32_t baud = kBaud[speed_];
+    const uint32_t baud = speedcode::kBaud[speed_];
     const uint32_t ms = static_cast<uint32_t>((bits + baud / 2) / baud);
     return ms == 0 ? 1 : ms;
 }
