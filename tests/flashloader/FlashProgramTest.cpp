@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <memory>
 
-#include "testkit/ImageFiles.h"
 #include "WorkerLog.h"
 #include "flashloader/SfldLoader.h"
 #include "sim/DeviceModel.h"
 #include "sim/SimLink.h"
+#include "testkit/ImageFiles.h"
 
 using imagefiles::Bytes;
 using ::testing::Contains;

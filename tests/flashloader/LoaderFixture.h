@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "support/ScriptedLink.h"
 #include "WorkerLog.h"
 #include "flashloader/SfldLoader.h"
+#include "support/ScriptedLink.h"
 #include "support/TestContext.h"
 
 class LoaderTest : public ::testing::Test {

@@ -23,7 +23,10 @@ class TestContext : public RequestContext {
         statusText.Set(text);
         statusSeen.push_back(text);
     }
-    void SetPhase(uint16_t value) override { phase.Set(value); }
+    void SetPhase(uint16_t value) override {
+        phase.Set(value);
+        phasesSeen.push_back(value);
+    }
     void SetProgress(uint16_t perMille) override { progress.Set(perMille); }
     void ProgrammingStarted() override { programmingStarted.Set(1); }
     void ProgrammingRuns(uint32_t bytes) override {
@@ -54,8 +57,9 @@ class TestContext : public RequestContext {
     LockedValue16 phase{0};
     LockedValue16 progress{0};
     LockedText statusText{""};
-    // Every status text set, in order.
+    // Every status text and phase set, in order.
     std::vector<std::string> statusSeen;
+    std::vector<uint16_t> phasesSeen;
     LogQueue logQueue;
 
   private:

@@ -96,6 +96,12 @@ TEST_P(BootTypeTest, LoaderFromTheImageUnionFileThenTheFlashIsProgrammed) {
     // Type 5 leaves the record wait as it found it (off in a fresh context).
     EXPECT_EQ(sequences.LastSession().RecordWaitMode, type != 5);
     EXPECT_EQ(image.source.kind, ImageSource::Closed);
+    // The boot load is phase 1, between the start and the erase.
+    EXPECT_EQ(context.phasesSeen, std::vector<uint16_t>({0, 1, 2, 3}));
+    // Only a primary loader's targets show that the loader now runs.
+    const bool primaryLoader = type >= 4;
+    EXPECT_EQ(std::count(context.statusSeen.begin(), context.statusSeen.end(), "Run SFLD"),
+              primaryLoader ? 1 : 0);
 }
 
 TEST_P(BootTypeTest, NoLoaderSectionAndNoResourceLeavesTheFlashUntouched) {
@@ -144,6 +150,23 @@ TEST_F(ResourceTest, LoaderFromTheTypesModuleResource) {
     sequences.FlashUpload();
     EXPECT_EQ(context.succeeded.Get(), 0);
     EXPECT_TRUE(Logged("ERROR: SFLD resource open failed"));
+}
+
+TEST_F(ResourceTest, EachTypeAsksForItsOwnResource) {
+    const uint16_t kIds[] = {0, 174, 174, 174, 174, 174, 195, 196};
+    const std::string path = UnionImage(0x400, 0, false).WriteTo(TempPath("boot-ids.bin"));
+    for (uint8_t type = 1; type <= 7; ++type) {
+        SCOPED_TRACE(static_cast<int>(type));
+        // Found only under the type's own number; its content does not parse.
+        ResourceTable own;
+        own.Register(ImageSource::kResourceType, kIds[type], {1, 2, 3, 4, 5, 6, 7, 8});
+        SetModuleResources(&own);
+        Start(type);
+        LoadImage(path);
+        sequences.FlashUpload();
+        EXPECT_EQ(context.statusText.Get(), "ERROR: wrong SFLD resource format");
+        SetModuleResources(nullptr);
+    }
 }
 
 TEST_F(ResourceTest, UnreadableResourceIsAWrongFormat) {

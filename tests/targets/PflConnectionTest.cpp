@@ -54,10 +54,11 @@ TEST_F(PflConnectTest, SilentTargetIsProbedEveryWindowUntilCancelled) {
         Variant variant;
         std::string cycle;
         uint64_t periodMs;
+        int speedSetsPerCycle;
     };
     const std::string message("\x24\x24\x00\x07\x0A\x00\x0D", 7);
-    for (const Case& c : {Case{Variant::A, "U", 253}, Case{Variant::B, message + "U", 254},
-                          Case{Variant::C, "U", 251}}) {
+    for (const Case& c : {Case{Variant::A, "U", 253, 0}, Case{Variant::B, message + "U", 254, 2},
+                          Case{Variant::C, "U", 251, 0}}) {
         ScriptedLink silent(clock);
         context.SetLink(&silent);
         context.cancelRequest.Set(0);
@@ -76,6 +77,8 @@ TEST_F(PflConnectTest, SilentTargetIsProbedEveryWindowUntilCancelled) {
         for (size_t i = 1; i < probes.size(); ++i) {
             EXPECT_EQ(probes[i] - probes[i - 1], c.periodMs);
         }
+        // Once for the line, then B sets its speed again before the message and the probe.
+        EXPECT_EQ(silent.speedSets, 1 + c.speedSetsPerCycle * static_cast<int>(probes.size()));
     }
     context.SetLink(&link);
 }
@@ -110,11 +113,15 @@ TEST_F(PflConnectTest, VariantCDrainsAtMost1001FurtherBytesASlice) {
 }
 
 TEST_F(PflConnectTest, VersionLineKeepsItsDollarsAndDropsJunkAndLineEnd) {
-    link.Answer("E", "\x55\x01zz$V2.3$b\rtail", 5);
+    link.Answer("E", "\x55\x01zz$V2.3$b\rtail", 5, 1);
     ASSERT_TRUE(pfl.PflReadVersion());
     EXPECT_EQ(pfl.PfldVersion(), "$V2.3$b");
     EXPECT_TRUE(Logged("PFLD Version ID: $V2.3$b"));
     EXPECT_EQ(link.purges, 1);
+    // A second query starts a new text.
+    link.Answer("E", "$V2.4\r", 5);
+    ASSERT_TRUE(pfl.PflReadVersion());
+    EXPECT_EQ(pfl.PfldVersion(), "$V2.4");
 }
 
 TEST_F(PflConnectTest, VersionWithoutLineEndWithinASecondFailsSilently) {

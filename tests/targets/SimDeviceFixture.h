@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "testkit/ImageFiles.h"
 #include "sim/DeviceModel.h"
 #include "sim/SimLink.h"
 #include "support/TestContext.h"
+#include "testkit/ImageFiles.h"
 
 class SimDeviceFixture : public ::testing::Test {
   protected:

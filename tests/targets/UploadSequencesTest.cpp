@@ -3,10 +3,10 @@
 
 #include "../flashloader/WorkerLog.h"
 #include "../image/DamagedImages.h"
-#include "testkit/ImageFiles.h"
 #include "sim/DeviceModel.h"
 #include "sim/SimLink.h"
 #include "targets/UploadSequences.h"
+#include "testkit/ImageFiles.h"
 
 using imagefiles::Bytes;
 using ::testing::Contains;
