@@ -1,6 +1,6 @@
 #pragma once
 // Reading the link against a deadline. The loaders must see an answer the moment it arrives,
-// yet a waiting context must not burn a core: it blocks in the link's WaitForByte, in short
+// yet a waiting worker must not burn a core: it blocks in the link's WaitForByte, in short
 // slices so that a cancel is noticed while the line stays quiet.
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 // The host's side of the secondary flash loader's dialogue: connecting, single answer codes,
 // records with acknowledgement and retry, flash identification, erasing and programming.
-// Every operation runs on the context thread and returns false at once, without a message,
+// Every operation runs on the worker thread and returns false at once, without a message,
 // when the request is aborted.
 #include <cstdint>
 #include <initializer_list>

@@ -40,7 +40,7 @@ const uint8_t* RecordData(const SfldRecord& record) {
 
 bool UploadRecords(ProtocolContext& context, ImageSource& source, Section& section,
                    const std::function<bool(SfldRecord&)>& write) {
-    // Too large for the context's stack to hold comfortably next to the protocol frames.
+    // Too large for the worker thread's stack to hold comfortably next to the protocol frames.
     auto record = std::make_unique<SfldRecord>();
     section.Rewind(source);
     for (;;) {

@@ -1,5 +1,5 @@
 #pragma once
-// What the context's requests run: the FLASH upload routed by the target type, and the
+// What the worker's requests run: the FLASH upload routed by the target type, and the
 // sequences it chooses between.
 #include <cstdint>
 

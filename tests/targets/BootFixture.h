@@ -32,7 +32,7 @@ class BootFixture : public ::testing::Test {
         });
     }
 
-    // Keeps every new progress value the context shows while the clock runs.
+    // Keeps every new progress value the protocol shows while the clock runs.
     void WatchProgress() {
         clock.SetAdvanceHook([this](uint64_t) {
             const uint16_t p = context.progress.Get();

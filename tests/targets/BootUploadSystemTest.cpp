@@ -93,7 +93,7 @@ TEST_P(BootTypeTest, LoaderFromTheImageUnionFileThenTheFlashIsProgrammed) {
     EXPECT_EQ(ModeNow(), Personality::FlashLoader);
     EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x1800), file.main);
     EXPECT_EQ(model->Violations(), std::vector<std::string>());
-    // Type 5 leaves the record wait as it found it (off in a fresh context).
+    // Type 5 leaves the record wait as it found it (off, as every request begins).
     EXPECT_EQ(sequences.LastSession().RecordWaitMode, type != 5);
     EXPECT_EQ(image.source.kind, ImageSource::Closed);
     // The boot load is phase 1, between the start and the erase.
