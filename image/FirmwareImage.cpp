@@ -37,6 +37,34 @@ std::string DescribeFault(int index, const SectionFault& fault) {
 
 }  // namespace
 
+bool FirmwareImage::IsPadding(uint32_t offset) {
+    // What a tool leaves after the firmware to fill a flash-sized file: erased bytes (0xFF) or
+    // zeros, all of one value. A section there would have to begin with a header.
+    uint8_t block[4096];
+    int fill = -1;
+    if (!source.Seek(offset)) {
+        return false;
+    }
+    for (;;) {
+        uint16_t got = 0;
+        const ReadResult result = source.Read(block, sizeof block, got);
+        if (result == ReadResult::End) {
+            return fill != -1;
+        }
+        if (result != ReadResult::Data) {
+            return false;
+        }
+        for (uint16_t i = 0; i < got; ++i) {
+            if (fill == -1 && (block[i] == 0xFF || block[i] == 0x00)) {
+                fill = block[i];
+            }
+            if (block[i] != fill) {
+                return false;
+            }
+        }
+    }
+}
+
 bool FirmwareImage::Whole(int index) {
     problem = DescribeFault(index, sections[index].fault);
     return problem.empty();
@@ -68,12 +96,20 @@ void FirmwareImage::LoadSections() {
         return;
     }
     count = 2;
-    if (!Whole(1) || sections[1].firmwareId != FirmwareId::MainFirmware) {
+    if (!Whole(1)) {
+        return;
+    }
+    // The loader alone would be written and the firmware left out: a partial update.
+    if (sections[1].firmwareId != FirmwareId::MainFirmware) {
+        problem =
+            FormatText("Image section 1 is not main firmware: it starts at 0x%08X, not 0x%08X",
+                       sections[1].start, Section::kMainFirmwareStart);
         return;
     }
     // section 2 follows section 1's checksum word
     const uint64_t third = uint64_t{kMainSectionOffset} + 4 + sections[1].size;
-    if (third <= UINT32_MAX && sections[2].Open(source, static_cast<uint32_t>(third))) {
+    if (third <= UINT32_MAX && !IsPadding(static_cast<uint32_t>(third)) &&
+        sections[2].Open(source, static_cast<uint32_t>(third))) {
         count = 3;
         Whole(2);
     }

@@ -40,4 +40,6 @@ class FirmwareImage {
   private:
     // False, with `problem` set, when the section was damaged.
     bool Whole(int index);
+    // True when everything from offset to the end is one fill value (0xFF or 0x00).
+    bool IsPadding(uint32_t offset);
 };

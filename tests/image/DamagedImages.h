@@ -79,6 +79,13 @@ inline std::vector<DamagedImage> MakeDamagedImages(const TempFolder& folder) {
                 ", its bytes " + Hex32(XorOfWords(main)));
     }
     {
+        Bytes moved = BinarySection(kPflStart, kUnionPflSize, true, 1);
+        moved.resize(0x4000, 0xFF);
+        moved = Join(moved, BinarySection(kMainStart + 0x1000, kUnionMainSize, true, 2));
+        add("section 1 is not the main firmware", moved,
+            "Image section 1 is not main firmware: it starts at 0x10005000, not 0x10004000");
+    }
+    {
         Bytes badHeader = whole;
         Put32(badHeader, 32, 0);
         add("bad header of section 0", badHeader,
