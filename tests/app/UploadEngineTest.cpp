@@ -304,6 +304,42 @@ TEST(UploadEngineOpenTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
     engine.Shutdown();
 }
 
+TEST(UploadEngineOpenTest, DescribePortTellsWhyAPortIsNotReady) {
+    struct Case {
+        const char* what;
+        bool known;
+        SerialDevice::OpenResult result;
+        PortCondition condition;
+    };
+    using Result = SerialDevice::OpenResult;
+    const Case cases[] = {
+        {"opens", true, Result::Ok, PortCondition::Ready},
+        {"nothing by that name", false, Result::Ok, PortCondition::Missing},
+        {"held by another program", true, Result::Busy, PortCondition::Busy},
+        {"no serial port", true, Result::NotSerial, PortCondition::NotSerial},
+        {"will not open", true, Result::Failed, PortCondition::Failed},
+    };
+    for (const Case& c : cases) {
+        FakeSerialDevice device;
+        if (c.known) {
+            device.AddPort("COM3");
+        }
+        for (int i = 0; i < 20; ++i) {
+            device.QueueOpenResult(c.result);  // the keeper tries again and again
+        }
+        VirtualClock clock;
+        UploadEngine engine(clock, device);
+        engine.StartThreads();
+        engine.OpenPort("COM3");
+        // The keeper tries the name on its own thread: its answer settles within a cycle.
+        WaitUntil([&] { return engine.DescribePort("COM3").condition == c.condition; });
+        const PortReport report = engine.DescribePort("COM3");
+        EXPECT_EQ(report.condition, c.condition) << c.what;
+        EXPECT_EQ(report.path, "/fake/COM3") << c.what;
+        engine.Shutdown();
+    }
+}
+
 TEST(UploadEngineOpenTest, ExistingPortIsGivenTimeToOpenUnknownOneIsNot) {
     FakeSerialDevice device;
     device.AddPort("COM3");

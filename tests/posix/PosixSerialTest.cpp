@@ -170,7 +170,13 @@ class PosixSerialTest : public ::testing::Test {
 
 TEST(PosixSerialDeviceTest, PortNamesMapToDevicePaths) {
     PosixSerialDevice device;
-    const std::pair<const char*, const char*> cases[] = {
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    const std::string here = cwd;
+    const std::pair<std::string, std::string> cases[] = {
+        {"COM./port", here + "/port"},
+        {"COMsub/./port", here + "/sub/./port"},
+        {"COM../port", here + "/../port"},
         {"COM1", "/dev/ttyS0"},
         {"COM10", "/dev/ttyS9"},
         {"com2", "/dev/ttyS1"},
@@ -189,7 +195,7 @@ TEST(PosixSerialDeviceTest, PortNamesMapToDevicePaths) {
     }
 }
 
-TEST(PosixSerialDeviceTest, APortExistsWhenItsPathIsACharacterDevice) {
+TEST(PosixSerialDeviceTest, APortExistsWhenItsPathIsACharacterDeviceThatIsATerminal) {
     Pty pty;
     ASSERT_TRUE(pty.Ok());
     char folder[] = "/tmp/ostrevan-exists-XXXXXX";
@@ -197,17 +203,28 @@ TEST(PosixSerialDeviceTest, APortExistsWhenItsPathIsACharacterDevice) {
     const std::string file = std::string(folder) + "/plain";
     std::fclose(std::fopen(file.c_str(), "w"));
     PosixSerialDevice device;
-    const std::pair<std::string, bool> cases[] = {
-        {pty.PortName(), true},
-        {"COM/dev/null", true},
-        {"COM" + file, false},
-        {std::string("COM") + folder, false},
-        {"COM/dev/ostrevan-none", false},
-        {"", false},
-        {"OFF", false},
+    struct Case {
+        std::string name;
+        bool exists;
+        bool notSerial;  // refused at once, before any open
+        SerialDevice::OpenResult opened;
     };
-    for (const auto& [name, exists] : cases) {
-        EXPECT_EQ(device.PortExists(name), exists) << name;
+    using Result = SerialDevice::OpenResult;
+    const Case cases[] = {
+        {pty.PortName(), true, false, Result::Ok},
+        // a device, but one without a line: it takes every byte and answers nothing
+        {"COM/dev/null", true, false, Result::NotSerial},
+        {"COM" + file, false, true, Result::NotSerial},
+        {std::string("COM") + folder, false, true, Result::NotSerial},
+        {"COM/dev/ostrevan-none", false, false, Result::Failed},
+        {"", false, true, Result::Failed},
+        {"OFF", false, true, Result::Failed},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(device.PortExists(c.name), c.exists) << c.name;
+        EXPECT_EQ(device.IsNotSerialPort(c.name), c.notSerial) << c.name;
+        EXPECT_EQ(device.Open(device.DevicePath(c.name)), c.opened) << c.name;
+        device.Close();
     }
     ::unlink(file.c_str());
     ::rmdir(folder);
@@ -279,6 +296,34 @@ TEST_F(PosixSerialTest, AHungUpPortIsClosedByCheckDevice) {
     pty.CloseMaster();
     port.CheckDevice();
     EXPECT_EQ(port.IsOpen(), 0u);
+}
+
+TEST_F(PosixSerialTest, APortWhoseNameNowStandsForAnotherDeviceIsClosedByCheckDevice) {
+    // A device that re-appears under its link: the link moves to a new terminal while the old
+    // one is still there, as a simulator or a udev alias does it.
+    Pty other;
+    ASSERT_TRUE(pty.Ok() && other.Ok());
+    char folder[] = "/tmp/ostrevan-moved-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string link = std::string(folder) + "/port";
+    ASSERT_EQ(::symlink(pty.Path().c_str(), link.c_str()), 0);
+    port.SetPortName("COM" + link);
+    ASSERT_TRUE(port.Open());
+    ASSERT_EQ(port.IsOpen(), 1u);
+    const uint32_t opens = port.OpenCount();
+    port.CheckDevice();
+    EXPECT_EQ(port.IsOpen(), 1u);
+
+    const std::string moved = link + ".new";
+    ASSERT_EQ(::symlink(other.Path().c_str(), moved.c_str()), 0);
+    ASSERT_EQ(::rename(moved.c_str(), link.c_str()), 0);
+    port.CheckDevice();
+    EXPECT_EQ(port.IsOpen(), 0u);
+    ASSERT_TRUE(port.Open());
+    EXPECT_EQ(port.OpenCount(), opens + 1);
+    port.Close();
+    ::unlink(link.c_str());
+    ::rmdir(folder);
 }
 
 TEST(PosixPortKeeperTest, OpenFailuresGiveTheirTexts) {
