@@ -163,17 +163,17 @@ void UpdateDialog::FollowUpload() {
     const int state = engine_.GetState();
     // Completion is the engine's fact, not what a tick happened to see: an upload may end
     // between two ticks.
-    if (state == 100 && (programmingSeen_ || engine_.ProgrammingRan())) {
+    if (state == uploadstate::kSucceeded && (programmingSeen_ || engine_.ProgrammingRan())) {
         uploadFinished_ = true;
         outcome_ = ExitStatus::Updated;
         SetStatusLine("Uploading Complete.");
         view_.Close();
         return;
     }
-    if (state == -1 || state == 100) {
+    if (state == uploadstate::kFailed || state == uploadstate::kSucceeded) {
         // A request that succeeded without writing the flash updated nothing either.
         std::string reason = engine_.FailureReason();
-        if (reason.empty() && state == 100) {
+        if (reason.empty() && state == uploadstate::kSucceeded) {
             reason = "ERROR: nothing was programmed";
         }
         view_.StopTimer();

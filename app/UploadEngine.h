@@ -4,6 +4,7 @@
 // builds it hands in the serial driver and what the worker's requests run, so a test can
 // build its own engine against a fake driver.
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -59,6 +60,8 @@ class UploadEngine : public EngineApi {
 
     bool IsImageValid();
     std::string TakeLogLine();
+    // The same, telling an empty line of the log from an empty log.
+    std::optional<std::string> NextLogLine() { return worker.TakeLogLine(); }
     // Bytes the flash programming has written and will write in all.
     uint32_t BytesProgrammed() { return worker.ProgrammedBytes(); }
     uint32_t BytesToProgram() { return worker.BytesToProgram(); }

@@ -61,9 +61,6 @@ class UploadWorker : public RequestContext {
     // The thread function: the request loop, IsThreadRunning true while it runs.
     void ThreadMain();
 
-    // The terminal front end still takes its lines from here; TakeLogLine is the way.
-    LogQueue logQueue;
-
   private:
     // RequestContext, for the request bodies and their protocols.
     void Log(const std::string& line) override;
@@ -91,6 +88,7 @@ class UploadWorker : public RequestContext {
     void ResetOutcome();
     void Serve(LockedValue32& request, const char* banner, bool flash);
 
+    LogQueue logQueue;
     Event workerWakeEvent{Event::Mode::Manual};
     LockedValue32 workerRunning{0};
     LockedValue32 programmingStarted{0};

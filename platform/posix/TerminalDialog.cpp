@@ -58,9 +58,9 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     TransferMeter meter;
     uint64_t uploadStartMs = 0;
     const auto pumpLog = [&] {
-        // The queue itself, not TakeLogLine: an empty line is a line of the log too.
+        // Not TakeLogLine: an empty line is a line of the log too.
         while (log.Wanted()) {
-            const std::optional<std::string> line = engine.worker.logQueue.Take();
+            const std::optional<std::string> line = engine.NextLogLine();
             if (!line) {
                 break;
             }
