@@ -127,7 +127,7 @@ bool DeviceModel::NextEventMs(uint64_t& atMs) const {
 }
 
 void DeviceModel::Advance(uint64_t nowMs) {
-    uint64_t at;
+    uint64_t at = 0;
     while (NextEventMs(at) && at <= nowMs) {
         if (!events_.empty() && events_.begin()->first == at) {
             auto event = std::move(events_.begin()->second);
