@@ -1,6 +1,7 @@
 // Greeting, primary flash loader, ROM monitor and text monitor, from their wire dialogues.
 #include <gtest/gtest.h>
 
+#include "tests/CaseName.h"
 #include "tests/sim/Wire.h"
 
 namespace {
@@ -49,9 +50,7 @@ INSTANTIATE_TEST_SUITE_P(Tokens, GreetingRefuses,
                          testing::Values(LineCase{"noCarriageReturn", "SA-28\n"},
                                          LineCase{"lowerCase", "kv2-8\r\n"},
                                          LineCase{"loaderBytes", "\x55\xAA\n"}),
-                         [](const testing::TestParamInfo<LineCase>& info) {
-                             return info.param.name;
-                         });
+                         CaseName());
 
 TEST(Greeting, BytesWhileTheDeviceReappearsAreViolations) {
     Wire wire(Starting(Personality::Greeting));
@@ -97,9 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Handshakes, PflVariants,
                          testing::Values(PflCase{"A", PflVariant::A, 6, B("U")},
                                          PflCase{"B", PflVariant::B, 8, Cat(kSpeedMessage, B("U"))},
                                          PflCase{"C", PflVariant::C, 8, B("U")}),
-                         [](const testing::TestParamInfo<PflCase>& info) {
-                             return info.param.name;
-                         });
+                         CaseName());
 
 TEST(PrimaryFlashLoader, VariantBDoesNotAnswerAProbeWithoutItsMessage) {
     DeviceConfig config = Starting(Personality::PrimaryFlashLoader);
@@ -145,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RunCase{"nothingLoaded", "G400000#", Personality::Away, 1},
                     RunCase{"leadingZero", "G0201000#", Personality::PrimaryFlashLoader, 1},
                     RunCase{"lowerCase", "G20100a#", Personality::PrimaryFlashLoader, 1}),
-    [](const testing::TestParamInfo<RunCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(PrimaryFlashLoader, EndRecordBeforeTheRunIsRefused) {
     for (bool recWait : {false, true}) {
@@ -191,9 +188,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, RomRefuses,
                                          LineCase{"shortAddress", "P 201000 E59FF018\r"},
                                          LineCase{"noBlank", "P 00201000E59FF018\r"},
                                          LineCase{"unknown", "X\r"}),
-                         [](const testing::TestParamInfo<LineCase>& info) {
-                             return info.param.name;
-                         });
+                         CaseName());
 
 TEST(RomMonitor, SleepsUntilCarriageReturnAndLineFeed) {
     Wire wire(Starting(Personality::RomMonitor));
@@ -232,9 +227,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, MonitorRefuses,
                                          LineCase{"leadingZeroValue", "W201004,0E3A0000#"},
                                          LineCase{"lowerCase", "W201004,e3a00000#"},
                                          LineCase{"noComma", "W201004#"}),
-                         [](const testing::TestParamInfo<LineCase>& info) {
-                             return info.param.name;
-                         });
+                         CaseName());
 
 TEST(TextMonitor, CommandsBeforeTheMonitorIsEnteredAreViolations) {
     Wire wire(Starting(Personality::TextMonitor));

@@ -1,6 +1,7 @@
 // Each fault switch of the device, seen on the wire.
 #include <gtest/gtest.h>
 
+#include "tests/CaseName.h"
 #include "tests/sim/Wire.h"
 
 namespace {
@@ -64,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorCase{"programFailThenOk", 0x84, 2, {0x55}, {0x84, 0x55}, true},
                     ErrorCase{"eraseFails", 0x84, 1, {0x55, 0x84}, {}},
                     ErrorCase{"flashFull", 0x92, 1, {0x55, 0x92}, {}}),
-    [](const testing::TestParamInfo<ErrorCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(Faults, ErrorCountAnswersSeveralRecordsInARow) {
     DeviceConfig config = Loader([](FaultSwitches& f) {

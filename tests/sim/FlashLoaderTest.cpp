@@ -2,6 +2,7 @@
 // programming, and the answer codes.
 #include <gtest/gtest.h>
 
+#include "tests/CaseName.h"
 #include "tests/sim/Wire.h"
 
 namespace {
@@ -86,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"eraseWithoutSectionStart", Same, {0x6A}, {0x83}, true},
         CommandCase{"unknownCommand", Same, {0x12}, {0x83}, true},
         CommandCase{"reconnect", Same, {0x55, 0xAA}, {0x55, 0xAA}, false}),
-    [](const testing::TestParamInfo<CommandCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(FlashLoader, ConnectIsAnsweredWithSync) {
     Wire wire(Loader());
@@ -247,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFrameCase{"endMark", Corrupt(DataFrame(kBase, {9, 8, 7, 6}), 13, 0x00), 0x88},
         BadFrameCase{"wordCount", {0x5B, 0x04, 0x03}, 0x82},
         BadFrameCase{"notAFrame", {0x42}, 0x83}),
-    [](const testing::TestParamInfo<BadFrameCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(FlashLoader, EraseRecordOfTheWrongLengthIsBadLength) {
     Wire wire(Loader());

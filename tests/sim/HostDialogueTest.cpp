@@ -106,7 +106,11 @@ TEST_P(Upload, ProgramsTheImageByteForByte) {
 INSTANTIATE_TEST_SUITE_P(Speeds, Upload,
                          testing::Values(SpeedCase{6, 5031 * 10 * 1000 / 19200},
                                          SpeedCase{8, 5031 * 10 * 1000 / 57600},
-                                         SpeedCase{9, 5031 * 10 * 1000 / 115200}));
+                                         SpeedCase{9, 5031 * 10 * 1000 / 115200}),
+                         [](const auto& info) {
+                             return "Baud" +
+                                    std::to_string(DeviceModel::BaudOfCode(info.param.speed));
+                         });
 
 TEST(Upload, DropReplyMakesTheHostWaitForAnAnswerThatNeverComes) {
     DeviceConfig config;

@@ -3,6 +3,7 @@
 
 #include "sim/FrameReceiver.h"
 #include "sim/NorFlash.h"
+#include "tests/CaseName.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ INSTANTIATE_TEST_SUITE_P(
                     LayoutCase{"3x1M", true, {0x100000, 0x100000, 0x100000}},
                     LayoutCase{"", false, {}}, LayoutCase{"x64K", false, {}},
                     LayoutCase{"2x", false, {}}, LayoutCase{"2x64Q", false, {}},
-                    LayoutCase{"0x64K", false, {}}, LayoutCase{"2x0", false, {}}));
+                    LayoutCase{"0x64K", false, {}}, LayoutCase{"2x0", false, {}}),
+    [](const auto& info) { return TestName(info.param.text); });
 
 TEST(NorFlash, SectorsForARangeAreTheOnesItTouches) {
     FlashChip chip;  // 16K, 8K, 8K, 32K, then 64K sectors from 0x10000000

@@ -52,7 +52,12 @@ INSTANTIATE_TEST_SUITE_P(Speeds, TransmitTimes,
                          testing::Values(TimeCase{6, 5, 3}, TimeCase{8, 3, 1}, TimeCase{8, 5, 1},
                                          TimeCase{8, 50, 9}, TimeCase{6, 50, 26},
                                          TimeCase{0, 1, 33}, TimeCase{9, 1, 1},
-                                         TimeCase{6, 2058, 1072}));
+                                         TimeCase{6, 2058, 1072}),
+                         [](const auto& info) {
+                             return "Baud" +
+                                    std::to_string(DeviceModel::BaudOfCode(info.param.speed)) +
+                                    "_" + std::to_string(info.param.count) + "Bytes";
+                         });
 
 TEST(SimLink, AnswerIsReadableOnlyOnceItHasCrossedTheLine) {
     Bench bench;

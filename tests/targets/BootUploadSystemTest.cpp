@@ -121,7 +121,8 @@ TEST_P(BootTypeTest, NoLoaderSectionAndNoResourceLeavesTheFlashUntouched) {
     EXPECT_TRUE(FlashUntouched());
 }
 
-INSTANTIATE_TEST_SUITE_P(TargetTypes, BootTypeTest, ::testing::Range(1, 8));
+INSTANTIATE_TEST_SUITE_P(TargetTypes, BootTypeTest, ::testing::Range(1, 8),
+                         ::testing::PrintToStringParamName());
 
 class ResourceTest : public BootSystemTest {
   protected:
@@ -218,7 +219,8 @@ TEST_P(RunImageTest, LoadsAndStartsTheSectionWhereTheTypeHasABootConnection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TargetTypes, RunImageTest,
-                         ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 255));
+                         ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 255),
+                         ::testing::PrintToStringParamName());
 
 TEST_F(BootSystemTest, RunImageOfCodeThatNeverAnswersSaysWhatHappened) {
     // Code of its own, not the flash loader: once started it takes no records.

@@ -47,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCase{Variant::A, 6, "Baud rate - 19200", 3 + 250},
         // B and C: 1 ms at 57600, then the first 10 ms slice sees the answer.
         WindowCase{Variant::B, 8, "Baud rate - 57600", 1 + 10},
-        WindowCase{Variant::C, 8, "Baud rate - 57600", 1 + 10}));
+        WindowCase{Variant::C, 8, "Baud rate - 57600", 1 + 10}),
+    [](const auto& info) { return std::string(1, "ABC"[static_cast<int>(info.param.variant)]); });
 
 TEST_F(PflConnectTest, SilentTargetIsProbedEveryWindowUntilCancelled) {
     struct Case {
