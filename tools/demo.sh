@@ -7,13 +7,19 @@
 #
 #   tools/demo.sh [IMAGE]        IMAGE: an image file of your own (then the flash is not checked)
 #   BAUD=115200 tools/demo.sh    a faster line (default 115200; 19200 is the device's real rate)
+#   BUILD_DIR=dir                build folder (default: build in the repository)
+# It stays in the folder it is started in, so relative paths mean what they say there. It ends
+# with the updater's exit status.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${BUILD_DIR:-build}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build}"
+image="${1:-}"
+"$root/tools/install-deps.sh" build
 # The tests are configured only where GoogleTest is installed; the demonstration needs none.
 tests=OFF
 [ -d /usr/src/googletest ] && tests=ON
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_TESTS="$tests" >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_WERROR=ON \
+    -DOSTREVAN_TESTS="$tests" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target ostrevan-update ostrevan-sim test-image
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/ostrevan-demo.XXXXXX")"
@@ -24,13 +30,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-image="${1:-}"
 if [ -z "$image" ]; then
     image="$work/firmware.bin"
     "$build/tools/test-image" make --kind union --size 0x40000 --seed 1 --image "$image" \
         --expect "$work/firmware.expect"
 fi
-image="$(cd "$(dirname "$image")" && pwd)/$(basename "$image")"
 
 link="$work/port"
 "$build/sim/program/ostrevan-sim" --link "$link" --start greeting --rate "${BAUD:-115200}" \

@@ -2,13 +2,16 @@
 # Builds the libFuzzer programs with clang and runs each for a bounded time from its seed
 # corpus under tests/fuzz/corpus/<name without fuzz_>.
 #   FUZZ_SECONDS=n   time per program (default 30)
-#   BUILD_DIR=dir    build folder (default build-fuzz)
+#   BUILD_DIR=dir    build folder (default: build-fuzz in the repository; a relative one is
+#                    taken from where this runs)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${FUZZ_SECONDS:-30}"
-build="${BUILD_DIR:-build-fuzz}"
+build="$(realpath -m -- "${BUILD_DIR:-$root/build-fuzz}")"
+cd "$root"
+tools/install-deps.sh build fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DOSTREVAN_FUZZ=ON -DOSTREVAN_TESTS=OFF >/dev/null
+  -DOSTREVAN_WERROR=ON -DOSTREVAN_FUZZ=ON -DOSTREVAN_TESTS=OFF >/dev/null
 targets=()
 for source in tests/fuzz/*.cpp; do
   targets+=("$(basename "$source" .cpp)")

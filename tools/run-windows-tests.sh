@@ -5,21 +5,25 @@
 #   BUILD_DIR=dir         Windows build folder (default: build-windows)
 #   NATIVE_BUILD_DIR=dir  native build folder for the peers (default: build)
 #   CTEST_ARGS="..."      extra ctest arguments (for example -L wine)
+# The folders' defaults are in the repository; relative ones are taken from where this runs.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${BUILD_DIR:-build-windows}"
-native="${NATIVE_BUILD_DIR:-build}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(realpath -m -- "${BUILD_DIR:-$root/build-windows}")"
+native="$(realpath -m -- "${NATIVE_BUILD_DIR:-$root/build}")"
+cd "$root"
+tools/install-deps.sh build windows
 
 # Configured again (keeping its cache) so that helpers added since are known.
 if [ -f "$native/CMakeCache.txt" ]; then
-    cmake -S . -B "$native" >/dev/null
+    cmake -S . -B "$native" -DOSTREVAN_WERROR=ON >/dev/null
 else
-    cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_WERROR=ON >/dev/null
 fi
 cmake --build "$native" -j "$(nproc)" --target pty-peer ostrevan-sim test-image
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_NATIVE_BUILD="$(cd "$native" && pwd)" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_WERROR=ON -DOSTREVAN_NATIVE_BUILD="$native" \
+    >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # shellcheck source=tools/wine-env.sh

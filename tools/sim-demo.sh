@@ -7,8 +7,10 @@
 # The device starts in its application (the greeting), re-appears as its flash loader after
 # the handshake, and prints its counters and violation log when it ends. The dialogue goes to
 # transcript.txt and the final flash contents to flash.bin in the demo folder.
+#   BUILD_DIR=dir    build folder (default: build in the repository)
+# It stays in the folder it is started in, so relative paths (the image's, the switches') mean
+# what they say there. Given an image, it ends with the updater's exit status.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
 image=""
 if [ $# -gt 0 ] && [ "$1" != "--" ]; then
@@ -17,8 +19,10 @@ if [ $# -gt 0 ] && [ "$1" != "--" ]; then
 fi
 [ "${1:-}" = "--" ] && shift
 
-build="${BUILD_DIR:-build}"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build}"
+"$root/tools/install-deps.sh" build
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_WERROR=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target ostrevan-sim
 updater="$build/platform/posix/ostrevan-update"
 if [ -n "$image" ]; then
