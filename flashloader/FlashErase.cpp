@@ -2,7 +2,6 @@
 #include "flashloader/SfldCodes.h"
 #include "flashloader/SfldLoader.h"
 
-using linkwait::Got;
 using namespace sfld;
 
 bool SfldLoader::BootReload() {

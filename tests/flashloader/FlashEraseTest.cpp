@@ -6,7 +6,6 @@
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using namespace sfld;
 
 namespace {

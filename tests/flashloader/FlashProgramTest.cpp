@@ -12,7 +12,6 @@
 
 using imagefiles::Bytes;
 using ::testing::Contains;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;

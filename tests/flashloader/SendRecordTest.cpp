@@ -19,7 +19,7 @@ class RecordTest : public LoaderTest {
         record.Finish();
     }
     // The loader answers every complete frame with `answer`, `delayMs` after it.
-    void AnswerFrames(ScriptedLink::Bytes answer, uint64_t delayMs = 20) {
+    void AnswerFrames(const ScriptedLink::Bytes& answer, uint64_t delayMs = 20) {
         link.onWrite = [this, answer, delayMs](const ScriptedLink::Bytes& chunk) {
             if (chunk.size() > 1) {
                 ++frames;

@@ -75,9 +75,9 @@ std::string ObjcopyCommand(const Layout& layout, const Made& made, const std::st
         char address[16];
         std::snprintf(address, sizeof address, "0x%X", kBase + layout.chunks[i].offset);
         std::string name = ".piece" + std::to_string(i);
-        command += " --add-section " + name + "=" + Quote(made.inputs[i]) +
-                   " --set-section-flags " + name + "=alloc,load,contents,data" +
-                   " --change-section-address " + name + "=" + address;
+        command.append(" --add-section ").append(name).append("=").append(Quote(made.inputs[i]));
+        command.append(" --set-section-flags ").append(name).append("=alloc,load,contents,data");
+        command.append(" --change-section-address ").append(name).append("=").append(address);
     }
     // objcopy writes the output path into the header line, longer than a data line may be
     return command + " " + Quote(made.inputs[0]) + " " + Quote(out);

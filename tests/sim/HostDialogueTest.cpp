@@ -12,7 +12,7 @@ constexpr uint32_t kStart = 0x10004000;
 
 class Host {
   public:
-    Host(SimLink& link, VirtualClock& clock) : link_(link), clock_(clock) {}
+    explicit Host(SimLink& link) : link_(link) {}
 
     void Send(const Bytes& bytes) {
         link_.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
@@ -35,7 +35,6 @@ class Host {
 
   private:
     SimLink& link_;
-    VirtualClock& clock_;
 };
 
 struct SpeedCase {
@@ -52,7 +51,7 @@ TEST_P(Upload, ProgramsTheImageByteForByte) {
     DeviceModel model(config);
     VirtualClock clock;
     SimLink link(model, clock, GetParam().speed);
-    Host host(link, clock);
+    Host host(link);
 
     Bytes image(5001);
     for (size_t i = 0; i < image.size(); ++i) {
@@ -119,7 +118,7 @@ TEST(Upload, DropReplyMakesTheHostWaitForAnAnswerThatNeverComes) {
     DeviceModel model(config);
     VirtualClock clock;
     SimLink link(model, clock);
-    Host host(link, clock);
+    Host host(link);
     host.Send({0x55, 0xAA});
     EXPECT_EQ(host.Next(), 0x77);
     EXPECT_EQ(host.Next(1000), -1);

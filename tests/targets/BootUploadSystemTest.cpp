@@ -188,7 +188,7 @@ class RunImageTest : public BootSystemTest, public ::testing::WithParamInterface
   protected:
     // One S-record section at the flash loader's address, so that starting it is seen.
     std::string WriteSection(const std::vector<uint8_t>& data) {
-        const std::string path = TempPath("run-image.s3");
+        std::string path = TempPath("run-image.s3");
         std::ofstream out(path, std::ios::binary);
         out << S3Line(UnionImage::kSflStart, data) << S7Line(UnionImage::kSflStart);
         return path;
