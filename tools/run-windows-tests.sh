@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program and its tests with MinGW-w64 and runs the tests under a
 # headless Wine (Xvfb, a Wine prefix inside the build folder). The Wine tests talk to native
-# peers on pseudo-terminals, built here in the native build folder.
+# peers on pseudo-terminals, built here in the native build folder. When they pass, CPack
+# packs the program into a .zip in the Windows build folder's packages/.
 #   BUILD_DIR=dir         Windows build folder (default: build-windows)
 #   NATIVE_BUILD_DIR=dir  native build folder for the peers (default: build)
 #   CTEST_ARGS="..."      extra ctest arguments (for example -L wine)
@@ -32,3 +33,4 @@ trap wine_env_stop EXIT
 wine_env_start
 # shellcheck disable=SC2086
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" ${CTEST_ARGS:-}
+cpack --config "$build/CPackConfig.cmake"
