@@ -1,5 +1,7 @@
 #include "platform/posix/TransferMeter.h"
 
+#include <cmath>
+
 #include "engine/FormatText.h"
 
 void TransferMeter::Sample(uint64_t nowMs, uint32_t done, uint32_t total) {
@@ -24,7 +26,7 @@ std::string TransferMeter::Line() const {
     const double bytesPerMs = static_cast<double>(done_ - firstDone_) / spanMs;
     line += FormatText(", %.1f kB/s", bytesPerMs);
     if (total_ > done_) {
-        const auto leftS = static_cast<unsigned>((total_ - done_) / bytesPerMs / 1000 + 0.5);
+        const auto leftS = static_cast<unsigned>(std::lround((total_ - done_) / bytesPerMs / 1000));
         line += FormatText(", %u:%02u left", leftS / 60, leftS % 60);
     }
     return line;
