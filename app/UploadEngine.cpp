@@ -78,22 +78,22 @@ bool UploadEngine::OpenPort(const std::string& name) {
            keeper.port.TransmitDoneWithin(kOpenLookMs) == 0) {
         clock_.SleepMs(std::min(kOpenLookMs, left(PortKeeper::kOpenSettleMs)));
     }
-    if (keeper.OpenPort(name)) {
-        return true;
+    const bool opened = keeper.OpenPort(name);
+    if (keeper.PortKeeperRunning.Get() == 0) {
+        return opened;
     }
-    // Within OpenPort's 100 ms a busy keeper may not have got to the new name yet, and the
-    // text then still tells how the name before it fared (at start: no port selected). An
-    // existing port is given the rest of the time before it counts as unopenable.
-    if (!keeper.PortExists(name) || keeper.PortKeeperRunning.Get() == 0) {
+    if (!opened && !keeper.PortExists(name)) {
         return false;
     }
-    while (left(0) > 0) {
+    // The keeper's answer counts only once it has acted on this name: a busy keeper still
+    // shows how the name before fared, and the port it then reopens would pass for the device
+    // coming back. An existing port is given the rest of the time before it counts as
+    // unopenable.
+    const auto ready = [&] { return keeper.NameTaken() && IsPortReady(); };
+    while (!ready() && left(0) > 0) {
         clock_.SleepMs(std::min(kOpenLookMs, left(0)));
-        if (IsPortReady()) {
-            return true;
-        }
     }
-    return IsPortReady();
+    return ready();
 }
 
 bool UploadEngine::IsPortReady() {

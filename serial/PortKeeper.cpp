@@ -56,6 +56,7 @@ bool PortKeeper::OpenPortNow() {
 
 void PortKeeper::RequestPortName(const std::string& name) {
     PortNameRequest.Set(name);
+    namesAsked_.fetch_add(1);
     PortWakeEvent.Pulse();
 }
 
@@ -90,6 +91,9 @@ int PortKeeper::ThreadMain() {
     PortKeeperRunning.Set(1);
     link->Close();
     while (!StopRequested()) {
+        // Counted before the name is read: a name asked for after this is left to the next
+        // cycle, and is not reported as taken before then.
+        const uint32_t asked = namesAsked_.load();
         if (PortNameRequest.IsChanged()) {
             link->Close();
         }
@@ -98,6 +102,7 @@ int PortKeeper::ThreadMain() {
         } else if (SpeedRequest.IsChanged()) {
             link->SetSpeed(SpeedRequest.Get());
         }
+        namesTaken_.store(asked);
         PortWakeEvent.Wait(kKeeperCycleMs);
     }
     link->Close();

@@ -2,6 +2,7 @@
 // The engine's port keeper: the members through which the dialog and the worker ask for a
 // port and a speed, the one SerialPort, the link every protocol talks through, and the keeper
 // thread that keeps the named port open.
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -45,6 +46,9 @@ class PortKeeper {
     // The engine's open-port operation: selects the named port ("OFF" or the empty name gives
     // the port up), lets the keeper open it and tells whether it is ready.
     bool OpenPort(const std::string& name);
+    // Whether the keeper has acted on every name asked for so far: until then PortErrorText
+    // and the port may still be those of the name before.
+    bool NameTaken() const { return namesTaken_.load() == namesAsked_.load(); }
     // The keeper thread: while it runs PortKeeperRunning is 1; it ends when the stop flag is
     // set, with the port closed, and returns kExitCode.
     int ThreadMain();
@@ -55,4 +59,6 @@ class PortKeeper {
     Clock& clock_;
     LockedValue32& stopRequested_;
     SerialDevice& device_;
+    std::atomic<uint32_t> namesAsked_{0};
+    std::atomic<uint32_t> namesTaken_{0};
 };

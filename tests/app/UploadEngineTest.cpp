@@ -304,6 +304,34 @@ TEST(UploadEngineOpenTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
     engine.Shutdown();
 }
 
+TEST(UploadEngineOpenTest, APortCountsAsOpenOnlyOnceTheKeeperHasActedOnTheName) {
+    FakeSerialDevice device;
+    device.AddPort("COM3");
+    VirtualClock clock;
+    UploadEngine engine(clock, device);
+    engine.StartThreads();
+    engine.OpenPort("COM3");
+    WaitUntil([&] { return engine.IsPortReady() && engine.keeper.NameTaken(); });
+    // Asked again, a busy keeper reopens the port only after OpenPort's first look: the port
+    // reported open must be the one that stays, or its reopening passes for the device coming
+    // back.
+    device.HoldOpens(true);
+    const uint64_t asked = clock.NowMs();
+    clock.SetAdvanceHook([&](uint64_t now) {
+        if (now >= asked + 200) {
+            device.HoldOpens(false);
+            WaitUntil([&] { return engine.keeper.NameTaken(); });
+        }
+    });
+    EXPECT_TRUE(engine.OpenPort("COM3"));
+    const uint32_t generation = engine.PortGeneration();
+    clock.SetAdvanceHook(nullptr);
+    device.HoldOpens(false);
+    WaitUntil([&] { return device.OpenedPaths().size() == 2 && engine.keeper.NameTaken(); });
+    EXPECT_EQ(engine.PortGeneration(), generation);
+    engine.Shutdown();
+}
+
 TEST(UploadEngineOpenTest, DescribePortTellsWhyAPortIsNotReady) {
     struct Case {
         const char* what;
@@ -356,7 +384,7 @@ TEST(UploadEngineOpenTest, ExistingPortIsGivenTimeToOpenUnknownOneIsNot) {
     // next cycle, which the test waits for in real time once OpenPort has waited 300 ms more.
     clock.SetAdvanceHook([&](uint64_t now) {
         if (now >= 400) {
-            WaitUntil([&] { return engine.IsPortReady(); });
+            WaitUntil([&] { return engine.IsPortReady() && engine.keeper.NameTaken(); });
         }
     });
     EXPECT_TRUE(engine.OpenPort("COM3"));

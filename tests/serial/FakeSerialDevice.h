@@ -42,6 +42,12 @@ class FakeSerialDevice : public SerialDevice {
         holdWrites_ = hold;
         changed_.notify_all();
     }
+    // Open waits while held, as a driver slow to open the device.
+    void HoldOpens(bool hold) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdOpens_ = hold;
+        changed_.notify_all();
+    }
     void RefuseWrites(int count) {
         std::lock_guard<std::mutex> lock(mutex_);
         refuseWrites_ = count;
@@ -120,7 +126,8 @@ class FakeSerialDevice : public SerialDevice {
         return ports_.count(portName) != 0;
     }
     OpenResult Open(const std::string& devicePath) override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !holdOpens_; });
         calls_.push_back("Open");
         openedPaths_.push_back(devicePath);
         OpenResult result = OpenResult::Ok;
@@ -230,6 +237,7 @@ class FakeSerialDevice : public SerialDevice {
     LineStatus status_;
     bool gone_ = false;
     bool holdWrites_ = false;
+    bool holdOpens_ = false;
     int refuseWrites_ = 0;
     int refuseReads_ = 0;
     bool open_ = false;
