@@ -1,6 +1,7 @@
 // Connecting to the loader, its version line and the waits for single answer codes.
 #include "flashloader/SfldLoader.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "flashloader/SfldCodes.h"
@@ -163,9 +164,12 @@ bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
                 }
             }
         }
-        // One byte a pass and at most 10 ms between passes, but a pass that waits for the
-        // answer ends when it comes: a fixed pause here would cost every record its length.
-        linkwait::Block(context_, kRecordPassMs);
+        // One byte a pass; a pass that waits for the answer ends when it comes. The frame is
+        // still on the line for most of the wait (the driver took it long before), so waking
+        // at a fixed pace would cost a wake-up every few milliseconds of every record.
+        const uint64_t elapsed = Now() - start;
+        linkwait::Block(context_, static_cast<uint32_t>(std::min<uint64_t>(
+                                      linkwait::kSliceMs, kRecordAnswerMs - elapsed)));
     }
 }
 

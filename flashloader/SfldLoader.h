@@ -28,7 +28,6 @@ class SfldLoader {
     static constexpr uint32_t kOkWaitMs = 1000;
     static constexpr uint32_t kRecWaitMs = 4000;
     static constexpr uint32_t kRecordAnswerMs = 5000;
-    static constexpr uint32_t kRecordPassMs = 10;
     static constexpr uint32_t kSendRecordMs = 10000;
     static constexpr uint32_t kIdentifyWaitMs = 1000;
     static constexpr uint32_t kSectorWaitMs = 5000;
