@@ -17,11 +17,22 @@ for source in tests/fuzz/*.cpp; do
   targets+=("$(basename "$source" .cpp)")
 done
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
+# The programs run side by side, each on a core of its own where there are enough; each one's
+# report is shown once all have ended.
+pids=()
 for target in "${targets[@]}"; do
   seeds="tests/fuzz/corpus/${target#fuzz_}"
   work="$build/fuzz-work/${target}"
   mkdir -p "$work"
-  echo "== $target for ${seconds}s =="
   # new inputs go to the work folder, so the committed seeds stay as they are
-  "$build/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 "$work" "$seeds"
+  "$build/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 "$work" "$seeds" \
+    >"$build/fuzz-work/$target.log" 2>&1 &
+  pids+=($!)
 done
+status=0
+for i in "${!targets[@]}"; do
+  wait "${pids[$i]}" || status=1
+  echo "== ${targets[$i]} for ${seconds}s =="
+  cat "$build/fuzz-work/${targets[$i]}.log"
+done
+exit "$status"

@@ -4,11 +4,14 @@
 # failure box within 15 s of the fault, with an "ERROR: " status where the protocol gives one,
 # or, for a damaged image, is refused with exit status 4 before the device hears a byte. No
 # case may report success with a flash that differs from the image (the "false success" column
-# counts those), and none may hang.
+# counts those), and none may hang. The cases run a few at a time (FAULT_JOBS, default 4), each
+# with a device of its own.
 set -uo pipefail
 source "$(dirname "$0")/lib/upload_run.sh"
-upload_init "${1:?build folder}" || exit 1
-upload_image union 0x8000 3 || exit 1
+build="${1:?build folder}"
+upload_init "$build" || exit 1
+results="$UPLOAD_WORK/results"
+mkdir -p "$results"
 
 # name | expected: recover, fail, either or refused | "ERROR: " status on failure: yes, no or
 # any | simulator switches, or "damaged:HOW" for an image damaged as upload_damage does
@@ -39,37 +42,37 @@ cases=(
     "S-records without their end line|refused|any|damaged:srec-no-end"
 )
 
-failures=0
-falseSuccesses=0
-printf '%-34s %-12s %7s %7s  %-7s %-5s %s\n' case outcome wall after flash false status
-for entry in "${cases[@]}"; do
-    IFS='|' read -r name expect errorStatus switches <<<"$entry"
-    damaged=""
+# Runs one case in a folder of its own; writes its table line to RESULTS/<n> and, when it
+# fails, what went wrong to RESULTS/<n>.fail.
+run_case() {
+    local index="$1" name="$2" expect="$3" errorStatus="$4" switches="$5"
+    upload_init "$build" || return 1
+    upload_image union 0x8000 3 || return 1
+    local damaged=""
     if [[ "$switches" == damaged:* ]]; then
         damaged="${switches#damaged:}"
         switches=""
-        [ "$damaged" = srec-no-end ] && { upload_image srec 0x2000 3 || exit 1; }
-        upload_damage "$damaged" || exit 1
+        [ "$damaged" = srec-no-end ] && { upload_image srec 0x2000 3 || return 1; }
+        upload_damage "$damaged" || return 1
     fi
     # shellcheck disable=SC2086
-    upload_run 120 --rate 115200 $switches || exit 1
-    flash=-
+    upload_run 120 --rate 115200 $switches || return 1
+    local flash=-
     upload_flash_check >/dev/null && flash=equal || flash=differs
     [ -n "$damaged" ] && flash=damaged
     # Success claimed (the completion line or exit status 0) while the flash is not the image.
-    false=0
+    local false=0
     if [ "$RUN_OUTCOME" = complete ] || [ "$RUN_RC" = 0 ]; then
         [ "$flash" = equal ] || false=1
     fi
-    falseSuccesses=$((falseSuccesses + false))
     # From the fault (the unplugging, else the start of the upload) to the end.
-    origin="${RUN_T_FAULT:-${RUN_T_START:-0}}"
+    local origin="${RUN_T_FAULT:-${RUN_T_START:-0}}" after shown
     after="$(awk -v w="$RUN_WALL" -v o="$origin" 'BEGIN { printf "%.1f", w - o }')"
     # The status the failure was shown with.
     shown="$(grep "^ERROR: " "$UPLOAD_WORK/update.out" | tail -n 1)"
     printf '%-34s %-12s %6.1fs %6.1fs  %-7s %-5s %s\n' "$name" "$RUN_OUTCOME" "$RUN_WALL" \
-        "$after" "$flash" "$false" "${shown:-$RUN_STATUS}"
-    problem=""
+        "$after" "$flash" "$false" "${shown:-$RUN_STATUS}" >"$results/$index"
+    local problem=""
     [ "$false" = 0 ] || problem="success reported with a flash that is not the image"
     case "$expect:$RUN_OUTCOME" in
         refused:*)
@@ -88,13 +91,41 @@ for entry in "${cases[@]}"; do
             ;;
         *) problem="neither completion nor the failure box ($RUN_OUTCOME)" ;;
     esac
+    echo "$false" >"$results/$index.false"
     if [ -n "$problem" ]; then
-        echo "  FAIL: $problem" >&2
-        sed 's/^/    update: /' "$UPLOAD_WORK/update.out" | tail -n 8 >&2
-        sed 's/^/    sim: /' "$UPLOAD_WORK/sim.err" | tail -n 4 >&2
+        {
+            echo "  FAIL: $problem"
+            sed 's/^/    update: /' "$UPLOAD_WORK/update.out" | tail -n 8
+            sed 's/^/    sim: /' "$UPLOAD_WORK/sim.err" | tail -n 4
+        } >"$results/$index.fail"
+    fi
+}
+
+jobs="${FAULT_JOBS:-4}"
+for i in "${!cases[@]}"; do
+    IFS='|' read -r name expect errorStatus switches <<<"${cases[$i]}"
+    while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do
+        wait -n
+    done
+    ( run_case "$i" "$name" "$expect" "$errorStatus" "$switches" ) &
+done
+wait
+
+failures=0
+falseSuccesses=0
+printf '%-34s %-12s %7s %7s  %-7s %-5s %s\n' case outcome wall after flash false status
+for i in "${!cases[@]}"; do
+    if [ ! -f "$results/$i" ]; then
+        echo "FAIL: ${cases[$i]%%|*}: the run did not report" >&2
+        failures=$((failures + 1))
+        continue
+    fi
+    cat "$results/$i"
+    falseSuccesses=$((falseSuccesses + $(cat "$results/$i.false")))
+    if [ -f "$results/$i.fail" ]; then
+        cat "$results/$i.fail" >&2
         failures=$((failures + 1))
     fi
-    [ -n "$damaged" ] && { upload_image union 0x8000 3 || exit 1; }
 done
 echo "false successes: $falseSuccesses"
 [ "$failures" = 0 ] && echo "fault matrix passed"
