@@ -147,6 +147,14 @@ void SimProgram::FeedModel(uint64_t nowNs) {
     const int32_t speed = baud ? DeviceModel::CodeOfBaud(baud) : model_.SpeedCode();
     while (!fromHost_.empty() && fromHost_.front().atNs <= nowNs) {
         const TimedByte byte = fromHost_.front();
+        // Bytes read here came through the port the device had before it re-appeared: one that
+        // arrives after the re-appearance went to a port that is going away, and must not reach
+        // the loader that now answers on the new one.
+        model_.Advance(Ms(byte.atNs));
+        if (model_.Counters().reappearances != reappearances_) {
+            fromHost_.clear();
+            break;
+        }
         fromHost_.pop_front();
         transcript_.Add(true, byte.value, Ms(byte.atNs));
         model_.Receive(byte.value, speed, Ms(byte.atNs));
