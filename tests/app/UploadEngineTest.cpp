@@ -61,7 +61,7 @@ class UploadEngineTest : public ::testing::Test {
         // The keeper may still report the empty name it started with when OpenPort looks.
         started.OpenPort("COM3");
         ASSERT_TRUE(fake.WaitOpen(true));
-        WaitUntil([&] { return started.IsPortReady(); });
+        WaitUntil([&] { return started.IsPortReady() && started.keeper.NameTaken(); });
         ASSERT_TRUE(started.IsPortReady());
     }
 
@@ -286,15 +286,8 @@ TEST(UploadEngineOpenTest, QueuedHandshakeTextLeavesBeforeThePortIsReopened) {
     engine.Shutdown();
 }
 
-TEST(UploadEngineOpenTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
-    FakeSerialDevice device;
-    device.AddPort("COM3");
-    VirtualClock clock;
-    UploadEngine engine(clock, device);
-    engine.StartThreads();
-    engine.OpenPort("COM3");
-    ASSERT_TRUE(device.WaitOpen(true));
-    WaitUntil([&] { return engine.IsPortReady(); });
+TEST_F(UploadEngineTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
+    StartWithPort(engine, device);
     const uint64_t before = clock.SleptMs();
     device.HoldWrites(true);  // for good: the driver never takes the bytes
     engine.PutByte('K');
@@ -304,14 +297,8 @@ TEST(UploadEngineOpenTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
     engine.Shutdown();
 }
 
-TEST(UploadEngineOpenTest, APortCountsAsOpenOnlyOnceTheKeeperHasActedOnTheName) {
-    FakeSerialDevice device;
-    device.AddPort("COM3");
-    VirtualClock clock;
-    UploadEngine engine(clock, device);
-    engine.StartThreads();
-    engine.OpenPort("COM3");
-    WaitUntil([&] { return engine.IsPortReady() && engine.keeper.NameTaken(); });
+TEST_F(UploadEngineTest, APortCountsAsOpenOnlyOnceTheKeeperHasActedOnTheName) {
+    StartWithPort(engine, device);
     // Asked again, a busy keeper reopens the port only after OpenPort's first look: the port
     // reported open must be the one that stays, or its reopening passes for the device coming
     // back.
