@@ -59,6 +59,9 @@ bool SfldLoader::ImageReadError() {
 bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
     const ImageSection& section = image.sections[index];
     context_.Log(FormatText("=============== Upload section N%i ===============", index));
+    // PROGRAM_FAIL anywhere in the section's exchange fails it, once the answers that the
+    // loader still sends are read: an OK after it only keeps the line in step.
+    programFailSeen_ = false;
     // A section that cannot be read must not cost the device its erased flash.
     if (!image.RewindSection(index)) {
         return ImageReadError();
@@ -86,7 +89,7 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         return false;
     }
     record_.MakeErase(section.start, end);
-    if (!SendRecord(record_) || !WaitErase()) {
+    if (!SendRecord(record_) || !WaitErase() || programFailSeen_) {
         return false;
     }
 
@@ -99,9 +102,7 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         return ImageReadError();
     }
     while (record_.dataCount != 0) {
-        // The first OK takes the record, the second says it is in the flash. An OK after a
-        // PROGRAM_FAIL only keeps the line in step: the flash did not take the record.
-        programFailSeen_ = false;
+        // The first OK takes the record, the second says it is in the flash.
         if (!SendRecord(record_) || !WaitOk() || programFailSeen_) {
             return false;
         }
@@ -113,7 +114,7 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         }
     }
     record_.MakeEnd();
-    if (!SendRecord(record_)) {
+    if (!SendRecord(record_) || programFailSeen_) {
         return false;
     }
     context_.Log("FLASH Programming Complete.");

@@ -156,6 +156,9 @@ bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
             }
             if (byte == PARAM_CODE) {
                 SkipMessage();
+            } else if (byte == PROGRAM_FAIL) {
+                // The answer still to come keeps the line in step; the section fails after it.
+                NoteProgramFail();
             }
             for (const RecordError& error : kRecordErrors) {
                 if (byte == error.code) {
@@ -176,7 +179,9 @@ bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
 bool SfldLoader::SendRecord(const SfldRecord& record) {
     const uint64_t start = Now();
     while (!SendRecordOnce(record)) {
-        if (context_.IsAborted()) {
+        // After PROGRAM_FAIL the flash has failed: the record sent again would only be written
+        // over what the first attempt left.
+        if (context_.IsAborted() || programFailSeen_) {
             return false;
         }
         if (Now() - start >= kSendRecordMs) {
@@ -197,11 +202,15 @@ bool SfldLoader::WaitOk() {
         if (byte == PARAM_CODE) {
             SkipMessage();
         } else if (byte == PROGRAM_FAIL) {
-            context_.Log("'PROGRAM_FAIL' msg received.");
-            programFailSeen_ = true;
+            NoteProgramFail();
         }
     }
     return false;
+}
+
+void SfldLoader::NoteProgramFail() {
+    context_.Log("'PROGRAM_FAIL' msg received.");
+    programFailSeen_ = true;
 }
 
 bool SfldLoader::WaitRecWait() {
@@ -213,6 +222,8 @@ bool SfldLoader::WaitRecWait() {
         }
         if (byte == PARAM_CODE) {
             SkipMessage();
+        } else if (byte == PROGRAM_FAIL) {
+            NoteProgramFail();
         }
     }
     return false;

@@ -75,11 +75,13 @@ class SfldLoader {
     // The two bytes after PARAM_CODE, both within kParameterWaitMs.
     bool ReadMessage(uint8_t& first, uint8_t& second);
     bool EraseFailed();
+    // PROGRAM_FAIL seen by any wait: logged, and the section fails once its answers are read.
+    void NoteProgramFail();
     bool ImageReadError();
 
     // Reused for the erase range, every data record and the end record of a section.
     SfldRecord record_;
-    // Set by WaitOk when the loader reported PROGRAM_FAIL while it waited.
+    // The loader reported PROGRAM_FAIL since the section began.
     bool programFailSeen_ = false;
 
     ProtocolContext& context_;

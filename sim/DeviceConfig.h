@@ -48,6 +48,11 @@ struct FaultSwitches {
     // A record the flash did not take is reported with PROGRAM_FAIL and then, as for every
     // programmed record, OK_CODE.
     bool programFailThenOk = false;
+    // A data record the flash cannot take is reported in the record's answer, before the
+    // record is taken, rather than once it is programmed: PROGRAM_FAIL alone, as with the
+    // other error codes, or with programFailThenOk followed by the record's usual answers.
+    // The end record, which has no programming step, always reports it in its answer.
+    bool programFailEarly = false;
     uint32_t eraseMsPerSector = 20;
     bool noParameter = false;  // no PARAM_CODE message before the sectors are erased
     double noiseRate = 0;      // chance per byte, both ways, that it arrives as another byte

@@ -229,6 +229,26 @@ bool DeviceModel::InjectedError(uint64_t nowMs) {
         return true;
     }
     if (loader && recordKind_ == RecordKind::Data && f.errorCode == SimCodes::PROGRAM_FAIL) {
+        if (frame_.Words() == 0) {
+            loader_ = LoaderState::Ready;
+            ProgramFailed(nowMs);
+            return true;
+        }
+        if (f.programFailEarly) {
+            ++counters_.programFails;
+            Reply(nowMs, SimCodes::PROGRAM_FAIL);
+            if (!f.programFailThenOk) {
+                return true;
+            }
+            // The record is not written, yet answered as if it were.
+            Reply(nowMs, SimCodes::OK_CODE);
+            loader_ = LoaderState::Busy;
+            At(nowMs + config_.programMs, [this](uint64_t at) {
+                ExpectRecord(RecordKind::Data);
+                Reply(at, SimCodes::OK_CODE);
+            });
+            return true;
+        }
         Reply(nowMs, SimCodes::OK_CODE);
         loader_ = LoaderState::Busy;
         At(nowMs + config_.programMs, [this](uint64_t at) {

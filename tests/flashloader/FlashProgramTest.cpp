@@ -223,18 +223,31 @@ TEST_F(FlashProgramTest, AnImageBeyondTheChipIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(rig->model.Counters().recordsProgrammed, 0u);
 }
 
-TEST_F(FlashProgramTest, ProgramFailOnARecordFailsTheUpload) {
-    // A loader may still answer OK_CODE after PROGRAM_FAIL: the record is not in the flash.
-    for (const bool thenOk : {false, true}) {
-        SCOPED_TRACE(thenOk);
-        config.faults.errorRecord = 3;
+TEST_F(FlashProgramTest, ProgramFailAnywhereInTheSectionFailsTheUpload) {
+    // Records: 1 is the erase range, 2 to 6 carry data, 7 ends the section. A loader may
+    // still answer OK_CODE after PROGRAM_FAIL: the record is not in the flash all the same.
+    struct Case {
+        const char* where;
+        uint32_t record;
+        bool early;
+        bool thenOk;
+    };
+    const Case cases[] = {
+        {"programming wait", 3, false, false},    {"programming wait, then OK", 3, false, true},
+        {"record's answer", 3, true, false},      {"record's answer, then OK", 3, true, true},
+        {"end record's answer", 7, false, false}, {"end record's answer, then OK", 7, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        config.faults.errorRecord = c.record;
         config.faults.errorCode = SimCodes::PROGRAM_FAIL;
-        config.faults.programFailThenOk = thenOk;
+        config.faults.programFailEarly = c.early;
+        config.faults.programFailThenOk = c.thenOk;
         EXPECT_FALSE(Program(srec));
         EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
         EXPECT_THAT(rig->Logged(), Contains("'PROGRAM_FAIL' msg received."));
-        // no record after it, not even the end record; the loader's answers were all read
-        EXPECT_EQ(rig->model.Counters().recordsReceived, 3u);
+        // no record after it, not even the same one again; the loader's answers were all read
+        EXPECT_EQ(rig->model.Counters().recordsReceived, c.record);
         uint8_t left = 0;
         EXPECT_FALSE(rig->link.ReadByte(left));
     }

@@ -30,6 +30,8 @@ struct ErrorCase {
     Bytes answer;     // to the faulty record, after its REC_WAIT
     Bytes later;      // what follows within the programming time
     bool programFailThenOk = false;
+    bool programFailEarly = false;
+    bool endRecord = false;  // record 2 is the end record
 };
 
 class ErrorRecord : public testing::TestWithParam<ErrorCase> {};
@@ -40,12 +42,13 @@ TEST_P(ErrorRecord, AnswersTheChosenRecordWithTheChosenCode) {
     config.faults.errorRecord = c.record;
     config.faults.errorCode = c.code;
     config.faults.programFailThenOk = c.programFailThenOk;
+    config.faults.programFailEarly = c.programFailEarly;
     Wire wire(config);
     wire.Send({0x55, 0xAA, 0x55, 0x6A, 0x55});
     Bytes answer = wire.Send(EraseFrame(kBase, kBase + 4));
     if (c.record == 2) {
         wire.Wait(1000);
-        answer = wire.Send(Cat({0x55}, DataFrame(kBase, {1, 2, 3, 4})));
+        answer = wire.Send(Cat({0x55}, c.endRecord ? EndFrame() : DataFrame(kBase, {1, 2, 3, 4})));
         answer.erase(answer.begin());
     }
     EXPECT_EQ(answer, c.answer);
@@ -63,6 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorCase{"noRecordEnd", 0x88, 2, {0x88}, {}},
                     ErrorCase{"programFail", 0x84, 2, {0x55}, {0x84}},
                     ErrorCase{"programFailThenOk", 0x84, 2, {0x55}, {0x84, 0x55}, true},
+                    ErrorCase{"programFailEarly", 0x84, 2, {0x84}, {}, false, true},
+                    ErrorCase{"programFailEarlyThenOk", 0x84, 2, {0x84, 0x55}, {0x55}, true, true},
+                    ErrorCase{"endProgramFail", 0x84, 2, {0x84}, {}, false, false, true},
+                    ErrorCase{"endProgramFailThenOk", 0x84, 2, {0x84, 0x55}, {}, true, false, true},
                     ErrorCase{"eraseFails", 0x84, 1, {0x55, 0x84}, {}},
                     ErrorCase{"flashFull", 0x92, 1, {0x55, 0x92}, {}}),
     CaseName());

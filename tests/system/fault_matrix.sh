@@ -27,6 +27,8 @@ cases=(
     "NO_REC_END on a record|recover|any|--error-record 9 --error-code NO_REC_END"
     "PROGRAM_FAIL on a record|fail|yes|--error-record 9 --error-code PROGRAM_FAIL"
     "PROGRAM_FAIL then OK_CODE|fail|yes|--error-record 9 --error-code PROGRAM_FAIL --program-fail-ok"
+    "PROGRAM_FAIL in a record's answer|fail|yes|--error-record 9 --error-code PROGRAM_FAIL --program-fail-early --program-fail-ok"
+    "PROGRAM_FAIL for the end record|fail|yes|--error-record 6 --error-code PROGRAM_FAIL --program-fail-ok"
     "FLASH_FULL_CODE on a record|either|any|--error-record 9 --error-code FLASH_FULL_CODE"
     "errors for 10 s|fail|yes|--error-record 9 --error-count 100000"
     "slow erase|recover|any|--erase-ms 4500 --no-param"
