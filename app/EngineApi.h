@@ -39,6 +39,8 @@ class EngineApi {
     virtual void PutByte(uint8_t byte) = 0;
     virtual bool GetByte(uint8_t& byte) = 0;
     virtual bool LoadImage(const std::string& path) = 0;
+    // Why the loaded image cannot be uploaded, in words for the user; empty when it can.
+    virtual std::string ImageProblem() = 0;
     virtual bool StartUpload() = 0;
     // 100 after a successful request, -1 after a failed one, 1 while progress is non-zero,
     // otherwise 0.

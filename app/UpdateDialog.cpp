@@ -129,15 +129,25 @@ void UpdateDialog::Look(bool notified) {
 }
 
 void UpdateDialog::StartUpload() {
-    // The image was checked at the start; one changed since is refused, still before a byte
-    // of it is written.
-    if (!engine_.LoadImage(imagePath_)) {
-        std::string problem = engine_.CheckImage(imagePath_);
-        if (problem.empty()) {
-            problem = "ERROR: image open FAILED";
+    // Loaded once: a port that is not ready yet is tried again by the next look, and reading
+    // the file again on every look would only flood the log. The image was checked at the
+    // start; one changed since is refused, still before a byte of it is written.
+    if (!imageLoaded_) {
+        std::string problem;
+        if (!engine_.LoadImage(imagePath_)) {
+            problem = engine_.CheckImage(imagePath_);
+            if (problem.empty()) {
+                problem = "ERROR: image open FAILED";
+            }
+        } else {
+            problem = engine_.ImageProblem();
         }
-        Refuse(ExitStatus::ImageUnusable, problem, std::string(kFailureText) + "\n\n" + problem);
-        return;
+        if (!problem.empty()) {
+            Refuse(ExitStatus::ImageUnusable, problem,
+                   std::string(kFailureText) + "\n\n" + problem);
+            return;
+        }
+        imageLoaded_ = true;
     }
     if (!engine_.StartUpload()) {
         return;  // the port is not ready: a later look tries again

@@ -82,6 +82,7 @@ class UpdateDialog {
     bool uploadFinished_ = false;
     bool programmingSeen_ = false;
     bool uploadRequested_ = false;
+    bool imageLoaded_ = false;
     bool closing_ = false;
     // The greeting: when it ended, the port it went to, and whether the application answered.
     uint64_t greetedAtMs_ = 0;

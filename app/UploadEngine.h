@@ -44,6 +44,7 @@ class UploadEngine : public EngineApi {
     bool GetByte(uint8_t& byte) override;
     // Refused while a request runs: the image is the worker's then.
     bool LoadImage(const std::string& path) override;
+    std::string ImageProblem() override { return image.UploadProblem(); }
     // Refused while a request runs, so a second one never disturbs the first.
     bool StartUpload() override;
     int GetState() override;

@@ -69,6 +69,7 @@ class FakeEngine : public EngineApi {
         loadedPaths.push_back(path);
         return loadResult;
     }
+    std::string ImageProblem() override { return imageProblem; }
     bool StartUpload() override {
         ++uploadStarts;
         return startResult;
@@ -92,6 +93,7 @@ class FakeEngine : public EngineApi {
     bool openResult = true;
     bool portReady = true;
     bool loadResult = true;
+    std::string imageProblem;
     bool startResult = true;
     bool requestRunning = false;
     int state = 0;
@@ -323,6 +325,43 @@ TEST_F(UpdateDialogTest, RefusedStartIsTriedAgainByTheNextLook) {
     dialog.OnTimer();
     EXPECT_TRUE(dialog.UploadRequested());
     EXPECT_EQ(engine.uploadStarts, 2);
+    // the image is read once, not on every look
+    EXPECT_EQ(engine.loadedPaths, std::vector<std::string>{"/tmp/fw.bin"});
+}
+
+TEST_F(UpdateDialogTest, AnImageThatCannotBeUploadedEndsTheUpdateOnce) {
+    struct Case {
+        const char* what;
+        bool loads;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {"cannot be loaded", false, "ERROR: image open FAILED"},
+        {"fails the upload check", true, "No firmware to program in x"},
+    };
+    for (const Case& c : cases) {
+        FakeEngine device;
+        FakeView shown;
+        VirtualClock time;
+        device.loadResult = c.loads;
+        device.imageProblem = c.loads ? c.problem : "";
+        UpdateDialog start(device, shown, time, "COM3", "x");
+        start.OnInitDialog();
+        shown.calls.clear();
+        ++device.generation;
+        for (int i = 0; i < 3; ++i) {
+            start.OnTimer();
+            start.OnDeviceChange();
+        }
+        EXPECT_EQ(shown.calls,
+                  (std::vector<std::string>{
+                      "stop-timer", "status:" + c.problem,
+                      "box:Error:Upload Failed.  Please try again.\n\n" + c.problem, "close"}))
+            << c.what;
+        EXPECT_EQ(device.loadedPaths, std::vector<std::string>{"x"}) << c.what;
+        EXPECT_EQ(device.uploadStarts, 0) << c.what;
+        EXPECT_EQ(start.Outcome(), ExitStatus::ImageUnusable) << c.what;
+    }
 }
 
 TEST_F(UpdateDialogTest, TimerShowsStatusWithPercentage) {

@@ -55,6 +55,7 @@ class FakeEngine : public EngineApi {
         Record("LoadImage " + path);
         return true;
     }
+    std::string ImageProblem() override { return ""; }
     bool StartUpload() override {
         Record("StartUpload");
         return true;
