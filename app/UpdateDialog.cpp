@@ -232,10 +232,13 @@ void UpdateDialog::RunHandshake() {
     // application answered only tells how long its re-appearance is worth waiting for.
     SendText("SA-28\r\n");
     clock_.SleepMs(kHandshakePauseMs);
-    applicationAnswered_ = ReceiveText().rfind("SA-77", 0) == 0;
+    std::string answer = ReceiveText();
     SetStatusLine("Found Ostrevan.");
     SendText("KV2-8\r\n");
-    ReceiveText();
+    answer += ReceiveText();
+    // Anywhere in what came since the greeting: a device may print a banner before its
+    // answer, a byte may be left in the ring, and a slow answer comes with the second read.
+    applicationAnswered_ = answer.find("SA-77") != std::string::npos;
     SetStatusLine("Ready to Upload.");
     deviceReady_ = true;
 }

@@ -125,10 +125,10 @@ class UpdateDialogTest : public ::testing::Test {
     UpdateDialog dialog{engine, view, clock, "COM3", "/tmp/fw.bin"};
 
     // The device answers the first token as its application does.
-    void AnswerGreeting(FakeEngine& target, VirtualClock& time) {
-        time.SetAdvanceHook([&target](uint64_t) {
+    void AnswerGreeting(FakeEngine& target, VirtualClock& time,
+                        const std::string& reply = "SA-77 OSTREVAN\r\n") {
+        time.SetAdvanceHook([&target, reply](uint64_t) {
             if (target.sent == "SA-28\r\n" && target.incoming.empty()) {
-                const std::string reply = "SA-77 OSTREVAN\r\n";
                 target.incoming.assign(reply.begin(), reply.end());
             }
         });
@@ -254,30 +254,35 @@ TEST_F(UpdateDialogTest, DeviceChangeGreetsWithoutAPauseWhenTheStartFoundNoPort)
 TEST_F(UpdateDialogTest, UploadStartsWhenTheDeviceIsBackOrHasBeenWaitedFor) {
     struct Case {
         const char* what;
-        bool answered;       // the application answered the greeting
+        const char* reply;   // the application's answer to the greeting, if any
         bool reopened;       // the port was opened anew since the greeting
         bool tellsReplaced;  // the platform tells a replaced device
         bool notified;       // a device-change notification, else a tick
         uint32_t afterMs;    // since the greeting
         bool starts;
     };
+    const char* answer = "SA-77 OSTREVAN\r\n";
     const Case cases[] = {
-        {"re-appeared, tick", true, true, true, false, 0, true},
-        {"re-appeared, notification", true, true, true, true, 0, true},
-        {"another device's notification", true, false, true, true, 0, false},
-        {"answered, not back yet", true, false, true, false, 9900, false},
-        {"answered, waited for long enough", true, false, true, false, 10000, true},
-        {"unanswered: a loader may run", false, false, true, false, 2000, true},
-        {"unanswered, just greeted", false, false, true, false, 1900, false},
-        {"notification where devices cannot be told", true, false, false, true, 0, true},
-        {"tick where devices cannot be told", true, false, false, false, 0, false},
+        {"re-appeared, tick", answer, true, true, false, 0, true},
+        {"re-appeared, notification", answer, true, true, true, 0, true},
+        {"another device's notification", answer, false, true, true, 0, false},
+        {"answered, not back yet", answer, false, true, false, 9900, false},
+        {"answered, waited for long enough", answer, false, true, false, 10000, true},
+        {"banner before the answer, not back yet", "OSTREVAN KV3\r\nSA-77\r\n", false, true, false,
+         9900, false},
+        {"byte left before the answer, not back yet", "\nSA-77\r\n", false, true, false, 9900,
+         false},
+        {"unanswered: a loader may run", nullptr, false, true, false, 2000, true},
+        {"unanswered, just greeted", nullptr, false, true, false, 1900, false},
+        {"notification where devices cannot be told", answer, false, false, true, 0, true},
+        {"tick where devices cannot be told", answer, false, false, false, 0, false},
     };
     for (const Case& c : cases) {
         FakeEngine device;
         FakeView shown;
         VirtualClock time;
-        if (c.answered) {
-            AnswerGreeting(device, time);
+        if (c.reply != nullptr) {
+            AnswerGreeting(device, time, c.reply);
         }
         device.tellsReplaced = c.tellsReplaced;
         UpdateDialog start(device, shown, time, "COM3", "/tmp/fw.bin");
