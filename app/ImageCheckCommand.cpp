@@ -23,6 +23,9 @@ ExitStatus RunImageCheck(const std::string& commandLine, std::ostream& out, std:
         out << section.line << '\n';
         total += section.bytes;
     }
+    for (const std::string& note : check.notes) {
+        out << note << '\n';
+    }
     out << "Image usable: " << check.sections.size() << " section"
         << (check.sections.size() == 1 ? "" : "s") << ", " << total << " bytes to write\n";
     // 0, as for an update that wrote the flash: the image can be written.

@@ -37,29 +37,48 @@ std::string DescribeFault(int index, const SectionFault& fault) {
 
 }  // namespace
 
-bool FirmwareImage::IsPadding(uint32_t offset) {
-    // What a tool leaves after the firmware to fill a flash-sized file: erased bytes (0xFF) or
-    // zeros, all of one value. A section there would have to begin with a header.
+const char* SectionKind(const ImageSection& section) {
+    switch (section.firmwareId) {
+        case FirmwareId::Pfl:
+            return "primary flash loader";
+        case FirmwareId::Sfl:
+            return "secondary flash loader";
+        case FirmwareId::MainFirmware:
+            return "main firmware";
+        case FirmwareId::Unknown:
+            break;
+    }
+    return "firmware";
+}
+
+bool FirmwareImage::Written(int index) const {
+    // section 0 is written by every upload; the others as their identity marks them
+    return index == 0 || (index < count && sections[index].firmwareId == FirmwareId::MainFirmware);
+}
+
+int FirmwareImage::FillFrom(uint32_t offset) {
+    // What a tool leaves to fill a flash-sized file: erased bytes (0xFF) or zeros, all of one
+    // value. A section there would have to begin with a header.
     uint8_t block[4096];
     int fill = -1;
     if (!source.Seek(offset)) {
-        return false;
+        return -1;
     }
     for (;;) {
         uint16_t got = 0;
         const ReadResult result = source.Read(block, sizeof block, got);
         if (result == ReadResult::End) {
-            return fill != -1;
+            return fill;
         }
         if (result != ReadResult::Data) {
-            return false;
+            return -1;
         }
         for (uint16_t i = 0; i < got; ++i) {
             if (fill == -1 && (block[i] == 0xFF || block[i] == 0x00)) {
                 fill = block[i];
             }
             if (block[i] != fill) {
-                return false;
+                return -1;
             }
         }
     }
@@ -70,9 +89,41 @@ bool FirmwareImage::Whole(int index) {
     return problem.empty();
 }
 
+bool FirmwareImage::FillNote(int index, uint32_t offset) {
+    const int fill = FillFrom(offset);
+    if (fill == -1) {
+        return false;
+    }
+    notes.push_back(FormatText(
+        "Image section %d is fill bytes (0x%02X) from offset 0x%X to the end; it is not written",
+        index, fill, offset));
+    return true;
+}
+
+void FirmwareImage::NoteUnwritten(int index) {
+    const ImageSection& section = sections[index];
+    if (section.fault.kind == SectionFault::Kind::None) {
+        notes.push_back(FormatText("Image section %d, %s at 0x%08X, is not written", index,
+                                   SectionKind(section), section.start));
+        return;
+    }
+    // Bytes too few for a header are more often a tag than a section cut short.
+    std::string what = section.fault.kind == SectionFault::Kind::HeaderCut
+                           ? FormatText("Image section %d holds %u bytes, less than a header",
+                                        index, section.fault.have)
+                           : DescribeFault(index, section.fault);
+    if (what.rfind("Image section", 0) != 0) {
+        what = FormatText("Image section %d: ", index) + what;
+    }
+    notes.push_back(what + "; it is not written");
+}
+
 void FirmwareImage::LoadSections() {
+    // The sections are found as they always were; what the upload never writes is only
+    // described, and only damage to what it writes refuses the file.
     count = 0;
     problem.clear();
+    notes.clear();
     if (!sections[0].Open(source, 0)) {
         problem =
             (source.kind == ImageSource::File && source.size == 0 ? "Image file is empty: "
@@ -89,13 +140,15 @@ void FirmwareImage::LoadSections() {
     }
     // A loader of the full 0x4000 bytes has its checksum word where section 1 begins: only
     // bytes past its own make a section 1.
-    if (source.size <= uint64_t{sections[0].size} + 4) {
-        return;
-    }
-    if (!sections[1].Open(source, kMainSectionOffset)) {
+    const uint64_t loaderEnd = uint64_t{sections[0].size} + 4;
+    if (source.size <= loaderEnd || !sections[1].Open(source, kMainSectionOffset)) {
         return;
     }
     count = 2;
+    // The loader alone, the rest of the file filled up to a flash size.
+    if (FillNote(1, static_cast<uint32_t>(std::max<uint64_t>(kMainSectionOffset, loaderEnd)))) {
+        return;
+    }
     if (!Whole(1)) {
         return;
     }
@@ -108,11 +161,18 @@ void FirmwareImage::LoadSections() {
     }
     // section 2 follows section 1's checksum word
     const uint64_t third = uint64_t{kMainSectionOffset} + 4 + sections[1].size;
-    if (third <= UINT32_MAX && !IsPadding(static_cast<uint32_t>(third)) &&
-        sections[2].Open(source, static_cast<uint32_t>(third))) {
-        count = 3;
-        Whole(2);
+    if (third > UINT32_MAX || !sections[2].Open(source, static_cast<uint32_t>(third))) {
+        return;
     }
+    count = 3;
+    if (FillNote(2, static_cast<uint32_t>(third))) {
+        return;
+    }
+    if (sections[2].fault.kind == SectionFault::Kind::ReadError || Written(2)) {
+        Whole(2);
+        return;
+    }
+    NoteUnwritten(2);
 }
 
 std::string FirmwareImage::UploadProblem() const {

@@ -3,6 +3,7 @@
 // firmware, secondary flash loader) found at fixed places of an image-union file.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image/ImageSource.h"
 #include "image/Section.h"
@@ -19,7 +20,8 @@ class FirmwareImage {
     static constexpr uint32_t kUploadSizeMax = 0x800000;
 
     bool Open(const std::string& path) { return source.OpenFile(path); }
-    // Also finds what is damaged: a section the layout places in the file must be whole.
+    // Also finds what is damaged: a section that the upload writes must be whole. What it never
+    // writes is read all the same and described in `notes`.
     void LoadSections();
     void MarkActiveSections();
     bool RewindSection(int index);
@@ -36,10 +38,21 @@ class FirmwareImage {
     ImageSection sections[kMaxSections];
     // What LoadSections found damaged; empty when every section it found is whole.
     std::string problem;
+    // One line for each section LoadSections found that no upload writes, and why.
+    std::vector<std::string> notes;
 
   private:
+    // Whether a flash upload writes the section found at index.
+    bool Written(int index) const;
     // False, with `problem` set, when the section was damaged.
     bool Whole(int index);
-    // True when everything from offset to the end is one fill value (0xFF or 0x00).
-    bool IsPadding(uint32_t offset);
+    // The fill value (0xFF or 0x00) when everything from offset to the end is that one value,
+    // else -1.
+    int FillFrom(uint32_t offset);
+    // True, with a note for the section at index, when it is fill from offset to the end.
+    bool FillNote(int index, uint32_t offset);
+    void NoteUnwritten(int index);
 };
+
+// What the section is, in words: "main firmware", "primary flash loader" and so on.
+const char* SectionKind(const ImageSection& section);

@@ -28,20 +28,6 @@ uint32_t Crc32(uint32_t crc, const uint8_t* bytes, size_t count) {
     return ~crc;
 }
 
-const char* KindOf(const ImageSection& section) {
-    switch (section.firmwareId) {
-        case FirmwareId::Pfl:
-            return "primary flash loader";
-        case FirmwareId::Sfl:
-            return "secondary flash loader";
-        case FirmwareId::MainFirmware:
-            return "main firmware";
-        case FirmwareId::Unknown:
-            break;
-    }
-    return "firmware";
-}
-
 // Why the file cannot even be opened.
 std::string OpenProblem(const std::string& path, int error) {
     if (path.size() > ImageSource::kMaxPath) {
@@ -92,9 +78,9 @@ bool ListWrittenSections(FirmwareImage& image, std::vector<SectionListing>& list
             entry.bytes += record.dataCount;
         } while (record.dataCount != 0);
         entry.line = FormatText(
-            "Section %d: %s, %s, 0x%08X - 0x%08X, %llu bytes, CRC-32 0x%08X", i, KindOf(section),
-            section.format == SectionFormat::SRecord ? "S-records" : "binary", entry.start,
-            entry.end, static_cast<unsigned long long>(entry.bytes), entry.crc);
+            "Section %d: %s, %s, 0x%08X - 0x%08X, %llu bytes, CRC-32 0x%08X", i,
+            SectionKind(section), section.format == SectionFormat::SRecord ? "S-records" : "binary",
+            entry.start, entry.end, static_cast<unsigned long long>(entry.bytes), entry.crc);
         listing.push_back(entry);
     }
     return true;
@@ -128,5 +114,6 @@ ImageCheck CheckImageFile(const std::string& path) {
         return check;
     }
     check.usable = true;
+    check.notes = image.notes;
     return check;
 }

@@ -21,6 +21,8 @@ struct ImageCheck {
     bool usable = false;
     std::string problem;
     std::vector<SectionListing> sections;
+    // What the file holds besides, that the upload does not write.
+    std::vector<std::string> notes;
 };
 
 ImageCheck CheckImageFile(const std::string& path);

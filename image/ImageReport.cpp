@@ -54,6 +54,9 @@ bool OpenImage(Reporter& report, const std::string& path, FirmwareImage& image) 
         report.Log(FormatText("CRC State: %s", section.CrcOk() ? "ok" : "n/a"));
     }
     report.Log("");
+    for (const std::string& note : image.notes) {
+        report.Log(note);
+    }
     // A damaged file is not uploaded in part.
     if (!image.problem.empty()) {
         report.SetStatus("ERROR: " + image.problem);

@@ -119,6 +119,33 @@ inline Bytes ToBytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
+// What an image-union file may hold after its main section besides its secondary loader
+// (`sfl`, given with its checksum word): fill, crc (a 4-byte checksum), tag (a line of text),
+// mixed-fill, bad-sfl (a wrong checksum word) or cut-sfl (the loader's first half). False for
+// another kind. None of it is ever written.
+inline bool UnionTail(const std::string& kind, const Bytes& sfl, Bytes& tail) {
+    if (kind.empty() || kind == "sfl") {
+        tail = sfl;
+    } else if (kind == "fill") {
+        tail.assign(0x3000, 0xFF);
+    } else if (kind == "crc") {
+        tail = {0x4E, 0x7A, 0x10, 0xC3};
+    } else if (kind == "tag") {
+        tail = ToBytes("Ostrevan firmware 4.20 built 2024-05-17 on line 3, release");
+    } else if (kind == "mixed-fill") {
+        tail.assign(0x800, 0xFF);
+        tail.resize(0x1000, 0x00);
+    } else if (kind == "bad-sfl") {
+        tail = sfl;
+        tail.back() ^= 0x40;
+    } else if (kind == "cut-sfl") {
+        tail.assign(sfl.begin(), sfl.begin() + static_cast<long>((sfl.size() - 4) / 2));
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // A folder of its own under the system's temporary folder, removed again at the end of the
 // test: ctest runs tests side by side, so no two may share a file name.
 class TempFolder {

@@ -2,7 +2,12 @@
 // against them. The bytes each image puts where are written beside it when it is made, so the
 // check does not depend on the program's own image reading.
 //
-//   test-image make --kind union|srec --size BYTES [--seed N] --image FILE --expect FILE
+//   test-image make --kind union|loader|srec --size BYTES [--seed N] [--tail TAIL]
+//                   --image FILE --expect FILE
+//   A union's tail after its main section is its secondary loader (sfl), or instead: fill,
+//   crc (an appended 4-byte checksum), tag (an appended text), mixed-fill, bad-sfl (the loader
+//   with a wrong checksum word) or cut-sfl (the loader cut in half). A loader image is the
+//   primary loader alone, filled with erased bytes past the main section's place.
 //   test-image check --expect FILE --dump FILE [--base ADDRESS]
 #include <cstdint>
 #include <cstdio>
@@ -67,7 +72,8 @@ std::string SLine(int type, uint32_t address, const Bytes& data = {}) {
     return imagefiles::SLine(type, address, data, "\r\n");
 }
 
-bool MakeUnion(uint32_t size, std::mt19937& generator, Bytes& file, std::vector<Run>& runs) {
+bool MakeUnion(uint32_t size, const std::string& tailKind, std::mt19937& generator, Bytes& file,
+               std::vector<Run>& runs) {
     if (size < 0x1000 || size % 4 != 0) {
         std::cerr << "test-image: a union image's main section is a multiple of 4, at least 4K\n";
         return false;
@@ -75,14 +81,27 @@ bool MakeUnion(uint32_t size, std::mt19937& generator, Bytes& file, std::vector<
     const Bytes pfl = BinarySection(kPflStart, kPflSize, generator);
     const Bytes main = BinarySection(kMainStart, size, generator);
     const Bytes sfl = BinarySection(kSflStart, kSflSize, generator);
+    Bytes tail;
+    if (!imagefiles::UnionTail(tailKind, WithChecksum(sfl), tail)) {
+        std::cerr << "test-image: no such tail: " << tailKind << "\n";
+        return false;
+    }
     file = WithChecksum(pfl);
     file.resize(kMainOffset, 0xFF);
     const Bytes mainWords = WithChecksum(main);
     file.insert(file.end(), mainWords.begin(), mainWords.end());
-    const Bytes sflWords = WithChecksum(sfl);
-    file.insert(file.end(), sflWords.begin(), sflWords.end());
-    // The loader section is never programmed, so it is not expected in the flash.
+    file.insert(file.end(), tail.begin(), tail.end());
+    // The secondary loader section is never programmed, so it is not expected in the flash.
     runs = {{kPflStart, pfl}, {kMainStart, main}};
+    return true;
+}
+
+// The primary loader, then erased bytes up to `size` bytes past the main section's place.
+bool MakeLoader(uint32_t size, std::mt19937& generator, Bytes& file, std::vector<Run>& runs) {
+    const Bytes pfl = BinarySection(kPflStart, kPflSize, generator);
+    file = WithChecksum(pfl);
+    file.resize(kMainOffset + size, 0xFF);
+    runs = {{kPflStart, pfl}};
     return true;
 }
 
@@ -174,12 +193,13 @@ int Make(std::map<std::string, std::string>& options) {
         static_cast<uint32_t>(std::strtoul(options["--seed"].c_str(), nullptr, 0)));
     Bytes file;
     std::vector<Run> runs;
-    const bool made = kind == "union"  ? MakeUnion(size, generator, file, runs)
-                      : kind == "srec" ? MakeSRecord(size, generator, file, runs)
-                                       : false;
+    const bool made = kind == "union"    ? MakeUnion(size, options["--tail"], generator, file, runs)
+                      : kind == "loader" ? MakeLoader(size, generator, file, runs)
+                      : kind == "srec"   ? MakeSRecord(size, generator, file, runs)
+                                         : false;
     if (!made || options["--image"].empty() || options["--expect"].empty()) {
-        std::cerr << "test-image: make --kind union|srec --size BYTES [--seed N] --image FILE "
-                     "--expect FILE\n";
+        std::cerr << "test-image: make --kind union|loader|srec --size BYTES [--seed N] "
+                     "[--tail TAIL] --image FILE --expect FILE\n";
         return 2;
     }
     if (!WriteFile(options["--image"], file) || !WriteFile(options["--expect"], EncodeRuns(runs))) {

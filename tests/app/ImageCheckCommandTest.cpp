@@ -26,6 +26,7 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
          ExitStatus::Updated,
          {"Image file: " + good, "Section 0: primary flash loader, binary, 0x10000000 - ",
           "Section 1: main firmware, binary, 0x10004000 - ",
+          "Image section 2, secondary flash loader at 0x00201000, is not written",
           "Image usable: 2 sections, 73728 bytes to write"},
          ""},
         // a port given as well is not touched

@@ -68,8 +68,6 @@ inline std::vector<DamagedImage> MakeDamagedImages(const TempFolder& folder) {
         "Image section 1 is cut short: 20 bytes, less than its header");
     add("union cut inside the checksum word of section 1", cut(mainEnd + 2),
         "Image section 1 is cut short: 65538 of 65540 bytes");
-    add("union cut inside section 2", cut(mainEnd + 4 + 0x400),
-        "Image section 2 is cut short: 1024 of 2048 bytes");
     {
         Bytes flipped = whole;
         flipped[mainEnd] ^= 0x01;

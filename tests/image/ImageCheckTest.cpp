@@ -36,6 +36,8 @@ struct UsableCase {
         Bytes data;
     };
     std::vector<Written> written;
+    // what the file holds besides, that the upload does not write
+    std::vector<std::string> notes;
 };
 
 TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
@@ -57,28 +59,76 @@ TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
     Bytes gapData = low;
     gapData.insert(gapData.end(), high.begin(), high.end());
 
+    const Bytes sflWords = part(whole, 0x4004 + kUnionMainSize, kUnionSflSize + 4);
+    const UsableCase::Written pflAndMain[] = {{0, kPflStart, kPflStart + kUnionPflSize, pfl},
+                                              {1, kMainStart, kMainStart + kUnionMainSize, main}};
+    // the union with its secondary loader replaced by another tail
+    auto withTail = [&](const char* kind) {
+        Bytes tail;
+        EXPECT_TRUE(UnionTail(kind, sflWords, tail));
+        return Join(part(whole, 0, 0x4004 + kUnionMainSize), tail);
+    };
+    const Bytes tag = withTail("tag");
+    const size_t third = 0x4004 + kUnionMainSize;
+    auto word = [](const Bytes& b, size_t at) { return XorOfWords(Bytes(&b[at], &b[at + 4])); };
+    const std::string unwritten = "; it is not written";
     const UsableCase cases[] = {
         {"image-union file",
          whole,
-         {{0, kPflStart, kPflStart + kUnionPflSize, pfl},
-          {1, kMainStart, kMainStart + kUnionMainSize, main}}},
+         {pflAndMain[0], pflAndMain[1]},
+         {"Image section 2, secondary flash loader at 0x00201000, is not written"}},
         {"image-union file padded to a flash size with erased bytes",
-         Join(part(whole, 0, 0x4004 + kUnionMainSize), Bytes(0x3000, 0xFF)),
-         {{0, kPflStart, kPflStart + kUnionPflSize, pfl},
-          {1, kMainStart, kMainStart + kUnionMainSize, main}}},
+         withTail("fill"),
+         {pflAndMain[0], pflAndMain[1]},
+         {"Image section 2 is fill bytes (0xFF) from offset 0x14004 to the end" + unwritten}},
         {"image-union file without its secondary loader",
          part(whole, 0, 0x4004 + kUnionMainSize),
-         {{0, kPflStart, kPflStart + kUnionPflSize, pfl},
-          {1, kMainStart, kMainStart + kUnionMainSize, main}}},
+         {pflAndMain[0], pflAndMain[1]},
+         {}},
+        {"a checksum appended to the image-union file",
+         withTail("crc"),
+         {pflAndMain[0], pflAndMain[1]},
+         {"Image section 2 holds 4 bytes, less than a header" + unwritten}},
+        {"a text tag appended to the image-union file",
+         tag,
+         {pflAndMain[0], pflAndMain[1]},
+         {"Image section 2 has a bad header: " + Hex32(word(tag, third + 32)) + " to " +
+          Hex32(word(tag, third + 36)) + " is no flash range" + unwritten}},
+        {"erased bytes, then zeros after the main firmware",
+         withTail("mixed-fill"),
+         {pflAndMain[0], pflAndMain[1]},
+         {"Image section 2 has a bad header: 0xFFFFFFFF to 0xFFFFFFFF is no flash range" +
+          unwritten}},
+        {"secondary loader failing its checksum",
+         withTail("bad-sfl"),
+         {pflAndMain[0], pflAndMain[1]},
+         {"Image section 2 fails its checksum: the file says " +
+          Hex32(word(sflWords, kUnionSflSize) ^ 0x40000000) + ", its bytes " +
+          Hex32(word(sflWords, kUnionSflSize)) + unwritten}},
+        {"secondary loader cut short",
+         withTail("cut-sfl"),
+         {pflAndMain[0], pflAndMain[1]},
+         {"Image section 2 is cut short: 1024 of 2048 bytes" + unwritten}},
+        {"primary loader alone, filled past the main firmware's place",
+         Join(part(whole, 0, 0x4000), Bytes(0x1000, 0xFF)),
+         {pflAndMain[0]},
+         {"Image section 1 is fill bytes (0xFF) from offset 0x4000 to the end" + unwritten}},
         {"loader of 0x4000 bytes alone",
          fullLoader,
-         {{0, kPflStart, kPflStart + 0x4000, part(fullLoader, 0, 0x4000)}}},
+         {{0, kPflStart, kPflStart + 0x4000, part(fullLoader, 0, 0x4000)}},
+         {}},
+        {"loader of 0x4000 bytes, filled with zeros",
+         Join(fullLoader, Bytes(0x2000, 0x00)),
+         {{0, kPflStart, kPflStart + 0x4000, part(fullLoader, 0, 0x4000)}},
+         {"Image section 1 is fill bytes (0x00) from offset 0x4004 to the end" + unwritten}},
         {"main firmware without its checksum word",
          BinarySection(kMainStart, 0x1000, false, 6),
-         {{0, kMainStart, kMainStart + 0x1000, BinarySection(kMainStart, 0x1000, false, 6)}}},
+         {{0, kMainStart, kMainStart + 0x1000, BinarySection(kMainStart, 0x1000, false, 6)}},
+         {}},
         {"S-records with a long header, a gap and S9",
          ToBytes(gapped),
-         {{0, kMainStart, kMainStart + 0x1000 + 0x901, gapData}}},
+         {{0, kMainStart, kMainStart + 0x1000 + 0x901, gapData}},
+         {}},
     };
     for (const UsableCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -95,6 +145,7 @@ TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
             EXPECT_EQ(listed.bytes, c.written[i].data.size());
             EXPECT_EQ(listed.crc, Crc32Of(c.written[i].data));
         }
+        EXPECT_EQ(check.notes, c.notes);
     }
 }
 

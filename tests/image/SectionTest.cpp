@@ -141,15 +141,23 @@ TEST(FirmwareImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
         const char* name;
         Bytes bytes;
         int count;
+        FirmwareId last;  // what the last section found is
     };
     const Bytes sfl = BinarySection(kSfl, 0x800, true, 3);
+    Bytes loaderThenFill = BinarySection(kPfl, 0x3000, true, 1);
+    loaderThenFill.resize(0x5000, 0xFF);
     const Case cases[] = {
-        {"three sections", UnionImage(kMain, 0x2000, sfl), 3},
-        {"no third section", UnionImage(kMain, 0x2000, {}), 2},
-        {"second not main firmware", UnionImage(0x10008000, 0x2000, sfl), 2},
-        {"Pfl shorter than 0x4000", BinarySection(kPfl, 0x3000, true), 1},
+        {"three sections", UnionImage(kMain, 0x2000, sfl), 3, FirmwareId::Sfl},
+        {"no third section", UnionImage(kMain, 0x2000, {}), 2, FirmwareId::MainFirmware},
+        {"second not main firmware", UnionImage(0x10008000, 0x2000, sfl), 2, FirmwareId::Unknown},
+        {"Pfl shorter than 0x4000", BinarySection(kPfl, 0x3000, true), 1, FirmwareId::Pfl},
         {"first not a Pfl",
-         Join(BinarySection(kMain, 0x4000, false), UnionImage(kMain, 0x100, sfl)), 1},
+         Join(BinarySection(kMain, 0x4000, false), UnionImage(kMain, 0x100, sfl)), 1,
+         FirmwareId::Unknown},
+        // fill is a raw section like any other bytes there, though it refuses nothing
+        {"fill after the main firmware", UnionImage(kMain, 0x2000, Bytes(0x100, 0xFF)), 3,
+         FirmwareId::Unknown},
+        {"fill after the Pfl, past 0x4000", loaderThenFill, 2, FirmwareId::Unknown},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -158,6 +166,7 @@ TEST(FirmwareImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
         ASSERT_TRUE(image.Open(file.Path()));
         image.LoadSections();
         ASSERT_EQ(image.count, c.count);
+        EXPECT_EQ(image.sections[c.count - 1].firmwareId, c.last);
         EXPECT_EQ(image.sections[0].fileOffset, 0u);
         if (c.count >= 2) {
             EXPECT_EQ(image.sections[1].fileOffset, 0x4000u);
@@ -165,7 +174,8 @@ TEST(FirmwareImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
         if (c.count == 3) {
             EXPECT_EQ(image.sections[1].firmwareId, FirmwareId::MainFirmware);
             EXPECT_EQ(image.sections[2].fileOffset, 0x4004u + 0x2000);
-            EXPECT_EQ(image.sections[2].firmwareId, FirmwareId::Sfl);
+        }
+        if (c.last == FirmwareId::Sfl) {
             EXPECT_EQ(image.sections[2].start, kSfl);
             // its records are the Sfl's own bytes
             Upload upload = CollectSection(image.sections[2], image.source);

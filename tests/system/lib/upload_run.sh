@@ -2,7 +2,9 @@
 # system tests, the fault matrix, the benchmark and the demonstration.
 #
 #   upload_init BUILD_DIR            find the programs; make a work folder ($UPLOAD_WORK)
-#   upload_image KIND SIZE [SEED]    make an image (union or srec): $UPLOAD_IMAGE, $UPLOAD_EXPECT
+#   upload_image KIND SIZE [SEED [TAIL]]
+#                                    make an image (union, loader or srec; a union's TAIL as
+#                                    test-image takes it): $UPLOAD_IMAGE, $UPLOAD_EXPECT
 #   upload_damage HOW                damage the union image just made (cut-main: cut inside its
 #                                    main section; flipped-main: a bit of that section's checksum
 #                                    word flipped; missing: a path with no file) or the srec one
@@ -10,6 +12,7 @@
 #                                    and $UPLOAD_DAMAGE says what the refusal must tell
 #   upload_run LIMIT_S [SIM_OPTION...]
 #       starts ostrevan-sim (greeting first) and ostrevan-update /port <link> /file <image>
+#       (followed by $UPLOAD_ARGS, split at blanks)
 #       (with UPLOAD_ATTACH_S set, the program first and the device that many seconds later, as
 #       a device plugged in after the start; UPLOAD_SIM_START replaces "greeting";
 #       UPLOAD_ON_PROGRAM is a command run once the programming shows),
@@ -64,8 +67,8 @@ upload_image() {
     UPLOAD_IMAGE="$UPLOAD_WORK/image.$1"
     UPLOAD_EXPECT="$UPLOAD_WORK/image.$1.expect"
     UPLOAD_SIZE="$(($2))"
-    "$IMAGE_BIN" make --kind "$1" --size "$2" --seed "${3:-1}" --image "$UPLOAD_IMAGE" \
-        --expect "$UPLOAD_EXPECT"
+    "$IMAGE_BIN" make --kind "$1" --size "$2" --seed "${3:-1}" --tail "${4:-sfl}" \
+        --image "$UPLOAD_IMAGE" --expect "$UPLOAD_EXPECT"
 }
 
 upload_damage() {
@@ -134,8 +137,9 @@ upload_run() {
     # The subshell starts the program, names its process and reports its CPU time (the
     # children's line of `times`) once it has ended.
     (
-        "$UPDATE_BIN" /port "$link" /file "$UPLOAD_IMAGE" </dev/null >"$work/update.out" \
-            2>"$work/update.err" &
+        # shellcheck disable=SC2086
+        "$UPDATE_BIN" /port "$link" /file "$UPLOAD_IMAGE" ${UPLOAD_ARGS:-} </dev/null \
+            >"$work/update.out" 2>"$work/update.err" &
         echo $! >"$work/update.pid"
         wait $!
         rc=$?
