@@ -3,14 +3,12 @@
 #include <unistd.h>
 
 #include <iostream>
-#include <optional>
-#include <sstream>
 
+#include "app/LogSink.h"
 #include "app/UpdateDialog.h"
 #include "app/UploadEngine.h"
 #include "platform/posix/DeviceWatch.h"
 #include "platform/posix/DialogLoop.h"
-#include "platform/posix/LogSink.h"
 #include "platform/posix/PosixSerialDevice.h"
 #include "platform/posix/TerminalView.h"
 #include "platform/posix/TransferMeter.h"
@@ -36,16 +34,16 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     if (run.verbose) {
         show = [&view](const std::string& line) { view.Interject(std::cerr, line); };
     }
-    LogSink log(run.logPath, show);
-    if (!log.Ok()) {
-        std::cerr << "ostrevan-update: cannot append to " << run.logPath << "\n";
-        return ExitStatus::UsageError;
-    }
     // Before any thread starts, so that every thread inherits the blocked close signals.
     CloseSignals signals;
     Clock& clock = ProcessClock();
     PosixSerialDevice device;
     UploadEngine engine(clock, device);
+    LogSink log(run.logPath, show, [&engine] { return engine.NextLogLine(); });
+    if (!log.Ok()) {
+        std::cerr << "ostrevan-update: " << log.Problem() << "\n";
+        return ExitStatus::UsageError;
+    }
     UploadSequences sequences(engine.worker, engine.image);
     engine.SetRequests(&sequences);
 
@@ -57,18 +55,8 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
 
     TransferMeter meter;
     uint64_t uploadStartMs = 0;
-    const auto pumpLog = [&] {
-        // Not TakeLogLine: an empty line is a line of the log too.
-        while (log.Wanted()) {
-            const std::optional<std::string> line = engine.NextLogLine();
-            if (!line) {
-                break;
-            }
-            log.Write(*line);
-        }
-    };
     const auto follow = [&] {
-        pumpLog();
+        log.Follow();
         if (!dialog.UploadRequested()) {
             return;
         }
@@ -92,26 +80,10 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     };
     DialogLoop loop(view, clock, keyboard, &watch, &signals);
     loop.Run(handlers);
-    // The log ends with what the user was told: its reader looks there first.
-    switch (dialog.Outcome()) {
-        case ExitStatus::Updated:
-            std::cout << meter.Summary(clock.NowMs() - uploadStartMs) << std::endl;
-            break;
-        case ExitStatus::UpdateFailed: {
-            std::istringstream reason(std::string(UpdateDialog::kFailureText) + "\n" +
-                                      engine.FailureReason());
-            for (std::string line; std::getline(reason, line);) {
-                log.Write(line);
-            }
-            break;
-        }
-        case ExitStatus::Stopped:
-        case ExitStatus::PortUnusable:
-        case ExitStatus::ImageUnusable:
-            log.Write(dialog.StatusLine());
-            break;
-        case ExitStatus::UsageError:
-            break;
+    if (dialog.Outcome() == ExitStatus::Updated) {
+        std::cout << meter.Summary(clock.NowMs() - uploadStartMs) << std::endl;
     }
+    // The log ends with what the user was told: its reader looks there first.
+    log.End(dialog, engine);
     return dialog.Outcome();
 }

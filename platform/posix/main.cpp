@@ -1,47 +1,34 @@
-// POSIX entry: the terminal tool's own options first (--help, --version, /check, /log, -v);
-// the rest is joined into one command line, as Windows would hand it over, and given to the
-// same start-up as the Windows program.
+// POSIX entry: the program's own options first (--help, --version, /check, /log, -v); the
+// rest is joined into one command line, as Windows would hand it over, and given to the same
+// start-up as the Windows program.
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
 #include "app/ExitStatus.h"
-#include "app/ImageCheckCommand.h"
+#include "app/ProgramOptions.h"
 #include "app/UpdateApp.h"
-#include "app/UploadEngine.h"
 #include "platform/posix/TerminalDialog.h"
-#include "platform/posix/TerminalOptions.h"
 
 namespace {
 
 int Usage(const std::string& problem) {
-    std::cerr << "ostrevan-update: " << problem << "\n\n" << kUsageText;
+    std::cerr << "ostrevan-update: " << problem << "\n\n" << UsageText(ProgramKind::Terminal);
     return ToProcessStatus(ExitStatus::UsageError);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const TerminalOptions options =
-        ParseTerminalOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!options.error.empty()) {
-        return Usage(options.error);
-    }
-    if (options.help) {
-        std::cout << kUsageText;
-        return 0;
-    }
-    if (options.version) {
-        std::cout << "ostrevan-update " << UploadEngine::kVersion << "\n";
-        return 0;
+    const ProgramOptions options =
+        ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc), ProgramKind::Terminal);
+    if (const auto answered =
+            AnswerWithoutUpdate(options, ProgramKind::Terminal, std::cout, std::cerr)) {
+        return ToProcessStatus(*answered);
     }
     static std::string portName;
     static std::string imagePath;
-    const std::string commandLine = JoinArguments(options.rest);
-    if (options.check) {
-        return ToProcessStatus(RunImageCheck(commandLine, std::cout, std::cerr));
-    }
     // Without both values the dialog never runs: the command line could not be used.
     ExitStatus status = ExitStatus::UsageError;
     UpdateApp app(portName, imagePath, [&status, &options] {
@@ -52,7 +39,7 @@ int main(int argc, char** argv) {
         run.logPath = options.logPath;
         status = RunTerminalDialog(run);
     });
-    app.InitInstance(commandLine);
+    app.InitInstance(JoinArguments(options.rest));
     if (portName.empty() || imagePath.empty()) {
         return Usage(portName.empty() ? "no port given (/port N or /port PATH)"
                                       : "no image given (/file IMAGE)");

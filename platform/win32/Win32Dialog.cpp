@@ -39,8 +39,9 @@ namespace {
 
 struct DialogContext {
     DialogContext(HINSTANCE module, EngineApi& engine, Clock& clock, const std::string& portName,
-                  const std::string& imagePath)
+                  const std::string& imagePath, LogSink* log)
         : dialog(engine, view, clock, portName, imagePath),
+          log(log),
           icon(static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_OSTREVAN), IMAGE_ICON, 0,
                                              0, LR_DEFAULTSIZE))),
           smallIcon(static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_OSTREVAN),
@@ -53,8 +54,16 @@ struct DialogContext {
     DialogContext(const DialogContext&) = delete;
     DialogContext& operator=(const DialogContext&) = delete;
 
+    // The log, when one is kept, takes the engine's lines on the dialog's thread.
+    void FollowLog() const {
+        if (log != nullptr) {
+            log->Follow();
+        }
+    }
+
     Win32DialogView view;
     UpdateDialog dialog;
+    LogSink* log;
     HICON icon;
     HICON smallIcon;
 };
@@ -91,6 +100,7 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_TIMER:
             if (wParam == Win32DialogView::kTimerId) {
                 context->dialog.OnTimer();
+                context->FollowLog();
             }
             return TRUE;
         case WM_COMMAND:
@@ -104,6 +114,7 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             return TRUE;
         case WM_DESTROY:
             context->dialog.OnDestroy();
+            context->FollowLog();
             SetWindowLongPtrA(window, GWLP_USERDATA, 0);
             return FALSE;
         case WM_PAINT:
@@ -122,9 +133,13 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 ExitStatus RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock,
-                           const std::string& portName, const std::string& imagePath) {
-    DialogContext context(module, engine, clock, portName, imagePath);
+                           const std::string& portName, const std::string& imagePath,
+                           LogSink* log) {
+    DialogContext context(module, engine, clock, portName, imagePath, log);
     DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, DialogProc,
                     reinterpret_cast<LPARAM>(&context));
+    if (log != nullptr) {
+        log->End(context.dialog, engine);
+    }
     return context.dialog.Outcome();
 }

@@ -8,6 +8,7 @@
 #include "app/DialogView.h"
 #include "app/EngineApi.h"
 #include "app/ExitStatus.h"
+#include "app/LogSink.h"
 #include "engine/Clock.h"
 
 class Win32DialogView : public DialogView {
@@ -29,6 +30,8 @@ class Win32DialogView : public DialogView {
 };
 
 // Runs the dialog modally until it closes; the engine has been shut down when it returns.
-// The module holds the dialog template and the icon.
+// The module holds the dialog template and the icon. A log, when given, follows the engine
+// on every tick and gets its last lines once the dialog has closed.
 ExitStatus RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock,
-                           const std::string& portName, const std::string& imagePath);
+                           const std::string& portName, const std::string& imagePath,
+                           LogSink* log = nullptr);

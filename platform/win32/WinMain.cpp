@@ -1,11 +1,16 @@
-// Windows entry: the command line without the program's name goes to the same start-up as
-// on POSIX, which runs the dialog modally. The exit status tells how the update ended.
+// Windows entry: the program's own options first (--help, --version, /check, /log); the
+// rest of the command line goes to the same start-up as on POSIX, which runs the dialog
+// modally. The exit status tells how the update ended.
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include <sstream>
 #include <string>
 
+#include "app/CommandLine.h"
+#include "app/LogSink.h"
+#include "app/ProgramOptions.h"
 #include "app/UpdateApp.h"
 #include "app/UploadEngine.h"
 #include "image/ResourceTable.h"
@@ -18,25 +23,48 @@
 namespace {
 std::string portName;
 std::string imagePath;
+// The dialog's own title: the box speaks for the same program.
+constexpr const char* kCaption = "KV3/4 Application Update";
+
+int Answer(ExitStatus status, const std::string& text) {
+    const UINT icon = status == ExitStatus::Updated ? MB_ICONINFORMATION : MB_ICONERROR;
+    MessageBoxA(nullptr, text.c_str(), kCaption, MB_OK | icon);
+    return ToProcessStatus(status);
+}
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
+
+    // The image check, the usage and the version are answered in a message box; nothing
+    // else is built for them, so no port is touched.
+    const ProgramOptions options =
+        ParseProgramOptions(SplitCommandLine(ArgumentsOf(GetCommandLineA())), ProgramKind::Window);
+    std::ostringstream out;
+    std::ostringstream err;
+    if (const auto answered = AnswerWithoutUpdate(options, ProgramKind::Window, out, err)) {
+        return Answer(*answered, out.str() + err.str());
+    }
+
     static Win32ModuleResources resources(instance);
     SetModuleResources(&resources);
     static Win32SerialDevice device;
     static UploadEngine engine(ProcessClock(), device);
     static UploadSequences sequences(engine.worker, engine.image);
     engine.SetRequests(&sequences);
+    LogSink log(options.logPath, nullptr, [] { return engine.NextLogLine(); });
+    if (!log.Ok()) {
+        return Answer(ExitStatus::UsageError, "ostrevan-update: " + log.Problem());
+    }
 
     // Without both values the dialog never runs: the command line could not be used.
     ExitStatus status = ExitStatus::UsageError;
-    UpdateApp app(portName, imagePath, [instance, &status] {
-        status = RunUpdateDialog(instance, engine, ProcessClock(), portName, imagePath);
+    UpdateApp app(portName, imagePath, [instance, &status, &log] {
+        status = RunUpdateDialog(instance, engine, ProcessClock(), portName, imagePath, &log);
     });
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
-    InitCommonControlsEx(&controls);
-    app.InitInstance(ArgumentsOf(GetCommandLineA()));
+    app.InitInstance(JoinArguments(options.rest));
     return ToProcessStatus(status);
 }

@@ -3,7 +3,9 @@
 # a device change when the device re-appears (at once, or after 3 s), the upload to the end,
 # the window closes and the process ends with status 0, and the simulated flash holds the
 # image. Also a device that runs its loader already, which no device change announces, and an
-# upload fast enough to end between two of the dialog's ticks.
+# upload fast enough to end between two of the dialog's ticks. Each keeps its log with /log,
+# appended as on POSIX. Then /check on a usable and on a damaged image: the report in a
+# message box, exit status 0 and 4, and not a byte to the device waiting on the port.
 #   update.sh WINDOWS_BUILD NATIVE_BUILD   (inside tools/wine-env.sh's environment)
 # With SCREENSHOT=FILE.png it also saves a picture of the dialog while it programs (needs
 # ImageMagick's import and convert).
@@ -16,7 +18,8 @@ testImage="$native/tools/test-image"
 program="$build/platform/win32/ostrevan-update.exe"
 poster="$build/platform/win32/post-device-change.exe"
 watcher="$build/platform/win32/dialog-status.exe"
-for file in "$sim" "$testImage" "$program" "$poster" "$watcher"; do
+answer="$build/platform/win32/answer-box.exe"
+for file in "$sim" "$testImage" "$program" "$poster" "$watcher" "$answer"; do
     [ -f "$file" ] || { echo "missing $file" >&2; exit 1; }
 done
 export LC_ALL=C
@@ -64,6 +67,7 @@ flows=(
 run_flow() {
     local name="$1" switches="$2" image="$3" post="$4"
     rm -f "$work"/status "$work"/sim.err "$work"/transcript "$work"/flash.bin
+    echo "an earlier run" >"$work/update.log"
     read -r kind size <<<"$image"
     "$testImage" make --kind "$kind" --size "$size" --seed 9 --image "$work/image.s19" \
         --expect "$work/expect"
@@ -79,7 +83,7 @@ run_flow() {
     local first
     first="$(readlink "$link")"
 
-    wine "$program" /port 3 /file "Z:$work/image.s19" &
+    wine "$program" /port 3 /file "Z:$work/image.s19" /log "Z:$work/update.log" &
     programPid=$!
     wine "$watcher" >"$work/status" 2>"$work/window" &
     watcherPid=$!
@@ -124,10 +128,44 @@ run_flow() {
     fi
     "$testImage" check --expect "$work/expect" --dump "$work/flash.bin" ||
         fail "$name: the flash does not hold the image"
-    echo "Windows program under Wine, $name: upload complete, flash equals the image"
+    [ "$(head -n 1 "$work/update.log")" = "an earlier run" ] &&
+        grep -qE "^[0-9-]{10} [0-9:.]{12} ----------- Image Info -----------$" "$work/update.log" &&
+        grep -qE "^[0-9-]{10} [0-9:.]{12} FLASH Type: " "$work/update.log" ||
+        fail "$name: /log did not append the update's log"
+    echo "Windows program under Wine, $name: upload complete, flash equals the image, log kept"
+}
+
+# IMAGE STATUS LINE: /check on IMAGE while a device waits on the port.
+check_image() {
+    local image="$1" want="$2" line="$3"
+    rm -f "$work"/sim.err "$work"/transcript "$link"
+    "$sim" --link "$link" --start greeting --transcript "$work/transcript" 2>"$work/sim.err" &
+    simPid=$!
+    wait_for '[ -L "$link" ]' 50
+    wine "$program" /port 3 /file "Z:$image" /check &
+    programPid=$!
+    wine "$answer" "KV3/4 Application Update" 30000 >"$work/box" || fail "/check: no box"
+    local status=0
+    wait "$programPid" || status=$?
+    programPid=""
+    kill -TERM "$simPid"
+    wait "$simPid" || true
+    simPid=""
+    [ "$status" = "$want" ] || fail "/check: exit status $status, not $want"
+    grep -qF "$line" "$work/box" || fail "/check: the box does not say \"$line\""
+    grep -q "received 0 bytes," "$work/sim.err" && ! grep -q "host  >" "$work/transcript" ||
+        fail "/check: the device heard the host"
+    echo "Windows program under Wine, /check: exit status $status, the box says \"$line\""
 }
 
 for entry in "${flows[@]}"; do
     IFS='|' read -r name switches image post <<<"$entry"
     run_flow "$name" "$switches" "$image" "$post"
 done
+
+"$testImage" make --kind union --size 0x4000 --tail bad-sfl --image "$work/tail.bin" \
+    --expect "$work/expect"
+check_image "$work/tail.bin" 0 "Image section 2 fails its checksum"
+grep -q "^Image usable: 2 sections" "$work/box" || fail "/check: no verdict in the box"
+head -c $((0x5000)) "$work/tail.bin" >"$work/cut.bin"
+check_image "$work/cut.bin" 4 "Image refused: Image section 1 is cut short"

@@ -2,6 +2,7 @@
 // The test helpers look for the dialog by its title, as it may not exist yet.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 constexpr const char* kDialogTitle = "KV3/4 Application Update";
@@ -27,4 +28,14 @@ inline const char* TitleArgument(int argc, char** argv) {
 }
 inline DWORD TimeoutArgument(int argc, char** argv) {
     return argc > 2 ? static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)) : 10000;
+}
+
+// The window the arguments name, waited for; nullptr, said on standard error, when none came.
+inline HWND WindowOfArguments(const char* tool, int argc, char** argv) {
+    const char* title = TitleArgument(argc, argv);
+    HWND window = WaitForWindow(title, TimeoutArgument(argc, argv));
+    if (window == nullptr) {
+        std::fprintf(stderr, "%s: no window titled \"%s\"\n", tool, title);
+    }
+    return window;
 }

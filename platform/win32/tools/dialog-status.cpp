@@ -23,10 +23,8 @@ constexpr UINT kAnswerWaitMs = 200;
 int main(int argc, char** argv) {
     // Lines end in a plain line feed, for the shell scripts that read them.
     _setmode(_fileno(stdout), _O_BINARY);
-    const char* title = TitleArgument(argc, argv);
-    HWND window = WaitForWindow(title, TimeoutArgument(argc, argv));
+    HWND window = WindowOfArguments("dialog-status", argc, argv);
     if (window == nullptr) {
-        std::fprintf(stderr, "dialog-status: no window titled \"%s\"\n", title);
         return 1;
     }
     RECT rect{};

@@ -13,10 +13,8 @@ constexpr WPARAM kDevNodesChanged = 0x0007;  // DBT_DEVNODES_CHANGED
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* title = TitleArgument(argc, argv);
-    HWND window = WaitForWindow(title, TimeoutArgument(argc, argv));
+    HWND window = WindowOfArguments("post-device-change", argc, argv);
     if (window == nullptr) {
-        std::fprintf(stderr, "post-device-change: no window titled \"%s\"\n", title);
         return 1;
     }
     if (PostMessageA(window, WM_DEVICECHANGE, kDevNodesChanged, 0) == FALSE) {

@@ -1,0 +1,88 @@
+#include "app/LogSink.h"
+
+#include <chrono>
+#include <sstream>
+
+LogSink::LogSink(const std::string& path, Show show, Source source)
+    : path_(path), show_(std::move(show)), source_(std::move(source)) {
+    if (!path_.empty()) {
+        // Binary: the same bytes on every platform.
+        file_ = std::fopen(path_.c_str(), "ab");
+    }
+}
+
+LogSink::~LogSink() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+    }
+}
+
+std::string LogSink::Problem() const {
+    return Ok() ? std::string() : "cannot append to " + path_;
+}
+
+std::string LogSink::Stamp(std::time_t seconds, int milliseconds) {
+    std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char text[40];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text + length, sizeof text - length, ".%03d", milliseconds);
+    return text;
+}
+
+void LogSink::Write(const std::string& line, std::time_t seconds, int milliseconds) {
+    const std::string stamped = Stamp(seconds, milliseconds) + " " + line;
+    if (file_ != nullptr) {
+        std::fputs(stamped.c_str(), file_);
+        std::fputc('\n', file_);
+        // A log is read most when the program did not end well: every line goes out at once.
+        std::fflush(file_);
+    }
+    if (show_) {
+        show_(stamped);
+    }
+}
+
+void LogSink::Write(const std::string& line) {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
+    Write(line, static_cast<std::time_t>(ms / 1000), static_cast<int>(ms % 1000));
+}
+
+void LogSink::Follow() {
+    // Not TakeLogLine: an empty line is a line of the log too.
+    while (Wanted() && source_) {
+        const std::optional<std::string> line = source_();
+        if (!line) {
+            break;
+        }
+        Write(*line);
+    }
+}
+
+void LogSink::End(const UpdateDialog& dialog, EngineApi& engine) {
+    Follow();
+    switch (dialog.Outcome()) {
+        case ExitStatus::UpdateFailed: {
+            std::istringstream reason(std::string(UpdateDialog::kFailureText) + "\n" +
+                                      engine.FailureReason());
+            for (std::string line; std::getline(reason, line);) {
+                Write(line);
+            }
+            break;
+        }
+        case ExitStatus::Stopped:
+        case ExitStatus::PortUnusable:
+        case ExitStatus::ImageUnusable:
+            Write(dialog.StatusLine());
+            break;
+        case ExitStatus::Updated:
+        case ExitStatus::UsageError:
+            break;
+    }
+}

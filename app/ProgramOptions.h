@@ -1,0 +1,35 @@
+#pragma once
+// The options both programs take beside /port and /file (--help, --version, /check, /log, -v),
+// taken out of the arguments before the rest goes to the command-line parser that both share.
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/ExitStatus.h"
+
+// Which program reads the options. The terminal tool refuses an option it does not know; the
+// Windows program ignores every token it does not know, as its callers rely on, but refuses
+// what it cannot do.
+enum class ProgramKind { Terminal, Window };
+
+struct ProgramOptions {
+    bool help = false;
+    bool version = false;
+    bool verbose = false;  // -v: the detailed log on standard error
+    bool check = false;    // /check: look at the image only
+    std::string logPath;   // /log FILE or --log FILE: the detailed log appended there
+    // What is left for the shared parser (/port, /file and anything it ignores).
+    std::vector<std::string> rest;
+    std::string error;  // why the arguments cannot be used; empty when they can
+};
+
+ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments, ProgramKind kind);
+
+std::string UsageText(ProgramKind kind);
+
+// Answers what the options ask for instead of an update: the usage, the version, the image
+// check, or why they cannot be used. Writes the answer to out, or to err for a command line
+// that cannot be used, and returns how the program ends; nothing when the update is to run.
+std::optional<ExitStatus> AnswerWithoutUpdate(const ProgramOptions& options, ProgramKind kind,
+                                              std::ostream& out, std::ostream& err);
