@@ -3,6 +3,7 @@
 // does nothing useful; the serial port and the simulated device's link implement it.
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 // Speed codes: the link's speeds are chosen by code, 0 to 9.
 namespace speedcode {
@@ -49,7 +50,14 @@ class CommLink {
         return false;
     }
     virtual uint32_t TransmitTime(uint32_t count) { return count * 1000; }
+    // Closes the port when its device has left (or, where the platform can tell, the port's
+    // name now stands for another device).
     virtual void CheckDevice() {}
+    // True once the device behind the port has been seen to leave, until the port is opened
+    // again: a transfer failed and the driver says the device is gone.
+    virtual bool DeviceLeft() { return false; }
+    // What the device is called in messages: the path the port was last opened at.
+    virtual std::string DeviceName() { return std::string(); }
 
     // Blocks until a byte is waiting for ReadByte or ms have passed; true when one is waiting.
     // Lets the waits that must see an answer at once block instead of spinning.

@@ -5,9 +5,10 @@
 // most one port open through it at a time.
 //
 // Threads: while a port is open, ReadByte runs on the port's reader thread and Write,
-// SetBaudRate and TakeLineStatus on its writer thread, at the same time. Purge and IsGone may
-// come from any other thread but never together with Open or Close. Open, Configure and Close
-// are called only while no ReadByte or Write runs.
+// SetBaudRate and TakeLineStatus on its writer thread, at the same time; either thread asks
+// IsGone after the driver refused it a transfer. Purge and IsGone may come from any other
+// thread but never together with Open or Close. Open, Configure and Close are called only
+// while no ReadByte or Write runs.
 #include <cstdint>
 #include <string>
 

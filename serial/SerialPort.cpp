@@ -55,7 +55,8 @@ bool SerialPort::Open() {
     if (name.empty()) {
         return true;
     }
-    const SerialDevice::OpenResult result = device_.Open(device_.DevicePath(name));
+    const std::string path = device_.DevicePath(name);
+    const SerialDevice::OpenResult result = device_.Open(path);
     lastOpenResult_.store(result);
     if (result != SerialDevice::OpenResult::Ok) {
         std::lock_guard<std::mutex> lock(errorMutex_);
@@ -72,6 +73,11 @@ bool SerialPort::Open() {
     settings.stopBits = stopBits.load();
     settings.queueSize = kRingSize;
     device_.Configure(settings);
+    {
+        std::lock_guard<std::mutex> lock(nameMutex_);
+        openedPath_ = path;
+    }
+    deviceLeft_.store(0);
     ioStopEvent.Reset();
     writerWakeEvent.Reset();
     speedChangePending.store(0);
@@ -220,8 +226,21 @@ void SerialPort::Purge() {
 
 void SerialPort::CheckDevice() {
     std::lock_guard<std::mutex> life(lifeMutex_);
-    if (isOpen.load() != 0 && device_.IsGone()) {
+    if (isOpen.load() != 0 && (deviceLeft_.load() != 0 || device_.IsGone())) {
+        deviceLeft_.store(1);
         CloseLocked();
+    }
+}
+
+std::string SerialPort::DeviceName() {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    return openedPath_;
+}
+
+void SerialPort::NoteRefusal() {
+    // Asked once: a gone device stays gone until the port is opened again.
+    if (deviceLeft_.load() == 0 && device_.IsGone()) {
+        deviceLeft_.store(1);
     }
 }
 
@@ -276,7 +295,8 @@ bool SerialPort::PollLineErrors() {
 void SerialPort::ReaderMain() {
     while (readerStop.load() == 0) {
         uint8_t byte = 0;
-        if (device_.ReadByte(byte) == SerialDevice::IoResult::Done) {
+        const SerialDevice::IoResult result = device_.ReadByte(byte);
+        if (result == SerialDevice::IoResult::Done) {
             rxProtocol.PushOverwrite(byte);
             rxHandshake.PushOverwrite(byte);
             {
@@ -285,6 +305,9 @@ void SerialPort::ReaderMain() {
             }
             arrival_.notify_all();
         } else {
+            if (result == SerialDevice::IoResult::Failed) {
+                NoteRefusal();
+            }
             // A refused read is tried again after a pause rather than at once, so a port
             // whose device has hung up does not keep this thread busy until it is closed.
             ioStopEvent.Wait(kIoRetryMs);
@@ -309,6 +332,9 @@ bool SerialPort::SendPending(uint8_t* buffer, uint32_t& start, uint32_t& end) {
     uint32_t written = 0;
     const SerialDevice::IoResult result = device_.Write(buffer + start, end - start, written);
     start += std::min(written, end - start);
+    if (result == SerialDevice::IoResult::Failed) {
+        NoteRefusal();
+    }
     return result == SerialDevice::IoResult::Done;
 }
 

@@ -8,8 +8,9 @@
 // the writer first resends the bytes the driver did not take, before anything queued after
 // them. Close still ends both threads at once (the stop event and the driver's Cancel), the
 // writer still answers SetSpeed and TransmitDone every cycle, and a dead device costs a few
-// calls a second instead of a busy thread. CheckDevice and the port keeper then replace the
-// port.
+// calls a second instead of a busy thread. A refused transfer also asks the driver whether the
+// device has gone; if so the port reports it (DeviceLeft) at once, and CheckDevice and the port
+// keeper then replace the port.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -55,6 +56,8 @@ class SerialPort : public CommLink {
     bool ReadSentByte(uint8_t& byte) override { return txCopy.Pop(byte); }
     uint32_t TransmitTime(uint32_t count) override;
     void CheckDevice() override;
+    bool DeviceLeft() override { return deviceLeft_.load() != 0; }
+    std::string DeviceName() override;
     bool WaitForByte(uint32_t ms) override;
 
     // True when the port is open afterwards or no name is set; the caller looks at IsOpen.
@@ -87,6 +90,8 @@ class SerialPort : public CommLink {
     bool AskWriter(uint32_t waitMs = kAnswerWaitMs);
     uint32_t DrainWaitMs();
     bool SendPending(uint8_t* buffer, uint32_t& start, uint32_t& end);
+    // After the driver refused a transfer (I/O thread): whether the device has left.
+    void NoteRefusal();
 
     SerialDevice& device_;
     // Serialises Open, Close and the driver calls of other threads against them.
@@ -94,6 +99,8 @@ class SerialPort : public CommLink {
 
     std::atomic<uint32_t> isOpen{0};
     std::atomic<uint32_t> openCount_{0};
+    // Set when the device behind the port was seen to leave; cleared by the next open.
+    std::atomic<uint32_t> deviceLeft_{0};
     std::atomic<SerialDevice::OpenResult> lastOpenResult_{SerialDevice::OpenResult::Ok};
     std::atomic<uint32_t> inQueue{0};
     std::atomic<uint32_t> outQueue{0};
@@ -105,6 +112,7 @@ class SerialPort : public CommLink {
     std::atomic<uint32_t> writerStop{0};
     std::mutex nameMutex_;
     std::string comName;
+    std::string openedPath_;
     std::atomic<uint8_t> hardwareFlow{0};
     std::atomic<uint8_t> parity{0};
     std::atomic<uint8_t> stopBits{0};

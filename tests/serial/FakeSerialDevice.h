@@ -33,9 +33,11 @@ class FakeSerialDevice : public SerialDevice {
         std::lock_guard<std::mutex> lock(mutex_);
         status_ = status;
     }
+    // A gone device refuses every transfer, as a driver does once its device has left.
     void SetGone(bool gone) {
         std::lock_guard<std::mutex> lock(mutex_);
         gone_ = gone;
+        changed_.notify_all();
     }
     void HoldWrites(bool hold) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -161,11 +163,14 @@ class FakeSerialDevice : public SerialDevice {
         ++busy_;
         readWaiting_ = true;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return cancelled_ || !input_.empty(); });
+        changed_.wait(lock, [&] { return cancelled_ || gone_ || !input_.empty(); });
         readWaiting_ = false;
         --busy_;
         if (cancelled_) {
             return IoResult::Cancelled;
+        }
+        if (gone_) {
+            return IoResult::Failed;
         }
         byte = input_.front();
         input_.pop_front();
@@ -176,6 +181,9 @@ class FakeSerialDevice : public SerialDevice {
         Note("Write");
         ++writeAttempts_;
         written = 0;
+        if (gone_) {
+            return IoResult::Failed;
+        }
         if (refuseWrites_ > 0) {
             --refuseWrites_;
             return IoResult::Failed;

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "Eventually.h"
 #include "FakeSerialDevice.h"
 #include "serial/SerialPort.h"
 
@@ -305,15 +306,25 @@ TEST_F(SerialPortTest, CloseEndsBothThreadsEvenInsideTheDriver) {
     port.Close();
 }
 
-TEST_F(SerialPortTest, CheckDeviceClosesOnlyAGonePort) {
+TEST_F(SerialPortTest, ADeviceThatLeavesIsToldAtOnceAndOnlyItsPortIsClosed) {
     port.CheckDevice();
     OpenAs("COM1");
     port.CheckDevice();
     EXPECT_EQ(port.IsOpen(), 1u);
+    EXPECT_FALSE(port.DeviceLeft());
     device.SetGone(true);
+    // The refused read tells, before anyone asks; the port stays open until CheckDevice.
+    ASSERT_TRUE(Eventually([&] { return port.DeviceLeft(); }));
+    EXPECT_EQ(port.IsOpen(), 1u);
     port.CheckDevice();
     EXPECT_EQ(port.IsOpen(), 0u);
     EXPECT_FALSE(device.IsDeviceOpen());
+    // Told until the port is opened again, with the path it had.
+    EXPECT_TRUE(port.DeviceLeft());
+    EXPECT_EQ(port.DeviceName(), "/fake/COM1");
+    device.SetGone(false);
+    port.Open();
+    EXPECT_FALSE(port.DeviceLeft());
 }
 
 TEST_F(SerialPortTest, PurgeEmptiesTheRingsAndTheDriver) {
