@@ -12,3 +12,8 @@ void SleepInSlices(Clock& clock, uint32_t ms, const std::function<bool()>& stopp
     }
     clock.SleepMs(ms);
 }
+
+std::string DeviceLeftText(CommLink& link) {
+    const std::string name = link.DeviceName();
+    return name.empty() ? "ERROR: the device left" : "ERROR: the device left " + name;
+}

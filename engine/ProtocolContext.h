@@ -39,8 +39,13 @@ class ProtocolContext : public Reporter {
     virtual void ProgrammingRuns(uint32_t bytesToProgram) = 0;
     // A record of this many bytes is in the flash.
     virtual void AddProgrammed(uint32_t bytes) = 0;
-    // The process is stopping or the request was cancelled.
+    // The process is stopping, the request was cancelled, or the device the request talks to
+    // has left (see WatchDevice).
     virtual bool IsAborted() = 0;
+    // From now on (watch true) the device behind the port is the one this request talks to, and
+    // its leaving ends the request: IsAborted turns true, and the request fails with words that
+    // name the port. Off (false) while a device is being looked for that may still come and go.
+    virtual void WatchDevice(bool watch) = 0;
     // The request's cancel flag alone, for the "Cancel..." lines.
     virtual bool CancelRequested() = 0;
     // Paces a wait in 100 ms slices, looking at the stop flag between them.
@@ -67,6 +72,30 @@ class WorkerRequests {
     virtual void FlashUpload() = 0;
     virtual void RunImage() = 0;
 };
+
+// What WatchDevice asks for: whether the watched device has left, as the link reported it.
+// Once seen, its leaving is remembered until the watch is set again, even if the port is
+// replaced meanwhile.
+class DepartureWatch {
+  public:
+    void Watch(bool watch) {
+        watching_ = watch;
+        left_ = false;
+    }
+    bool Left(CommLink& link) {
+        if (watching_ && !left_ && link.DeviceLeft()) {
+            left_ = true;
+        }
+        return left_;
+    }
+
+  private:
+    bool watching_ = false;
+    bool left_ = false;
+};
+
+// The failure of a request whose device left, naming the port.
+std::string DeviceLeftText(CommLink& link);
 
 // The wait of InterruptibleSleep: whole 100 ms slices while more than that is left, `stopped`
 // looked at between them; the rest is waited in full.

@@ -41,7 +41,7 @@ bool UploadWorker::IsAborted() {
     if (StopRequested()) {
         return true;
     }
-    return cancelRequest.Get() != 0;
+    return cancelRequest.Get() != 0 || deviceWatch_.Left(*link_);
 }
 
 bool UploadWorker::CancelRequested() {
@@ -153,6 +153,7 @@ void UploadWorker::Serve(LockedValue32& request, const char* banner, bool flash)
     Log(banner);
     Log("**********************");
     link_->savedSpeed = link_->GetSpeed();
+    deviceWatch_.Watch(false);
     if (requests_ != nullptr) {
         if (flash) {
             programmingStarted.Set(0);
@@ -162,15 +163,26 @@ void UploadWorker::Serve(LockedValue32& request, const char* banner, bool flash)
             requests_->RunImage();
         }
     }
-    if (succeeded.Get() == 0 && !IsAborted()) {
+    if (succeeded.Get() == 0 && !StopRequested() && !CancelRequested()) {
+        ReportDeviceLeft();
         failed.Set(1);
     }
+    deviceWatch_.Watch(false);
     // Cleared only now, so a second request of the same kind raised meanwhile is absorbed.
     request.Set(0);
     if (link_->GetSpeed() != link_->savedSpeed) {
         link_->SetSpeed(link_->savedSpeed);
     }
     Log("**********************");
+}
+
+void UploadWorker::ReportDeviceLeft() {
+    if (deviceWatch_.Left(*link_)) {
+        // Last, so that it is the reason shown, not the steps that ended for want of answers.
+        const std::string text = DeviceLeftText(*link_);
+        SetStatus(text);
+        Log(text);
+    }
 }
 
 void UploadWorker::RunLoop() {

@@ -71,6 +71,7 @@ class UploadWorker : public RequestContext {
     void ProgrammingRuns(uint32_t bytesToProgram) override;
     void AddProgrammed(uint32_t bytes) override;
     bool IsAborted() override;
+    void WatchDevice(bool watch) override { deviceWatch_.Watch(watch); }
     bool CancelRequested() override;
     void InterruptibleSleep(uint32_t ms) override;
     CommLink& Link() override { return *link_; }
@@ -87,6 +88,8 @@ class UploadWorker : public RequestContext {
     // worker never serves a request with the outcome of the one before.
     void ResetOutcome();
     void Serve(LockedValue32& request, const char* banner, bool flash);
+    // A request that failed because its device left says so, whatever its steps reported.
+    void ReportDeviceLeft();
 
     LogQueue logQueue;
     Event workerWakeEvent{Event::Mode::Manual};
@@ -118,4 +121,6 @@ class UploadWorker : public RequestContext {
     EngineShared& engine_;
     CommLink* link_;
     WorkerRequests* requests_ = nullptr;
+    // The request's device (worker thread only).
+    DepartureWatch deviceWatch_;
 };

@@ -85,6 +85,12 @@ uint32_t SimLink::IsOpen() {
     return open_ && !model_.Unplugged() ? 1 : 0;
 }
 
+bool SimLink::DeviceLeft() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    PumpLocked();
+    return model_.Unplugged();
+}
+
 bool SimLink::ReadyLocked(const std::deque<LineByte>& ring, uint64_t nowNs) const {
     return open_ && !ring.empty() && ring.front().atNs <= nowNs;
 }

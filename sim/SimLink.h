@@ -43,6 +43,8 @@ class SimLink : public CommLink {
     bool ReadSentByte(uint8_t& byte) override;
     uint32_t TransmitTime(uint32_t count) override;
     bool WaitForByte(uint32_t ms) override;
+    // An unplugged device is seen to leave at once.
+    bool DeviceLeft() override;
 
     // Opens the link again after Close.
     void Open();

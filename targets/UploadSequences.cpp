@@ -116,7 +116,8 @@ bool UploadSequences::UploadToRunningSfld(bool recordWait) {
 bool UploadSequences::PortReady() {
     // A device that has left, or re-appeared as another device under the same name, must not
     // get the upload: the port is closed and the port keeper opens the current one, which
-    // takes it one pass of its loop.
+    // takes it one pass of its loop. The device found then is the request's: its leaving ends
+    // the request (WatchDevice), except while the loader is still looked for.
     CommLink& link = context_.Link();
     link.CheckDevice();
     for (uint32_t waited = 0; link.IsOpen() == 0 && waited < kPortReopenMs; waited += kPortPollMs) {
@@ -125,7 +126,11 @@ bool UploadSequences::PortReady() {
         }
         context_.InterruptibleSleep(kPortPollMs);
     }
-    return link.IsOpen() != 0;
+    if (link.IsOpen() == 0) {
+        return false;
+    }
+    context_.WatchDevice(true);
+    return true;
 }
 
 bool UploadSequences::UploadWithBootLoader(uint8_t targetType) {

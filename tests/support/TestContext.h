@@ -1,6 +1,6 @@
 #pragma once
 // A request context for protocol tests: what the protocols report is kept in plain view, the
-// abort check follows the engine's stop flag and the test's cancel flag.
+// abort check follows the engine's stop flag, the test's cancel flag and the watched device.
 #include <string>
 #include <vector>
 
@@ -36,7 +36,13 @@ class TestContext : public RequestContext {
     void AddProgrammed(uint32_t bytes) override {
         bytesProgrammed.Set(bytesProgrammed.Get() + static_cast<int32_t>(bytes));
     }
-    bool IsAborted() override { return StopRequested() || CancelRequested(); }
+    bool IsAborted() override {
+        return StopRequested() || CancelRequested() || deviceWatch.Left(*link_);
+    }
+    void WatchDevice(bool watch) override {
+        deviceWatch.Watch(watch);
+        watchesSeen.push_back(watch);
+    }
     bool CancelRequested() override { return cancelRequest.Get() != 0; }
     void InterruptibleSleep(uint32_t ms) override {
         SleepInSlices(clock_, ms, [this] { return StopRequested(); });
@@ -60,6 +66,8 @@ class TestContext : public RequestContext {
     // Every status text and phase set, in order.
     std::vector<std::string> statusSeen;
     std::vector<uint16_t> phasesSeen;
+    std::vector<bool> watchesSeen;
+    DepartureWatch deviceWatch;
     LogQueue logQueue;
 
   private:

@@ -121,6 +121,33 @@ TEST_P(BootTypeTest, NoLoaderSectionAndNoResourceLeavesTheFlashUntouched) {
     EXPECT_TRUE(FlashUntouched());
 }
 
+TEST_P(BootTypeTest, ADeviceThatLeavesWhileItsLoaderIsLoadedEndsTheRequestAtOnce) {
+    const uint8_t type = static_cast<uint8_t>(GetParam());
+    const UnionImage file(0x400, 0x200);
+    config.faults.unplugAfter = 200;  // inside the loader's upload, whatever the connection
+    Start(type);
+    LoadImage(file.WriteTo(TempPath("boot-unplug-" + std::to_string(type) + ".bin")));
+    image.sections[2].active = 1;
+    uint64_t leftAt = 0;
+    clock.SetAdvanceHook([&](uint64_t now) {
+        if (leftAt == 0 && model->Unplugged()) {
+            leftAt = now;
+        }
+    });
+
+    sequences.FlashUpload();
+
+    clock.SetAdvanceHook(nullptr);
+    EXPECT_EQ(context.succeeded.Get(), 0);
+    ASSERT_TRUE(model->Unplugged());
+    if (leftAt == 0) {
+        leftAt = clock.NowMs();  // it ended before the clock moved on
+    }
+    // No wait runs out: the first look after the device left ends the request.
+    EXPECT_LE(clock.NowMs() - leftAt, 200u) << ::testing::PrintToString(LogsFrom("*Load image*"));
+    EXPECT_TRUE(Logged("ERROR: section upload failed"));
+}
+
 INSTANTIATE_TEST_SUITE_P(TargetTypes, BootTypeTest, ::testing::Range(1, 8),
                          ::testing::PrintToStringParamName());
 
