@@ -44,22 +44,32 @@ bool SfldLoader::Connect() {
 }
 
 bool SfldLoader::FindLoader(uint32_t patienceMs) {
+    // The device may still leave and come back in its loader: that is no failure here.
+    context_.WatchDevice(false);
     const uint64_t start = Now();
     for (;;) {
+        // The port is closed only when its device has left; reopening it may restart the
+        // device on boards whose reset or boot pins hang on the modem lines.
         link_.CheckDevice();
         if (link_.IsOpen() != 0 && Connect()) {
+            context_.WatchDevice(true);
             return true;
         }
         if (context_.IsAborted()) {
             return false;
         }
         if (Now() - start >= patienceMs) {
-            context_.SetStatus("ERROR: no answer from the flash loader");
-            context_.Log("ERROR: no answer from the flash loader");
+            const std::string text = link_.IsOpen() == 0 && link_.DeviceLeft()
+                                         ? DeviceLeftText(link_)
+                                         : "ERROR: no answer from the flash loader";
+            context_.SetStatus(text);
+            context_.Log(text);
             return false;
         }
-        link_.Close();
-        context_.InterruptibleSleep(kFindPauseMs);
+        if (link_.IsOpen() == 0) {
+            // The port keeper opens whatever answers to the port's name now.
+            context_.InterruptibleSleep(kFindPauseMs);
+        }
     }
 }
 

@@ -37,16 +37,18 @@ class SfldLoader {
     // A loader looked for on a port (rather than one a boot connection has just started) is
     // given this long to answer, across the port being opened anew, before the upload fails.
     static constexpr uint32_t kFindLoaderMs = 10000;
-    // Between two connect attempts: long enough for the port keeper to open the port again.
+    // Between two looks at a port whose device has left: long enough for the port keeper to
+    // open it again.
     static constexpr uint32_t kFindPauseMs = 500;
 
     SfldLoader(ProtocolContext& context, SfldSession& session)
         : context_(context), session_(session), link_(context.Link()) {}
 
     bool Connect();
-    // Connect, tried again at a modest pace until patienceMs have passed: the device may still
-    // be re-appearing, or its loader starting. A failed attempt closes the port, so that the
-    // port keeper opens whatever answers to the port's name by the next one.
+    // Connect, tried again until patienceMs have passed: the device may still be re-appearing,
+    // or its loader starting. The port stays open while its device is there; one whose device
+    // has left is closed, and the port keeper opens whatever answers to the port's name. Once
+    // the loader answers, the device that answered is the request's (WatchDevice).
     bool FindLoader(uint32_t patienceMs);
     void ReadVersion();
     bool WaitOk();

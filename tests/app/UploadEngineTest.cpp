@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "app/UploadEngine.h"
 #include "engine/Clock.h"
 #include "engine/Event.h"
+#include "flashloader/SfldLoader.h"
 #include "serial/FakeSerialDevice.h"
 
 namespace {
@@ -45,6 +47,36 @@ void WaitUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 10000 && !done(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+// The engine's port with its waits for a byte on the test's virtual clock: a protocol that
+// waits moves time on instead of blocking for real.
+class VirtualTimeLink : public CommLink {
+  public:
+    VirtualTimeLink(SerialPort& port, VirtualClock& clock) : port_(port), clock_(clock) {}
+    void Close() override { port_.Close(); }
+    uint32_t IsOpen() override { return port_.IsOpen(); }
+    bool ReadByte(uint8_t& byte) override { return port_.ReadByte(byte); }
+    bool WriteByte(int byte) override { return port_.WriteByte(byte); }
+    uint32_t TransmitTime(uint32_t count) override { return port_.TransmitTime(count); }
+    void CheckDevice() override { port_.CheckDevice(); }
+    bool DeviceLeft() override { return port_.DeviceLeft(); }
+    std::string DeviceName() override { return port_.DeviceName(); }
+    bool WaitForByte(uint32_t ms) override {
+        if (!port_.WaitForByte(0)) {
+            clock_.SleepMs(ms);
+        }
+        return port_.WaitForByte(0);
+    }
+
+  private:
+    SerialPort& port_;
+    VirtualClock& clock_;
+};
+
+int Closes(FakeSerialDevice& device) {
+    const std::vector<std::string> calls = device.Calls();
+    return static_cast<int>(std::count(calls.begin(), calls.end(), "Close"));
 }
 
 class UploadEngineTest : public ::testing::Test {
@@ -235,6 +267,81 @@ TEST_F(UploadEngineTest, ShutdownDuringARequestEndsBothThreads) {
     EXPECT_EQ(lines[1], "*** FLASH Upload ****");
     EXPECT_EQ(lines[3], "**********************");
     real.Shutdown();  // a second call finds nothing left to stop
+}
+
+TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsTheRequest) {
+    struct Case {
+        const char* what;
+        bool searching;       // the loader is looked for; else it answered already
+        uint64_t leavesAtMs;  // 0: stays
+        std::string reason;
+        int closes;  // of the port during the request
+    };
+    const std::string left = "ERROR: the device left /fake/COM3";
+    const Case cases[] = {
+        {"silent device, searched for", true, 0, "ERROR: no answer from the flash loader", 0},
+        {"device leaves during the search", true, 3000, left, 1},
+        {"device leaves while programming", false, 3000, left, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeSerialDevice driver;
+        VirtualClock time;
+        ScriptedRequests scripted;
+        UploadEngine updater(time, driver, &scripted);
+        VirtualTimeLink link(updater.keeper.port, time);
+        updater.worker.SetLink(&link);
+        RequestContext& context = updater.worker;
+        uint64_t leftAt = 0;
+        uint64_t endedAt = 0;
+        scripted.body = [&] {
+            SfldSession session;
+            if (c.searching) {
+                SfldLoader(context, session).FindLoader(SfldLoader::kFindLoaderMs);
+            } else {
+                context.WatchDevice(true);
+                while (!context.IsAborted()) {
+                    context.InterruptibleSleep(100);
+                }
+            }
+            endedAt = time.NowMs();
+        };
+        time.SetAdvanceHook([&](uint64_t now) {
+            if (c.leavesAtMs != 0 && leftAt == 0 && now >= c.leavesAtMs) {
+                // Its name goes with it: the keeper cannot open the port again.
+                for (int i = 0; i < 1000; ++i) {
+                    driver.QueueOpenResult(SerialDevice::OpenResult::Failed);
+                }
+                driver.SetGone(true);
+                WaitUntil([&] { return updater.keeper.port.DeviceLeft(); });
+                leftAt = now;
+            }
+        });
+        MakeValid(updater.image);
+        StartWithPort(updater, driver);
+        const size_t opens = driver.OpenedPaths().size();
+        const int closes = Closes(driver);
+        const uint64_t start = time.NowMs();
+        ASSERT_TRUE(updater.StartUpload());
+        WaitUntil([&] { return !updater.IsRequestRunning(); });
+        ASSERT_FALSE(updater.IsRequestRunning());
+        EXPECT_EQ(updater.GetState(), uploadstate::kFailed);
+        EXPECT_EQ(updater.GetStatusText(), c.reason);
+        EXPECT_EQ(updater.FailureReason(), c.reason);
+        EXPECT_EQ(Closes(driver) - closes, c.closes);
+        if (c.leavesAtMs == 0) {
+            // Present all along: never opened again, so its modem lines never moved.
+            EXPECT_EQ(driver.OpenedPaths().size(), opens);
+            EXPECT_GE(endedAt - start, SfldLoader::kFindLoaderMs);
+        } else if (c.searching) {
+            // Followed for the whole search, in case it comes back.
+            EXPECT_GE(endedAt - start, SfldLoader::kFindLoaderMs);
+        } else {
+            EXPECT_LE(endedAt - leftAt, 100u);
+        }
+        time.SetAdvanceHook(nullptr);
+        updater.Shutdown();
+    }
 }
 
 TEST_F(UploadEngineTest, HandshakeBytesGoThroughThePort) {
