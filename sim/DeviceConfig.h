@@ -57,8 +57,9 @@ struct FaultSwitches {
     bool noParameter = false;  // no PARAM_CODE message before the sectors are erased
     double noiseRate = 0;      // chance per byte, both ways, that it arrives as another byte
     uint32_t noiseSeed = 1;
-    uint64_t unplugAfter = 0;  // bytes from the host, then the device is gone; 0 = never
-    bool silent = false;       // the device takes everything and answers nothing
+    uint64_t unplugAfter = 0;    // bytes from the host, then the device is gone; 0 = never
+    uint32_t unplugInErase = 0;  // sectors erased, then the device is gone; 0 = never
+    bool silent = false;         // the device takes everything and answers nothing
 };
 
 struct DeviceConfig {

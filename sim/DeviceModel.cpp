@@ -190,11 +190,15 @@ void DeviceModel::Receive(uint8_t byte, int32_t speedCode, uint64_t nowMs) {
         }
     }
     if (config_.faults.unplugAfter != 0 && counters_.bytesReceived >= config_.faults.unplugAfter) {
-        unplugged_ = true;
-        events_.clear();
-        Note(FormatText("unplugged after %llu bytes",
-                        static_cast<unsigned long long>(counters_.bytesReceived)));
+        Unplug(FormatText("unplugged after %llu bytes",
+                          static_cast<unsigned long long>(counters_.bytesReceived)));
     }
+}
+
+void DeviceModel::Unplug(const std::string& note) {
+    unplugged_ = true;
+    events_.clear();
+    Note(note);
 }
 
 void DeviceModel::Run(uint32_t address, uint64_t nowMs) {

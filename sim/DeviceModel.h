@@ -89,6 +89,8 @@ class DeviceModel {
 
     void Violation(const std::string& text);
     void Note(const std::string& text);
+    // The device leaves: it answers nothing from now on.
+    void Unplug(const std::string& note);
     void Reply(uint64_t atMs, const std::string& bytes);
     void Reply(uint64_t atMs, uint8_t byte) {
         Reply(atMs, std::string(1, static_cast<char>(byte)));

@@ -309,6 +309,9 @@ void DeviceModel::EraseRecord(uint64_t nowMs) {
             flash_.EraseSector(sector);
             ++counters_.sectorsErased;
             Reply(when, SimCodes::SECTOR_ERASED);
+            if (counters_.sectorsErased == config_.faults.unplugInErase) {
+                Unplug(FormatText("unplugged after %u sectors erased", counters_.sectorsErased));
+            }
         });
     }
     At(at, [this](uint64_t when) {

@@ -66,6 +66,7 @@ Faults:
   --noise RATE            chance per byte, both ways, that it arrives changed (0 to 1)
   --noise-seed N          seed of the noise (default 1)
   --unplug-after N        the device leaves after N bytes from the host
+  --unplug-in-erase N     the device leaves once it has erased N sectors
   --silent                take everything, answer nothing
 
 Output:
@@ -258,6 +259,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
          }},
         {"--noise-seed", number(f.noiseSeed, 0xFFFFFFFF)},
         {"--unplug-after", number(f.unplugAfter, UINT64_MAX)},
+        {"--unplug-in-erase", number(f.unplugInErase, 0xFFFFFFFF)},
         {"--dump",
          [&](const std::string& v) {
              options.dumpPath = v;

@@ -118,6 +118,18 @@ TEST(Faults, UnplugAfterNBytesEndsAllAnswers) {
     EXPECT_EQ(wire.Send({0x90}), Bytes());
 }
 
+TEST(Faults, UnplugInEraseEndsTheEraseAfterNSectors) {
+    Wire wire(Loader([](FaultSwitches& f) {
+        f.unplugInErase = 2;
+        f.eraseMsPerSector = 10;
+    }));
+    wire.Send({0x55, 0xAA, 0x55, 0x6A, 0x55});
+    const Bytes announced = {0x55, 0x8E, 0x6A, 0x03};  // the 16 KiB and both 8 KiB sectors
+    EXPECT_EQ(wire.Send(EraseFrame(kBase, kBase + 0x8000)), announced);
+    EXPECT_EQ(wire.Wait(1000), Bytes({0x8F, 0x8F}));  // neither the third nor the OK
+    EXPECT_TRUE(wire.model.Unplugged());
+}
+
 TEST(Faults, LineNoiseOnEveryByteKeepsTheHostFromConnecting) {
     Wire wire(Loader([](FaultSwitches& f) { f.noiseRate = 1.0; }));
     Bytes answers;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real program against the simulated device once per fault switch or damaged image. Every
 # case either recovers (the upload completes and the flash holds the image), ends with the
-# failure box within 15 s of the fault, with an "ERROR: " status where the protocol gives one,
-# or, for a damaged image, is refused with exit status 4 before the device hears a byte. No
+# failure box and exit status 1 within 15 s of the fault (2 s of a device leaving), with an
+# "ERROR: " status where the protocol gives one, or, for a damaged image, is refused with exit
+# status 4 before the device hears a byte. No
 # case may report success with a flash that differs from the image (the "false success" column
 # counts those), and none may hang. The cases run a few at a time (FAULT_JOBS, default 4), each
 # with a device of its own.
@@ -13,8 +14,9 @@ upload_init "$build" || exit 1
 results="$UPLOAD_WORK/results"
 mkdir -p "$results"
 
-# name | expected: recover, fail, either or refused | "ERROR: " status on failure: yes, no or
-# any | simulator switches, or "damaged:HOW" for an image damaged as upload_damage does
+# name | expected: recover, fail, either or refused | "ERROR: " status on failure: yes, no,
+# any or the text it begins with | simulator switches, or "damaged:HOW" for an image damaged as
+# upload_damage does
 # Records are counted from the first: 1 erases the loader section, 2 to 5 program it, 6 ends
 # it, 7 erases the main section, 8 on program it.
 cases=(
@@ -36,7 +38,8 @@ cases=(
     "failed erase|fail|yes|--error-record 7 --error-code PROGRAM_FAIL"
     "flash full|fail|yes|--error-record 7 --error-code FLASH_FULL_CODE"
     "line noise|either|any|--noise 0.0005 --noise-seed 2"
-    "unplug|fail|yes|--unplug-after 20000"
+    "unplug while programming|fail|ERROR: the device left|--unplug-after 20000"
+    "unplug while erasing|fail|ERROR: the device left|--unplug-in-erase 2"
     # The loader never answers the connect sequence, for which the protocol has no status.
     "silence|fail|no|--silent"
     "image cut inside its main section|refused|any|damaged:cut-main"
@@ -88,8 +91,17 @@ run_case() {
             ;;
         *:failure-box)
             [ "$expect" = recover ] && problem="failed where a retry should recover"
-            awk -v a="$after" 'BEGIN { exit !(a > 15) }' && problem="failure box after ${after}s"
-            [ "$errorStatus" = yes ] && [ -z "$shown" ] && problem="no \"ERROR: \" status"
+            local limit=15
+            [ -n "$RUN_T_FAULT" ] && limit=2
+            awk -v a="$after" -v l="$limit" 'BEGIN { exit !(a > l) }' &&
+                problem="failure box after ${after}s"
+            [ "$RUN_RC" = 1 ] || problem="exit status $RUN_RC where 1 was expected"
+            case "$errorStatus" in
+                yes) [ -z "$shown" ] && problem="no \"ERROR: \" status" ;;
+                no | any) ;;
+                *) [[ "$shown" == "$errorStatus"* ]] ||
+                    problem="status \"$shown\" where \"$errorStatus\" was expected" ;;
+            esac
             ;;
         *) problem="neither completion nor the failure box ($RUN_OUTCOME)" ;;
     esac
