@@ -289,11 +289,14 @@ TEST_F(PosixSerialTest, CloseEndsTheThreadsAndReleasesThePort) {
     EXPECT_EQ(other.Open(pty.Path()), SerialDevice::OpenResult::Ok);
 }
 
-TEST_F(PosixSerialTest, AHungUpPortIsClosedByCheckDevice) {
+TEST_F(PosixSerialTest, AHungUpPortIsToldAtOnceAndClosedByCheckDevice) {
     OpenPty();
     port.CheckDevice();
     EXPECT_EQ(port.IsOpen(), 1u);
+    EXPECT_FALSE(port.DeviceLeft());
     pty.CloseMaster();
+    // The reader's refused read tells, before anyone asks.
+    EXPECT_TRUE(Eventually([&] { return port.DeviceLeft(); }));
     port.CheckDevice();
     EXPECT_EQ(port.IsOpen(), 0u);
 }
