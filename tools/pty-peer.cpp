@@ -2,11 +2,13 @@
 // The far end of a serial line for tests of the Windows serial device under Wine: a
 // pseudo-terminal published as the symlink LINK (the simulated device's own port) that echoes
 // every byte it receives. An ENQ byte (0x05) is answered with the line's current rate in
-// decimal and a line feed instead, so a test can see what the program set. Ends on SIGTERM or
-// SIGINT.
+// decimal and a line feed instead, so a test can see what the program set. An EOT byte (0x04)
+// hangs the line up, as a device pulled out does, and publishes a fresh pseudo-terminal under
+// the same link for whoever opens it next. Ends on SIGTERM or SIGINT.
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -22,6 +24,7 @@ void OnSignal(int) {
 }
 
 constexpr unsigned char kEnq = 0x05;
+constexpr unsigned char kEot = 0x04;
 constexpr int kPollMs = 200;
 
 // The master is non-blocking: a full line is waited out rather than cut.
@@ -56,15 +59,22 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
 
-    const int master = port.Master();
     unsigned char buffer[4096];
     while (stopRequested == 0) {
+        const int master = port.Master();
         pollfd in{master, POLLIN, 0};
         if (poll(&in, 1, kPollMs) <= 0) {
             continue;
         }
         const ssize_t n = read(master, buffer, sizeof buffer);
         if (n <= 0) {
+            continue;
+        }
+        if (std::find(buffer, buffer + n, kEot) != buffer + n) {
+            if (!port.Open(error) || !publisher.Publish(port.HostPath(), error)) {
+                std::fprintf(stderr, "pty-peer: %s\n", error.c_str());
+                return 1;
+            }
             continue;
         }
         size_t start = 0;

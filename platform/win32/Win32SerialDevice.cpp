@@ -8,6 +8,29 @@ static_assert(sizeof(COMMCONFIG) <= kCommConfigBytes);
 
 constexpr char kErrorChar = 'e';
 
+// What a port's driver answers once its device has been removed (a USB adapter pulled out,
+// under Wine a pseudo-terminal hung up): the handle stays, but requests on it fail with one of
+// these, depending on the driver.
+constexpr DWORD kRemovedErrors[] = {
+    ERROR_GEN_FAILURE, ERROR_BAD_COMMAND,    ERROR_ACCESS_DENIED,
+    ERROR_NOT_READY,   ERROR_DEVICE_REMOVED, ERROR_DEVICE_NOT_CONNECTED,
+};
+
+bool FailedAsRemoved(BOOL result) {
+    if (result != FALSE) {
+        return false;
+    }
+    const DWORD error = GetLastError();
+    for (DWORD removed : kRemovedErrors) {
+        if (error == removed) {
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr char kDeviceNamespace[] = "\\\\.\\";
+
 void CloseIfSet(HANDLE& handle) {
     if (handle != nullptr) {
         CloseHandle(handle);
@@ -30,7 +53,7 @@ Win32SerialDevice::~Win32SerialDevice() {
 
 std::string Win32SerialDevice::DevicePath(const std::string& portName) {
     // COM10 and up exist only in the device namespace.
-    return portName.size() > 4 ? "\\\\.\\" + portName : portName;
+    return portName.size() > 4 ? kDeviceNamespace + portName : portName;
 }
 
 bool Win32SerialDevice::PortExists(const std::string& portName) {
@@ -46,6 +69,9 @@ SerialDevice::OpenResult Win32SerialDevice::Open(const std::string& devicePath) 
     if (handle_ == INVALID_HANDLE_VALUE) {
         return GetLastError() == ERROR_ACCESS_DENIED ? OpenResult::Busy : OpenResult::Failed;
     }
+    portName_ = devicePath.rfind(kDeviceNamespace, 0) == 0
+                    ? devicePath.substr(sizeof kDeviceNamespace - 1)
+                    : devicePath;
     cancelEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     readEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     writeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -195,8 +221,16 @@ void Win32SerialDevice::Purge() {
 }
 
 bool Win32SerialDevice::IsGone() {
+    // Some drivers (and Wine) answer the properties from what they keep, so the modem lines,
+    // which only the device can tell, are asked too.
     COMMPROP properties{};
-    return GetCommProperties(handle_, &properties) == FALSE && GetLastError() == ERROR_GEN_FAILURE;
+    DWORD modemStatus = 0;
+    if (FailedAsRemoved(GetCommProperties(handle_, &properties)) ||
+        FailedAsRemoved(GetCommModemStatus(handle_, &modemStatus))) {
+        return true;
+    }
+    // A removed device's name leaves the system with it.
+    return !portName_.empty() && !PortExists(portName_);
 }
 
 void Win32SerialDevice::Cancel() {
@@ -209,6 +243,7 @@ void Win32SerialDevice::Cancel() {
 }
 
 void Win32SerialDevice::Close() {
+    portName_.clear();
     if (handle_ != INVALID_HANDLE_VALUE) {
         // Closing the handle also ends a read that cancelling did not reach.
         CloseHandle(handle_);

@@ -37,6 +37,8 @@ class Win32SerialDevice : public SerialDevice {
     // Waits for the overlapped transfer whose event is given; false when Cancel came first.
     bool WaitTransfer(HANDLE transferEvent);
 
+    // The port's name as the system knows it (COM10, not \\.\COM10), for IsGone.
+    std::string portName_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     HANDLE cancelEvent_ = nullptr;
     HANDLE readEvent_ = nullptr;

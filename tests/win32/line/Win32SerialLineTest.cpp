@@ -1,5 +1,6 @@
 // The Win32 serial device on a real line: a COM port of the Wine prefix mapped to the
-// pseudo-terminal of pty-peer, which echoes every byte and answers ENQ with the line's rate.
+// pseudo-terminal of pty-peer, which echoes every byte, answers ENQ with the line's rate and
+// hangs up on EOT.
 // Run by tests/wine/serial_line.sh, which names the port in OSTREVAN_PEER_PORT.
 #include <windows.h>
 
@@ -80,7 +81,10 @@ TEST_F(SerialLineTest, BytesGoOutAndComeBackInOrder) {
     for (int i = 0; i < 20000; ++i) {
         block.push_back(static_cast<char>((i * 7) & 0xFF));
     }
-    block.erase(std::remove(block.begin(), block.end(), '\x05'), block.end());
+    // Without the peer's two commands.
+    block.erase(std::remove_if(block.begin(), block.end(),
+                               [](char c) { return c == '\x04' || c == '\x05'; }),
+                block.end());
     Send(block);
     EXPECT_EQ(Receive(block.size()), block);
 }
@@ -142,6 +146,14 @@ TEST_F(SerialLineTest, SecondOpenOfAHeldPortIsBusy) {
         EXPECT_EQ(result, SerialDevice::OpenResult::Busy);
     }
     second.Close();
+}
+
+TEST_F(SerialLineTest, AHungUpLineIsAGoneDevice) {
+    EXPECT_FALSE(device_.IsGone());
+    Send("\x04");  // the peer hangs up, and comes back on a fresh line for the next test
+    uint8_t byte = 0;
+    EXPECT_EQ(device_.ReadByte(byte), SerialDevice::IoResult::Failed);
+    EXPECT_TRUE(device_.IsGone());
 }
 
 TEST(SerialPortNamesTest, OpenOfAnUnknownPortFails) {
