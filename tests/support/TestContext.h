@@ -37,7 +37,8 @@ class TestContext : public RequestContext {
         bytesProgrammed.Set(bytesProgrammed.Get() + static_cast<int32_t>(bytes));
     }
     bool IsAborted() override {
-        return StopRequested() || CancelRequested() || deviceWatch.Left(*link_);
+        return StopRequested() || CancelRequested() ||
+               (link_ != nullptr && deviceWatch.Left(*link_));
     }
     void WatchDevice(bool watch) override {
         deviceWatch.Watch(watch);
