@@ -29,6 +29,11 @@ std::string DescribeFault(int index, const SectionFault& fault) {
             return FormatText("S-record line %u: %s", fault.line, fault.why);
         case Kind::NoTermination:
             return "S-record file has no termination record";
+        case Kind::Refused:
+            return fault.text;
+        case Kind::UnknownKind:
+            return "Image file is not an image-union file, a binary section, S-records, ELF or "
+                   "Intel HEX";
         case Kind::None:
             break;
     }

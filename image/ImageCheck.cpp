@@ -28,6 +28,19 @@ uint32_t Crc32(uint32_t crc, const uint8_t* bytes, size_t count) {
     return ~crc;
 }
 
+const char* FormatOf(const ImageSection& section) {
+    switch (section.format) {
+        case SectionFormat::SRecord:
+            return "S-records";
+        case SectionFormat::Elf:
+            return "ELF";
+        case SectionFormat::IntelHex:
+            return "Intel HEX";
+        default:
+            return "binary";
+    }
+}
+
 // Why the file cannot even be opened.
 std::string OpenProblem(const std::string& path, int error) {
     if (path.size() > ImageSource::kMaxPath) {
@@ -77,10 +90,9 @@ bool ListWrittenSections(FirmwareImage& image, std::vector<SectionListing>& list
             entry.crc = Crc32(entry.crc, record.frame + 7, record.dataCount);
             entry.bytes += record.dataCount;
         } while (record.dataCount != 0);
-        entry.line = FormatText(
-            "Section %d: %s, %s, 0x%08X - 0x%08X, %llu bytes, CRC-32 0x%08X", i,
-            SectionKind(section), section.format == SectionFormat::SRecord ? "S-records" : "binary",
-            entry.start, entry.end, static_cast<unsigned long long>(entry.bytes), entry.crc);
+        entry.line = FormatText("Section %d: %s, %s, 0x%08X - 0x%08X, %llu bytes, CRC-32 0x%08X", i,
+                                SectionKind(section), FormatOf(section), entry.start, entry.end,
+                                static_cast<unsigned long long>(entry.bytes), entry.crc);
         listing.push_back(entry);
     }
     return true;

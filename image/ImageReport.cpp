@@ -9,7 +9,8 @@ namespace {
 
 // Indexed by the value; other values have no line.
 const char* const kFormatLines[] = {"Format: unknown", "Format: binary",
-                                    "Format: Motorola S-record"};
+                                    "Format: Motorola S-record", "Format: ELF",
+                                    "Format: Intel HEX"};
 const char* const kIdentityLines[] = {"FW ID: unknown", "FW ID: PFL", "FW ID: SFL",
                                       "FW ID: Main F/W"};
 

@@ -136,8 +136,6 @@ ReadResult ImageSource::ReadLine(char* line, size_t& length) {
     return ReadResult::Error;
 }
 
-namespace {
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -150,6 +148,8 @@ int HexDigit(char c) {
     }
     return -1;
 }
+
+namespace {
 
 bool IsLineSpace(char c) {
     return c == '\r' || c == '\n' || c == ' ' || c == '\t';

@@ -7,6 +7,9 @@
 #include "image/ResourceTable.h"
 #include "image/SRecord.h"
 
+// The value of a hex digit of either case, or -1.
+int HexDigit(char c);
+
 // Results of the reader operations.
 enum class ReadResult : int { Error = 0, Data = 1, End = 2 };
 

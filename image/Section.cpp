@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/ElfReader.h"
+#include "image/IntelHexReader.h"
+
 namespace {
 
 constexpr uint32_t kHeaderWords = 8;
@@ -86,6 +89,8 @@ bool Section::Rewind(ImageSource& source) {
     current = start;
     dataEnded = 0;
     terminationRead = 0;
+    nextRun = 0;
+    runOffset = 0;
     return source.Seek(fileOffset);
 }
 
@@ -95,6 +100,9 @@ bool Section::NextRecord(SfldRecord& record, ImageSource& source) {
             return NextBinaryRecord(record, source);
         case SectionFormat::SRecord:
             return NextSRecordRecord(record, source);
+        case SectionFormat::Elf:
+        case SectionFormat::IntelHex:
+            return NextLoadedRecord(record);
         default:
             return false;
     }
@@ -160,6 +168,29 @@ bool Section::NextSRecordRecord(SfldRecord& record, ImageSource& source) {
     return true;
 }
 
+bool Section::NextLoadedRecord(SfldRecord& record) {
+    // Runs are cut as S-record lines are: a record holds consecutive addresses up to its full
+    // size, and a run that does not follow on opens the next record.
+    record.Begin();
+    while (nextRun < loaded.runs.size() && record.dataCount < SfldRecord::kMaxDataCount) {
+        const AddressRun& run = loaded.runs[nextRun];
+        const uint32_t at = run.address + runOffset;
+        if (!record.first && at != record.address + record.dataCount) {
+            break;
+        }
+        const auto count = static_cast<uint16_t>(std::min<size_t>(
+            run.bytes.size() - runOffset, SfldRecord::kMaxDataCount - record.dataCount));
+        record.Append(at, count, run.bytes.data() + runOffset);
+        runOffset += count;
+        if (runOffset == run.bytes.size()) {
+            ++nextRun;
+            runOffset = 0;
+        }
+    }
+    record.Finish();
+    return true;
+}
+
 namespace {
 
 // Text that stops being S-records after its first line is no S-record file at all.
@@ -175,25 +206,48 @@ bool HeaderPassed(const SectionFault& fault) {
            fault.kind != SectionFault::Kind::BadHeader;
 }
 
+// A header whose addresses are both nowhere near memory was never a section header.
+bool NoHeaderAtAll(const SectionFault& fault) {
+    const auto nowhere = [](uint32_t address) {
+        return address < kLowestStart || address > kHighestEnd;
+    };
+    return fault.kind == SectionFault::Kind::BadHeader && nowhere(fault.have) &&
+           nowhere(fault.want);
+}
+
 }  // namespace
 
 bool ImageSection::Open(ImageSource& source, uint32_t offset) {
     format = SectionFormat::Unknown;
     firmwareId = FirmwareId::Unknown;
     fault = SectionFault();
+    loaded.Clear();
     if (OpenSRecord(source, offset)) {
         Identify(source);
         return true;
     }
     const SectionFault asText = fault;
+    fault = SectionFault();
+    if (OpenLoaded(source, offset)) {
+        Identify(source);
+        return true;
+    }
+    const SectionFault asLoaded = fault;
     if (OpenBinary(source, offset)) {
         entry = start;
         Identify(source);
         return true;
     }
     if (format == SectionFormat::Binary) {
-        if (!HeaderPassed(fault) && LooksLikeSRecords(asText)) {
-            fault = asText;
+        if (!HeaderPassed(fault)) {
+            if (asLoaded.kind != SectionFault::Kind::None) {
+                fault = asLoaded;
+            } else if (LooksLikeSRecords(asText)) {
+                fault = asText;
+            } else if (offset == 0 && NoHeaderAtAll(fault)) {
+                fault = SectionFault();
+                fault.kind = SectionFault::Kind::UnknownKind;
+            }
         }
         // the header did not pass: the whole rest of the source is the section
         start = entry = kRawStart;
@@ -202,6 +256,35 @@ bool ImageSection::Open(ImageSource& source, uint32_t offset) {
         return true;
     }
     return false;
+}
+
+bool ImageSection::OpenLoaded(ImageSource& source, uint32_t offset) {
+    fileOffset = offset;
+    crcState = CrcState::None;
+    std::string why;
+    bool read = false;
+    if (IsElf(source, offset)) {
+        read = ReadElf(source, offset, loaded, entry, why);
+        format = SectionFormat::Elf;
+    } else if (IsIntelHex(source, offset)) {
+        read = ReadIntelHex(source, offset, loaded, why);
+        format = SectionFormat::IntelHex;
+        entry = loaded.lowest;
+    } else {
+        return false;
+    }
+    if (!read) {
+        loaded.Clear();
+        format = SectionFormat::Unknown;
+        fault.kind = SectionFault::Kind::Refused;
+        fault.text = why;
+        return false;
+    }
+    start = loaded.lowest;
+    size = static_cast<uint32_t>(loaded.highestEnd - loaded.lowest);
+    // every line's checksum held, or there is none to hold
+    crcState = CrcState::Matched;
+    return true;
 }
 
 bool ImageSection::Refuse(SectionFault::Kind kind, uint32_t have, uint32_t want) {

@@ -3,10 +3,14 @@
 // for loader images) takes the sections as they come. Sections do not own their source.
 #include <cstdint>
 
+#include <string>
+
 #include "image/ImageSource.h"
+#include "image/LoadedData.h"
 #include "image/SfldRecord.h"
 
-enum class SectionFormat : int { Unknown = 0, Binary = 1, SRecord = 2 };
+// ELF and Intel HEX sections are read whole into memory when they are opened.
+enum class SectionFormat : int { Unknown = 0, Binary = 1, SRecord = 2, Elf = 3, IntelHex = 4 };
 enum class FirmwareId : int { Unknown = 0, Pfl = 1, Sfl = 2, MainFirmware = 3 };
 // Any value but None counts as ok.
 enum class CrcState : uint8_t { None = 0, Matched = 1, NoChecksumWord = 2 };
@@ -23,12 +27,15 @@ struct SectionFault {
         ReadError,      // the source failed
         BadLine,        // S-record line `line`, for the reason `why`
         NoTermination,  // S-record lines that stop without an S7, S8 or S9 line
+        Refused,        // an ELF or Intel HEX file, for the reason `text`
+        UnknownKind,    // bytes of no kind of image file
     };
     Kind kind = Kind::None;
     uint32_t have = 0;
     uint32_t want = 0;
     uint32_t line = 0;
     const char* why = "";
+    std::string text;
 };
 
 class Section {
@@ -74,10 +81,15 @@ class Section {
     // The scan met a termination line (S7, S8 or S9), and this upload has read it.
     uint8_t terminated = 0;
     uint8_t terminationRead = 0;
+    // ELF and Intel HEX sections: their bytes, and how far an upload has sent them.
+    LoadedData loaded;
+    size_t nextRun = 0;
+    uint32_t runOffset = 0;
 
   private:
     bool NextBinaryRecord(SfldRecord& record, ImageSource& source);
     bool NextSRecordRecord(SfldRecord& record, ImageSource& source);
+    bool NextLoadedRecord(SfldRecord& record);
 };
 
 class ImageSection : public Section {
@@ -87,6 +99,8 @@ class ImageSection : public Section {
     bool Open(ImageSource& source, uint32_t offset) override;
     bool OpenBinary(ImageSource& source, uint32_t offset) override;
     bool OpenSRecord(ImageSource& source, uint32_t offset) override;
+    // An ELF or Intel HEX file, told by its first bytes; false when it is neither or damaged.
+    bool OpenLoaded(ImageSource& source, uint32_t offset);
     void Identify(ImageSource& source);
 
     // Set by Open when the section was taken as raw bytes because it is damaged.

@@ -1,6 +1,7 @@
 #pragma once
 // Builders for image files in tests and benchmarks: S-record lines, binary sections with a
 // header, temporary files, and an independent reading of record frames.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -66,6 +67,108 @@ inline void Put32(Bytes& bytes, size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
     }
+}
+
+inline void Put16(Bytes& bytes, size_t at, uint16_t value) {
+    bytes[at] = static_cast<uint8_t>(value);
+    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+// One program header of an ELF file: `bytes` in the file, loaded at `address` (physical and
+// virtual), `extra` bytes more in memory only.
+struct ElfSegment {
+    uint32_t address = 0;
+    Bytes bytes;
+    uint32_t type = 1;  // LOAD
+    uint32_t extra = 0;
+};
+
+// What an ELF file says it is for; the device's toolchains write these.
+struct ElfKind {
+    uint8_t elfClass = 1;   // 32-bit
+    uint8_t byteOrder = 1;  // little-endian
+    uint16_t machine = 40;  // ARM
+};
+
+// An executable ELF file: its header, the program headers, then each segment's bytes.
+inline Bytes ElfFile(const std::vector<ElfSegment>& segments, uint32_t entry, ElfKind kind = {}) {
+    constexpr size_t kHeader = 52;
+    constexpr size_t kProgramHeader = 32;
+    Bytes file(kHeader + kProgramHeader * segments.size(), 0);
+    file[0] = 0x7F;
+    file[1] = 'E';
+    file[2] = 'L';
+    file[3] = 'F';
+    file[4] = kind.elfClass;
+    file[5] = kind.byteOrder;
+    file[6] = 1;
+    Put16(file, 16, 2);  // an executable
+    Put16(file, 18, kind.machine);
+    Put32(file, 20, 1);
+    Put32(file, 24, entry);
+    Put32(file, 28, kHeader);
+    Put16(file, 40, kHeader);
+    Put16(file, 42, kProgramHeader);
+    Put16(file, 44, static_cast<uint16_t>(segments.size()));
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const ElfSegment& segment = segments[i];
+        const size_t at = kHeader + kProgramHeader * i;
+        const auto size = static_cast<uint32_t>(segment.bytes.size());
+        Put32(file, at, segment.type);
+        Put32(file, at + 4, static_cast<uint32_t>(file.size()));
+        Put32(file, at + 8, segment.address);
+        Put32(file, at + 12, segment.address);
+        Put32(file, at + 16, size);
+        Put32(file, at + 20, size + segment.extra);
+        Put32(file, at + 24, 5);  // read and execute
+        Put32(file, at + 28, 4);
+        file.insert(file.end(), segment.bytes.begin(), segment.bytes.end());
+    }
+    return file;
+}
+
+// One Intel HEX record with its checksum.
+inline std::string HexRecord(uint8_t type, uint16_t offset, const Bytes& data = {},
+                             const char* lineEnd = "\n") {
+    Bytes bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(offset >> 8),
+                   static_cast<uint8_t>(offset), type};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (uint8_t b : bytes) {
+        sum += b;
+    }
+    bytes.push_back(static_cast<uint8_t>(-sum));
+    std::string line = ":";
+    char hex[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        line += hex;
+    }
+    return line + lineEnd;
+}
+
+// Intel HEX data records of `perLine` bytes covering `data` from `address`, with an extended
+// linear address record wherever the upper half of the address changes, as tools write them;
+// no end-of-file record.
+inline std::string HexLines(uint32_t address, const Bytes& data, size_t perLine = 16,
+                            const char* lineEnd = "\n") {
+    std::string text;
+    bool first = true;
+    for (size_t at = 0; at < data.size();) {
+        const uint32_t here = address + static_cast<uint32_t>(at);
+        if (first || (here & 0xFFFF) == 0) {
+            const uint16_t upper = static_cast<uint16_t>(here >> 16);
+            text += HexRecord(4, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)},
+                              lineEnd);
+            first = false;
+        }
+        // a record never runs past the end of its 64 KiB
+        const size_t n = std::min({perLine, data.size() - at, size_t{0x10000 - (here & 0xFFFF)}});
+        text += HexRecord(0, static_cast<uint16_t>(here),
+                          Bytes(data.begin() + at, data.begin() + at + n), lineEnd);
+        at += n;
+    }
+    return text;
 }
 
 inline uint32_t XorOfWords(const Bytes& bytes) {

@@ -116,6 +116,46 @@ inline std::vector<DamagedImage> MakeDamagedImages(const TempFolder& folder) {
     add("S-record data line over 78 characters",
         ToBytes(SLine(0, 0) + SLine(3, kMainStart, Bytes(32, 1)) + SLine(7, kMainStart)),
         "S-record line 2: line too long");
+    const Bytes firmware = RandomBytes(0x1800, 11);
+    const Bytes elf = ElfFile({{kMainStart, firmware}}, kMainStart);
+    const std::string elfTaken = "; the device takes 32-bit little-endian ARM ELF files";
+    // the segment's bytes follow the 52-byte header and one 32-byte program header
+    add("ELF cut inside its segment", Bytes(elf.begin(), elf.begin() + 0x1000),
+        "ELF segment 0 is cut short: its bytes end at byte 6228, the file at byte 4096");
+    add("64-bit ELF", ElfFile({{kMainStart, firmware}}, kMainStart, {2, 1, 40}),
+        "ELF file is 64-bit" + elfTaken);
+    add("ELF for another machine", ElfFile({{kMainStart, firmware}}, kMainStart, {1, 1, 62}),
+        "ELF file is for machine 62 (x86-64), not ARM" + elfTaken);
+    add("ELF data segment left in RAM",
+        ElfFile({{kMainStart, firmware}, {0x00200000, Bytes(0x40, 1)}}, kMainStart),
+        "ELF segment 1 (0x00200000 to 0x00200040) lies outside the flash (0x10000000 to "
+        "0x11000000)");
+    add("ELF segment that wraps past the top of memory",
+        ElfFile({{kMainStart, firmware}, {0xFFFFFF00, Bytes(0x200, 1)}}, kMainStart),
+        "ELF segment 1 (0xFFFFFF00 to 0x100000100) lies outside the flash (0x10000000 to "
+        "0x11000000)");
+    add("ELF segments that overlap",
+        ElfFile({{kMainStart, firmware}, {kMainStart + 0x1000, Bytes(0x10, 1)}}, kMainStart),
+        "ELF segments 0 and 1 overlap at 0x10005000");
+    const std::string hex = HexLines(kMainStart, firmware) + HexRecord(1, 0);
+    {
+        std::string text = hex;
+        char& digit = text[LineStart(text, 4) - 2];
+        digit = digit == '0' ? '1' : '0';
+        add("Intel HEX with a bad checksum on line 3", ToBytes(text),
+            "Intel HEX line 3: bad checksum");
+    }
+    add("Intel HEX without its end-of-file record", ToBytes(hex.substr(0, hex.rfind(':'))),
+        "Intel HEX file has no end-of-file record");
+    // an extended address record, 384 data records and the end-of-file record
+    add("two Intel HEX files joined", ToBytes(hex + hex),
+        "Intel HEX line 387: a record after the end-of-file record");
+    add("Intel HEX in 20-bit segments",
+        ToBytes(HexRecord(2, 0, {0xF0, 0x00}) + HexRecord(0, 0, Bytes(16, 1)) + HexRecord(1, 0)),
+        "Intel HEX line 2: data at 0x000F0000 lies outside the flash (0x10000000 to "
+        "0x11000000)");
+    add("a text file", ToBytes("Release notes for the firmware, version 4.10.\n"),
+        "Image file is not an image-union file, a binary section, S-records, ELF or Intel HEX");
     add("S-records with no data", ToBytes(SLine(0, 0) + SLine(9, 0)),
         "No firmware to program in " + folder.PathOf("image" + std::to_string(cases.size())),
         false);

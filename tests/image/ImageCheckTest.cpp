@@ -58,6 +58,18 @@ TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
                                S3Lines(kMainStart + 0x1000, high, 28) + SLine(9, 0);
     Bytes gapData = low;
     gapData.insert(gapData.end(), high.begin(), high.end());
+    // segments listed out of address order, one zeroed in memory past its file bytes, one not
+    // loaded at all
+    const Bytes elf = ElfFile({{kMainStart + 0x1000, high, 1, 0x100},
+                               {0x20000000, Bytes(8, 1), 4},
+                               {kMainStart + 0x2000, {}, 1, 0x40},
+                               {kMainStart, low}},
+                              kMainStart + 1);
+    // across a 64 KiB boundary, with a start address record, CRLF line ends and blank lines
+    const Bytes crossing = RandomBytes(0x1000, 12);
+    const std::string hex = HexRecord(5, 0, {0x10, 0x00, 0xF8, 0x01}, "\r\n") + "\r\n" +
+                            HexLines(0x1000F800, crossing, 32, "\r\n") + "\r\n" +
+                            HexRecord(1, 0, {}, "\r\n");
 
     const Bytes sflWords = part(whole, 0x4004 + kUnionMainSize, kUnionSflSize + 4);
     const UsableCase::Written pflAndMain[] = {{0, kPflStart, kPflStart + kUnionPflSize, pfl},
@@ -129,6 +141,8 @@ TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
          ToBytes(gapped),
          {{0, kMainStart, kMainStart + 0x1000 + 0x901, gapData}},
          {}},
+        {"ELF", elf, {{0, kMainStart, kMainStart + 0x1000 + 0x901, gapData}}, {}},
+        {"Intel HEX", ToBytes(hex), {{0, 0x1000F800, 0x10010800, crossing}}, {}},
     };
     for (const UsableCase& c : cases) {
         SCOPED_TRACE(c.name);

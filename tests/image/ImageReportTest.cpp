@@ -68,7 +68,7 @@ TEST_F(ImageReportTest, OpenImageReportsEverySection) {
 }
 
 // A damaged section is reported like any other, then the image is refused.
-TEST_F(ImageReportTest, RawAndSRecordSections) {
+TEST_F(ImageReportTest, RawSRecordElfAndHexSections) {
     struct Case {
         const char* name;
         Bytes bytes;
@@ -91,6 +91,17 @@ TEST_F(ImageReportTest, RawAndSRecordSections) {
          ToBytes(S3Lines(0x00201000, Bytes(0x30, 1)) + SLine(7, 0x00201004)),
          {"Format: Motorola S-record", "FW ID: SFL", "Start address: 0x00201000",
           "Size: 0x00000030", "Entry: 0x00201004", "CRC State: ok"},
+         ""},
+        {"ELF",
+         ElfFile({{0x10004000, Bytes(0x30, 1)}}, 0x10004001),
+         {"Format: ELF", "FW ID: Main F/W", "Start address: 0x10004000", "Size: 0x00000030",
+          "Entry: 0x10004001", "CRC State: ok"},
+         ""},
+        {"Intel HEX",
+         ToBytes(HexLines(0x10000000, Bytes(0x30, 1)) + HexRecord(5, 0, {0x10, 0, 0, 9}) +
+                 HexRecord(1, 0)),
+         {"Format: Intel HEX", "FW ID: PFL", "Start address: 0x10000000", "Size: 0x00000030",
+          "Entry: 0x10000000", "CRC State: ok"},
          ""},
     };
     for (const Case& c : cases) {

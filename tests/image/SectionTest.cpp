@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "image/FirmwareImage.h"
 #include "image/Section.h"
@@ -332,6 +334,48 @@ TEST(ScanSRecordsTest, EraseRangeCoversEveryProgrammedByte) {
         ASSERT_FALSE(upload.bytes.empty());
         EXPECT_EQ(upload.bytes.begin()->first, s.start);
         EXPECT_EQ(upload.bytes.rbegin()->first, s.start + s.size - 1);
+    }
+}
+
+// The same firmware as ELF segments or Intel HEX lines goes out in exactly the records of its
+// S-record file: runs of up to 2048 consecutive addresses, across lines and segments.
+TEST(LoadedSectionTest, ElfAndHexSendTheRecordsOfTheSameSRecords) {
+    struct Piece {
+        uint32_t offset;  // from kMain
+        size_t size;
+    };
+    const std::vector<Piece> layouts[] = {
+        {{0, 5001}},
+        {{3, 100}, {0x1000, 4097}},
+        {{0, 2000}, {2000, 100}, {2100, 3000}},
+    };
+    uint32_t seed = 40;
+    for (const std::vector<Piece>& layout : layouts) {
+        SCOPED_TRACE(layout.size());
+        std::string srec = SLine(0, 0);
+        std::string hex;
+        std::vector<ElfSegment> segments;
+        for (const Piece& piece : layout) {
+            const Bytes bytes = RandomBytes(piece.size, ++seed);
+            srec += S3Lines(kMain + piece.offset, bytes, 28);
+            hex += HexLines(kMain + piece.offset, bytes);
+            segments.push_back({kMain + piece.offset, bytes});
+        }
+        auto records = [](const Bytes& file, SectionFormat format) {
+            auto opened = OpenSection(file);
+            EXPECT_TRUE(opened->ok);
+            EXPECT_EQ(opened->section->format, format);
+            std::vector<std::pair<uint32_t, Bytes>> sent;
+            const Upload upload = CollectSection(*opened->section, opened->source);
+            EXPECT_TRUE(upload.ok);
+            for (const ParsedFrame& frame : upload.records) {
+                sent.emplace_back(frame.address, frame.data);
+            }
+            return sent;
+        };
+        const auto expected = records(ToBytes(srec + SLine(7, kMain)), SectionFormat::SRecord);
+        EXPECT_EQ(records(ElfFile(segments, kMain), SectionFormat::Elf), expected);
+        EXPECT_EQ(records(ToBytes(hex + HexRecord(1, 0)), SectionFormat::IntelHex), expected);
     }
 }
 

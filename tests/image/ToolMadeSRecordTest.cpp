@@ -1,11 +1,13 @@
-// S-record files made by independent tools (binutils' objcopy, srecord's srec_cat) must read
-// back into exactly the bytes they were made from.
+// Image files made by independent tools (binutils' objcopy and the ARM linker, srecord's
+// srec_cat), as S-records, Intel HEX or ELF, must read back into exactly the bytes they were
+// made from, cut into records as an S-record file's are.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "engine/FormatText.h"
 #include "image/FirmwareImage.h"
 #include "image/ImageCheck.h"
 #include "testkit/ImageFiles.h"
@@ -65,41 +67,95 @@ Made MakeInputs(const Layout& layout, const TempFile& dir, uint32_t seed) {
     return made;
 }
 
-std::string ObjcopyCommand(const Layout& layout, const Made& made, const std::string& out,
-                           int lineBytes) {
-    char first[16];
-    std::snprintf(first, sizeof first, "0x%X", kBase + layout.chunks[0].offset);
-    std::string command = "objcopy -I binary -O srec --srec-forceS3 --srec-len " +
-                          std::to_string(lineBytes) + " --change-addresses " + first;
+std::string Address(uint32_t offset) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", kBase + offset);
+    return text;
+}
+
+std::string Objcopy(const char* format, const Layout& layout, const Made& made,
+                    const std::string& out) {
+    std::string command = "objcopy -I binary -O " + std::string(format) + " --change-addresses " +
+                          Address(layout.chunks[0].offset);
     for (size_t i = 1; i < layout.chunks.size(); ++i) {
-        char address[16];
-        std::snprintf(address, sizeof address, "0x%X", kBase + layout.chunks[i].offset);
         std::string name = ".piece" + std::to_string(i);
         command.append(" --add-section ").append(name).append("=").append(Quote(made.inputs[i]));
         command.append(" --set-section-flags ").append(name).append("=alloc,load,contents,data");
-        command.append(" --change-section-address ").append(name).append("=").append(address);
+        command.append(" --change-section-address ")
+            .append(name)
+            .append("=")
+            .append(Address(layout.chunks[i].offset));
     }
     // objcopy writes the output path into the header line, longer than a data line may be
     return command + " " + Quote(made.inputs[0]) + " " + Quote(out);
 }
 
-std::string SrecCatCommand(const Layout& layout, const Made& made, const std::string& out,
-                           int lineBytes) {
+std::string ObjcopySRecords(const Layout& layout, const Made& made, const std::string& out,
+                            int lineBytes) {
+    return Objcopy(("srec --srec-forceS3 --srec-len " + std::to_string(lineBytes)).c_str(), layout,
+                   made, out);
+}
+
+std::string ObjcopyHex(const Layout& layout, const Made& made, const std::string& out, int) {
+    return Objcopy("ihex", layout, made, out);
+}
+
+std::string SrecCat(const Layout& layout, const Made& made, const std::string& out) {
     std::string command = "srec_cat";
     for (size_t i = 0; i < layout.chunks.size(); ++i) {
         command += " " + Quote(made.inputs[i]) + " -binary -offset " +
                    std::to_string(kBase + layout.chunks[i].offset);
     }
-    return command + " -o " + Quote(out) +
+    return command + " -o " + Quote(out);
+}
+
+std::string SrecCatSRecords(const Layout& layout, const Made& made, const std::string& out,
+                            int lineBytes) {
+    return SrecCat(layout, made, out) +
            " -Motorola -address-length=4 -Output_Block_Size=" + std::to_string(lineBytes) +
            " -execution-start-address=" + std::to_string(kBase);
 }
 
-void CheckReadBack(const char* tool, int lineBytes,
-                   std::string (*command)(const Layout&, const Made&, const std::string&, int),
-                   const std::string& outName = "made.srec") {
-    if (!HaveTool(tool)) {
-        GTEST_SKIP() << tool << " is not installed";
+std::string SrecCatHex(const Layout& layout, const Made& made, const std::string& out,
+                       int lineBytes) {
+    return SrecCat(layout, made, out) + " -Intel -Output_Block_Size=" + std::to_string(lineBytes) +
+           " -execution-start-address=" + std::to_string(kBase);
+}
+
+// Every chunk an object of its own, linked to its address in a segment of its own.
+std::string LinkElf(const Layout& layout, const Made& made, const std::string& out, int) {
+    std::string command;
+    std::string segments;
+    std::string sections;
+    std::string objects;
+    for (size_t i = 0; i < layout.chunks.size(); ++i) {
+        const std::string object = made.inputs[i] + ".o";
+        command += FormatText(
+            "arm-none-eabi-objcopy -I binary -O elf32-littlearm -B arm --rename-section "
+            ".data=.piece%zu %s %s && ",
+            i, Quote(made.inputs[i]).c_str(), Quote(object).c_str());
+        segments += FormatText("p%zu PT_LOAD; ", i);
+        sections += FormatText(".piece%zu %s : { *(.piece%zu) } :p%zu ", i,
+                               Address(layout.chunks[i].offset).c_str(), i, i);
+        objects += " " + Quote(object);
+    }
+    const std::string script = Quote(out + ".ld");
+    return command + "echo 'PHDRS { " + segments + "} SECTIONS { " + sections + "}' > " + script +
+           " && arm-none-eabi-ld -T " + script + " -e " + Address(0) + " -o " + Quote(out) +
+           objects;
+}
+
+struct Maker {
+    const char* tool;
+    SectionFormat format;
+    // the entry address is kBase, not the first chunk's address
+    bool entryAtBase;
+    std::string (*command)(const Layout&, const Made&, const std::string&, int);
+};
+
+void CheckReadBack(const Maker& maker, int lineBytes, const std::string& outName = "made") {
+    if (!HaveTool(maker.tool)) {
+        GTEST_SKIP() << maker.tool << " is not installed";
     }
     uint32_t seed = 100;
     for (const Layout& layout : kLayouts) {
@@ -107,27 +163,33 @@ void CheckReadBack(const char* tool, int lineBytes,
         TempFile dir(Bytes{});
         Made made = MakeInputs(layout, dir, seed += 10);
         std::string out = (dir.Dir() / outName).string();
-        ASSERT_EQ(std::system((command(layout, made, out, lineBytes) + " 2>&1").c_str()), 0);
+        ASSERT_EQ(std::system((maker.command(layout, made, out, lineBytes) + " 2>&1").c_str()), 0);
 
         FirmwareImage image;
         ASSERT_TRUE(image.Open(out));
         image.LoadSections();
-        ASSERT_EQ(image.count, 1);
+        ASSERT_EQ(image.count, 1) << image.problem;
         const ImageSection& section = image.sections[0];
-        ASSERT_EQ(section.format, SectionFormat::SRecord);
+        ASSERT_EQ(section.format, maker.format);
         EXPECT_EQ(section.start, made.expected.begin()->first);
         EXPECT_EQ(section.size, made.expected.rbegin()->first + 1 - section.start);
-        EXPECT_EQ(section.entry,
-                  kBase + layout.chunks[0].offset * (tool[0] == 'o') + 0 * layout.chunks.size());
+        EXPECT_EQ(section.entry, maker.entryAtBase ? kBase : kBase + layout.chunks[0].offset);
 
         ASSERT_TRUE(image.RewindSection(0));
         Upload upload = Collect([&](SfldRecord& r) { return image.NextSectionRecord(r, 0); });
         ASSERT_TRUE(upload.ok);
         EXPECT_EQ(upload.bytes, made.expected);
         size_t total = 0;
-        for (const ParsedFrame& record : upload.records) {
+        for (size_t i = 0; i < upload.records.size(); ++i) {
+            const ParsedFrame& record = upload.records[i];
             EXPECT_LE(record.data.size(), 2048u);
             total += record.data.size();
+            // in address order, and only a full record or a gap ends one
+            if (i + 1 < upload.records.size()) {
+                const uint32_t end = record.address + static_cast<uint32_t>(record.data.size());
+                EXPECT_GE(upload.records[i + 1].address, end);
+                EXPECT_TRUE(record.data.size() == 2048 || upload.records[i + 1].address != end);
+            }
         }
         // no byte sent twice
         EXPECT_EQ(total, made.expected.size());
@@ -141,13 +203,24 @@ void CheckReadBack(const char* tool, int lineBytes,
 const std::string kLongName = std::string(200, 'n') + ".srec";
 
 TEST(ToolMadeSRecordTest, ObjcopyForcedS3) {
-    CheckReadBack("objcopy", 16, ObjcopyCommand);
-    CheckReadBack("objcopy", 31, ObjcopyCommand, kLongName);
+    const Maker maker{"objcopy", SectionFormat::SRecord, false, ObjcopySRecords};
+    CheckReadBack(maker, 16);
+    CheckReadBack(maker, 31, kLongName);
 }
 
 TEST(ToolMadeSRecordTest, SrecCat) {
-    CheckReadBack("srec_cat", 16, SrecCatCommand);
-    CheckReadBack("srec_cat", 30, SrecCatCommand, kLongName);
+    const Maker maker{"srec_cat", SectionFormat::SRecord, true, SrecCatSRecords};
+    CheckReadBack(maker, 16);
+    CheckReadBack(maker, 30, kLongName);
+}
+
+TEST(ToolMadeImageTest, IntelHex) {
+    CheckReadBack({"objcopy", SectionFormat::IntelHex, false, ObjcopyHex}, 16);
+    CheckReadBack({"srec_cat", SectionFormat::IntelHex, false, SrecCatHex}, 255);
+}
+
+TEST(ToolMadeImageTest, ElfLinkedForTheDevice) {
+    CheckReadBack({"arm-none-eabi-ld", SectionFormat::Elf, true, LinkElf}, 0);
 }
 
 }  // namespace
