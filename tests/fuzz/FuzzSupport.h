@@ -2,6 +2,7 @@
 // Shared by the fuzz programs: a scratch file per process and a loud failure.
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -69,4 +70,36 @@ inline void CheckVerdict(const std::string& path) {
         FUZZ_CHECK(sent.size() == listed.bytes);
         FUZZ_CHECK(imagefiles::Crc32Of(sent) == listed.crc);
     }
+}
+
+// An ELF or Intel HEX section read from the source: refused with a reason, or sending every
+// byte it read once, inside its erase range and the flash.
+inline void CheckLoadedSection(ImageSource& source) {
+    auto section = std::make_unique<ImageSection>();
+    const bool opened = section->Open(source, 0);
+    if (section->fault.kind == SectionFault::Kind::Refused) {
+        FUZZ_CHECK(!section->fault.text.empty());
+    }
+    if (!opened ||
+        (section->format != SectionFormat::Elf && section->format != SectionFormat::IntelHex)) {
+        return;
+    }
+    uint64_t held = 0;
+    for (const AddressRun& run : section->loaded.runs) {
+        held += run.bytes.size();
+    }
+    std::map<uint32_t, uint8_t> sent;
+    const uint32_t start = section->start;
+    const uint32_t size = section->size;
+    FUZZ_CHECK(DrainSection(*section, source, [&](const imagefiles::ParsedFrame& frame) {
+        FUZZ_CHECK(!frame.data.empty());
+        FUZZ_CHECK(LoadedData::InFlash(frame.address, frame.data.size()));
+        FUZZ_CHECK(frame.address - start < size &&
+                   frame.data.size() <= size - (frame.address - start));
+        for (size_t i = 0; i < frame.data.size(); ++i) {
+            FUZZ_CHECK(
+                sent.emplace(frame.address + static_cast<uint32_t>(i), frame.data[i]).second);
+        }
+    }));
+    FUZZ_CHECK(sent.size() == held);
 }
