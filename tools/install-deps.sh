@@ -10,8 +10,9 @@ set -euo pipefail
 
 declare -A groups=(
     [build]="cmake g++ make"
-    # objcopy and srec_cat make the S-record files that the image tests read back
-    [test]="googletest binutils srecord"
+    # objcopy, srec_cat and the ARM linker make the S-record, Intel HEX and ELF files that the
+    # image tests read back
+    [test]="googletest binutils binutils-arm-none-eabi srecord"
     [lint]="clang-format clang-tidy"
     [fuzz]="clang libclang-rt-14-dev"
     [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb fonts-wine"

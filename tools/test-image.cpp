@@ -2,12 +2,13 @@
 // against them. The bytes each image puts where are written beside it when it is made, so the
 // check does not depend on the program's own image reading.
 //
-//   test-image make --kind union|loader|srec --size BYTES [--seed N] [--tail TAIL]
+//   test-image make --kind union|loader|srec|blob --size BYTES [--seed N] [--tail TAIL]
 //                   --image FILE --expect FILE
 //   A union's tail after its main section is its secondary loader (sfl), or instead: fill,
 //   crc (an appended 4-byte checksum), tag (an appended text), mixed-fill, bad-sfl (the loader
 //   with a wrong checksum word) or cut-sfl (the loader cut in half). A loader image is the
-//   primary loader alone, filled with erased bytes past the main section's place.
+//   primary loader alone, filled with erased bytes past the main section's place. A blob is
+//   the firmware's bytes alone, for other tools to place at 0x10004000.
 //   test-image check --expect FILE --dump FILE [--base ADDRESS]
 #include <cstdint>
 #include <cstdio>
@@ -126,6 +127,12 @@ bool MakeSRecord(uint32_t size, std::mt19937& generator, Bytes& file, std::vecto
     return true;
 }
 
+bool MakeBlob(uint32_t size, std::mt19937& generator, Bytes& file, std::vector<Run>& runs) {
+    file = RandomBytes(size, generator);
+    runs = {{kMainStart, file}};
+    return size > 0;
+}
+
 bool WriteFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -196,9 +203,10 @@ int Make(std::map<std::string, std::string>& options) {
     const bool made = kind == "union"    ? MakeUnion(size, options["--tail"], generator, file, runs)
                       : kind == "loader" ? MakeLoader(size, generator, file, runs)
                       : kind == "srec"   ? MakeSRecord(size, generator, file, runs)
+                      : kind == "blob"   ? MakeBlob(size, generator, file, runs)
                                          : false;
     if (!made || options["--image"].empty() || options["--expect"].empty()) {
-        std::cerr << "test-image: make --kind union|loader|srec --size BYTES [--seed N] "
+        std::cerr << "test-image: make --kind union|loader|srec|blob --size BYTES [--seed N] "
                      "[--tail TAIL] --image FILE --expect FILE\n";
         return 2;
     }

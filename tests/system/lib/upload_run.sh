@@ -4,7 +4,11 @@
 #   upload_init BUILD_DIR            find the programs; make a work folder ($UPLOAD_WORK)
 #   upload_image KIND SIZE [SEED [TAIL]]
 #                                    make an image (union, loader or srec; a union's TAIL as
-#                                    test-image takes it): $UPLOAD_IMAGE, $UPLOAD_EXPECT
+#                                    test-image takes it): $UPLOAD_IMAGE, $UPLOAD_EXPECT; or SIZE
+#                                    bytes of firmware linked at 0x10004000 by the ARM binutils,
+#                                    as the tools make it: elf (the linked file), and from it
+#                                    elf-srec (objcopy -O srec) and elf-ihex (objcopy -O ihex),
+#                                    or from the bytes blob-ihex (srec_cat -Intel)
 #   upload_damage HOW                damage the union image just made (cut-main: cut inside its
 #                                    main section; flipped-main: a bit of that section's checksum
 #                                    word flipped; missing: a path with no file) or the srec one
@@ -35,6 +39,7 @@
 #       one line a run to RESULTS/<n>:
 #         outcome|exit status|wall s|CPU s|flash (equal/differs)|clean (yes/no)|
 #         programming s|programming bytes
+#   upload_host_frames               the record frames the host sent, one a line
 #   upload_flash_check               0 when the flash holds the image at its addresses
 #   upload_sim_clean                 0 when the simulator saw no unerased programming and no
 #                                    violation
@@ -67,8 +72,32 @@ upload_image() {
     UPLOAD_IMAGE="$UPLOAD_WORK/image.$1"
     UPLOAD_EXPECT="$UPLOAD_WORK/image.$1.expect"
     UPLOAD_SIZE="$(($2))"
+    case "$1" in
+        union | loader | srec) ;;
+        *)
+            upload_tool_image "$1" "$2" "${3:-1}"
+            return
+            ;;
+    esac
     "$IMAGE_BIN" make --kind "$1" --size "$2" --seed "${3:-1}" --tail "${4:-sfl}" \
         --image "$UPLOAD_IMAGE" --expect "$UPLOAD_EXPECT"
+}
+
+upload_tool_image() {
+    local blob="$UPLOAD_WORK/blob.bin" elf="$UPLOAD_WORK/blob.elf"
+    "$IMAGE_BIN" make --kind blob --size "$2" --seed "$3" --image "$blob" \
+        --expect "$UPLOAD_EXPECT" || return 1
+    echo 'SECTIONS { .text 0x10004000 : { *(.data) } }' >"$UPLOAD_WORK/blob.ld"
+    arm-none-eabi-objcopy -I binary -O elf32-littlearm -B arm "$blob" "$UPLOAD_WORK/blob.o" &&
+        arm-none-eabi-ld -T "$UPLOAD_WORK/blob.ld" -e 0x10004000 -o "$elf" "$UPLOAD_WORK/blob.o" ||
+        return 1
+    case "$1" in
+        elf) cp "$elf" "$UPLOAD_IMAGE" ;;
+        elf-srec) arm-none-eabi-objcopy -O srec --srec-forceS3 "$elf" "$UPLOAD_IMAGE" ;;
+        elf-ihex) arm-none-eabi-objcopy -O ihex "$elf" "$UPLOAD_IMAGE" ;;
+        blob-ihex) srec_cat "$blob" -binary -offset 0x10004000 -o "$UPLOAD_IMAGE" -Intel ;;
+        *) echo "upload_image: unknown kind $1" >&2 && return 1 ;;
+    esac
 }
 
 upload_damage() {
@@ -259,6 +288,25 @@ upload_side_by_side() {
     for n in "${pids[@]}"; do
         wait "$n"
     done
+}
+
+# The record frames the host sent in the last run, one a line ('[', word count, payload,
+# checksum, ']'), from the simulator's transcript.
+upload_host_frames() {
+    awk 'function digit(hex, at) { return index("0123456789ABCDEF", substr(hex, at, 1)) - 1 }
+        function value(hex) { return digit(hex, 1) * 16 + digit(hex, 2) }
+        $2 == "host" { for (i = 4; i <= NF && $i ~ /^[0-9A-F][0-9A-F]$/; i++) b[n++] = $i }
+        END {
+            for (p = 0; p + 5 < n; p++) {
+                if (b[p] != "5B") continue
+                last = p + 2 * (value(b[p + 1]) * 256 + value(b[p + 2])) + 5
+                if (last >= n || b[last] != "5D") continue
+                frame = b[p]
+                for (k = p + 1; k <= last; k++) frame = frame " " b[k]
+                print frame
+                p = last
+            }
+        }' "$UPLOAD_WORK/transcript"
 }
 
 upload_flash_check() {
