@@ -18,7 +18,8 @@ const char* const kTerminalPorts =
 )";
 
 const char* const kCommonOptions =
-    R"(  /file IMAGE   the image: an image-union file, a binary section or Motorola S-records
+    R"(  /file IMAGE   the image: an image-union file, a binary section, Motorola S-records, an
+                ELF file (32-bit ARM) or Intel HEX
   /check        check the image and list what would be written; no port is touched
   /log FILE     append the detailed log, time-stamped, to FILE (also --log FILE)
 )";
