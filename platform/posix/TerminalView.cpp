@@ -1,6 +1,7 @@
 #include "platform/posix/TerminalView.h"
 
 #include <algorithm>
+#include <charconv>
 
 void TerminalView::SetStatusLine(const std::string& text) {
     if (text == status_) {
@@ -99,12 +100,7 @@ std::string TerminalView::ProgressBar() const {
 
 void TerminalView::Redraw() {
     if (!panel_) {
-        // A plain log: each new status line once; the empty line only when it replaces another.
-        if (status_ != printedStatus_) {
-            out_ << status_ << '\n';
-            out_.flush();
-            printedStatus_ = status_;
-        }
+        PrintLogLine();
         return;
     }
     if (!shown_) {
@@ -122,4 +118,31 @@ void TerminalView::Redraw() {
     out_ << "\r\x1b[2K" << kWarning;
     out_.flush();
     drawn_ = true;
+}
+
+void TerminalView::PrintLogLine() {
+    // A status line is a text with its percentage ("FLASH Programming 45%"). A log (a pipe,
+    // a file) gets each new text, and the same text again only once its percentage has
+    // reached another tens; the empty and bare-percentage lines between two stages say
+    // nothing there.
+    std::string text = status_;
+    int tens = -1;
+    if (text.size() >= 2 && text.back() == '%') {
+        const size_t other = text.find_last_not_of("0123456789", text.size() - 2);
+        const size_t start = other == std::string::npos ? 0 : other + 1;
+        int percent = 0;
+        const char* end = text.data() + text.size() - 1;
+        const std::from_chars_result read = std::from_chars(text.data() + start, end, percent);
+        if ((start == 0 || text[start - 1] == ' ') && read.ec == std::errc() && read.ptr == end) {
+            tens = percent / 10;
+            text.erase(start == 0 ? 0 : start - 1);
+        }
+    }
+    if (text.empty() || (text == printedText_ && tens == printedTens_)) {
+        return;
+    }
+    out_ << status_ << '\n';
+    out_.flush();
+    printedText_ = text;
+    printedTens_ = tens;
 }

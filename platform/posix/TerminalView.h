@@ -1,7 +1,8 @@
 #pragma once
 // The dialog in a terminal. On a TTY a small panel (title, status line, progress bar, the
 // programming's figures, warning) is redrawn in place; otherwise each new status line is
-// printed once, so the output of a run without a terminal reads as a plain log.
+// printed once, its progress every tens of percent, so the output of a run without a
+// terminal reads as a plain log.
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -46,6 +47,7 @@ class TerminalView : public DialogView {
 
   private:
     void Redraw();
+    void PrintLogLine();
 
     std::ostream& out_;
     const bool panel_;
@@ -54,7 +56,8 @@ class TerminalView : public DialogView {
     bool closeRequested_ = false;
     std::string status_;
     std::string figures_;
-    std::string printedStatus_;
+    std::string printedText_;  // the log's last status line without its percentage
+    int printedTens_ = -1;     // and its percentage's tens; -1 without one
     int32_t minimum_ = 0;
     int32_t maximum_ = 100;
     int32_t position_ = 0;

@@ -17,19 +17,25 @@
 
 namespace {
 
-TEST(TerminalViewTest, PlainOutputPrintsEachNewStatusLineOnce) {
+TEST(TerminalViewTest, PlainOutputPrintsNewStatusLinesAndProgressByTens) {
     std::ostringstream out;
     TerminalView view(out, false);
     view.Show();
-    for (const char* line : {"", "Initializing...", "Port Open.", "Port Open.",
-                             "FLASH Programming 45%", "", "", "Uploading Complete."}) {
+    // The erase and the programming share their text; between stages the status is empty
+    // or a bare percentage.
+    for (const char* line :
+         {"", "Initializing...", "Port Open.", "Port Open.", "FLASH Programming 25%",
+          "FLASH Programming 50%", "", "FLASH Programming", "FLASH Programming 3%",
+          "FLASH Programming 9%", "FLASH Programming 10%", "FLASH Programming 19%", " 100%", "7%",
+          "At 99%", "At 99%", "100% sure", "Uploading Complete."}) {
         view.SetStatusLine(line);
         view.SetProgressPosition(500);  // the bar is not drawn without a panel
     }
     view.ShowErrorBox("Upload Failed.  Please try again.", "Error");
     EXPECT_EQ(out.str(),
-              "Initializing...\nPort Open.\nFLASH Programming 45%\n\nUploading Complete.\n"
-              "Error: Upload Failed.  Please try again.\n");
+              "Initializing...\nPort Open.\nFLASH Programming 25%\nFLASH Programming 50%\n"
+              "FLASH Programming\nFLASH Programming 3%\nFLASH Programming 10%\nAt 99%\n"
+              "100% sure\nUploading Complete.\nError: Upload Failed.  Please try again.\n");
 }
 
 TEST(TerminalViewTest, PanelIsRedrawnInPlace) {

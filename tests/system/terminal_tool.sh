@@ -67,8 +67,10 @@ case_missing_port_then_relative() {  # the port appears later; named relative to
         grep -qx "Uploading Complete." out && upload_flash_check >/dev/null
 }
 
+# Also the output to a file: each status once, the progress by tens, in a few dozen lines
+# for an upload that takes some fifty ticks.
 case_busy_then_free() {  # another program holds the port for 2 s
-    upload_init "$build" && upload_image union 0x4000 6 || return 1
+    upload_init "$build" && upload_image union 0x20000 6 || return 1
     cd "$UPLOAD_WORK" || return 1
     "$SIM_BIN" --link "$UPLOAD_WORK/port" --rate 115200 --dump flash.bin 2>sim.err &
     local sim=$!
@@ -80,7 +82,9 @@ case_busy_then_free() {  # another program holds the port for 2 s
     kill "$sim"
     wait "$sim"
     grep -qx "$UPLOAD_WORK/port is Locked by Another Device!" out && grep -qx "rc=0" out &&
-        grep -qx "Uploading Complete." out && upload_flash_check >/dev/null
+        grep -qx "Uploading Complete." out && upload_flash_check >/dev/null &&
+        [ "$(wc -l <out)" -le 41 ] && [ "$(grep -c "^FLASH Programming" out)" -ge 8 ] &&
+        ! grep -qE "^( *[0-9]+%)?$" out
 }
 
 case_ctrl_c_mid_upload() {
