@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "Version.h"
 #include "app/EngineApi.h"
 #include "engine/Clock.h"
 #include "engine/Locked.h"
@@ -18,7 +19,7 @@
 
 class UploadEngine : public EngineApi {
   public:
-    static constexpr const char* kVersion = "1.0.1";
+    static constexpr const char* kVersion = kProjectVersion;
     static constexpr uint8_t kRunningSfldTarget = 8;
     // Longest that OpenPort keeps the dialog's thread, the wait for queued bytes included.
     static constexpr uint32_t kOpenPortMaxMs = 500;

@@ -9,13 +9,15 @@
 set -euo pipefail
 
 declare -A groups=(
-    [build]="cmake g++ make"
+    # help2man makes ostrevan-sim's man page from its --help
+    [build]="cmake g++ make help2man"
     # objcopy, srec_cat and the ARM linker make the S-record, Intel HEX and ELF files that the
     # image tests read back
-    [test]="googletest binutils binutils-arm-none-eabi srecord"
+    [test]="libgtest-dev libgmock-dev binutils binutils-arm-none-eabi srecord"
     [lint]="clang-format clang-tidy"
     [fuzz]="clang libclang-rt-14-dev"
-    [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb fonts-wine"
+    # MinGW-w64 has no packaged GoogleTest: the Windows build compiles Debian's sources of it
+    [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64 wine xvfb fonts-wine"
     [package]="dpkg-dev file"
 )
 order=(build test lint fuzz windows package)
