@@ -17,9 +17,8 @@ image="${1:-}"
 "$root/tools/install-deps.sh" build
 # The tests are configured only where GoogleTest is installed; the demonstration needs none.
 tests=OFF
-[ -d /usr/src/googletest ] && tests=ON
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREVAN_WERROR=ON \
-    -DOSTREVAN_TESTS="$tests" >/dev/null
+dpkg-query -W -f='${Status}' libgmock-dev 2>/dev/null | grep -q " installed" && tests=ON
+cmake -S "$root" --preset default -B "$build" -DOSTREVAN_TESTS="$tests" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target ostrevan-update ostrevan-sim test-image
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/ostrevan-demo.XXXXXX")"

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Checks that the C++ sources pass clang-format and clang-tidy, using the compile commands of
-# an existing build (configured here if there is none).
+# an existing build (configured here with the default preset if there is none).
 #   BUILD_DIR=dir   build folder (default: build in the repository; a relative one is taken
 #                   from where this runs)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(realpath -m -- "${BUILD_DIR:-$root/build}")"
 cd "$root"
-tools/install-deps.sh build lint
+tools/install-deps.sh build test lint
 mapfile -t files < <(git ls-files '*.h' '*.cpp')
 clang-format --dry-run -Werror "${files[@]}"
-[ -f "$build/compile_commands.json" ] || cmake -S . -B "$build" >/dev/null
+[ -f "$build/compile_commands.json" ] || cmake --preset default -B "$build" >/dev/null
 # The Windows sources and their tests are not in a native build's compile commands.
 mapfile -t sources < <(git ls-files '*.cpp' | grep -Ev '(^|/)win32/')
 # One file a clang-tidy, as many at once as there are cores; findings go to standard output,

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer programs with clang and runs each for a bounded time from its seed
-# corpus under tests/fuzz/corpus/<name without fuzz_>.
+# Builds the libFuzzer programs with clang (the fuzz preset) and runs each for a bounded time
+# from its seed corpus under tests/fuzz/corpus/<name without fuzz_>.
 #   FUZZ_SECONDS=n   time per program (default 30)
 #   BUILD_DIR=dir    build folder (default: build-fuzz in the repository; a relative one is
 #                    taken from where this runs)
@@ -10,8 +10,7 @@ seconds="${FUZZ_SECONDS:-30}"
 build="$(realpath -m -- "${BUILD_DIR:-$root/build-fuzz}")"
 cd "$root"
 tools/install-deps.sh build fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DOSTREVAN_WERROR=ON -DOSTREVAN_FUZZ=ON -DOSTREVAN_TESTS=OFF >/dev/null
+cmake --preset fuzz -B "$build" >/dev/null
 targets=()
 for source in tests/fuzz/*.cpp; do
   targets+=("$(basename "$source" .cpp)")
