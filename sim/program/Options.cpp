@@ -1,10 +1,14 @@
 #include "sim/program/Options.h"
 
+#include <getopt.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "sim/DeviceModel.h"
 #include "sim/SimText.h"
@@ -271,25 +275,54 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
              return !v.empty();
          }},
     };
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (const auto flag = flags.find(name); flag != flags.end()) {
-            flag->second();
-            continue;
+    // getopt_long's table: each switch's value is its place in handlers, past the codes that
+    // getopt_long returns for its own findings.
+    constexpr int kFirstSwitch = 256;
+    std::vector<option> table;
+    std::vector<std::pair<std::string, Setter>> handlers;
+    for (const auto& [name, set] : flags) {
+        handlers.emplace_back(name, [set = set](const std::string&) {
+            set();
+            return true;
+        });
+        table.push_back({name.c_str() + 2, no_argument, nullptr,
+                         kFirstSwitch + static_cast<int>(handlers.size()) - 1});
+    }
+    for (const auto& [name, set] : values) {
+        handlers.emplace_back(name, set);
+        table.push_back({name.c_str() + 2, required_argument, nullptr,
+                         kFirstSwitch + static_cast<int>(handlers.size()) - 1});
+    }
+    table.push_back({nullptr, 0, nullptr, 0});
+    // Our own messages; "+" stops at the first word that is no switch, which is an error here;
+    // ":" tells a missing value from an unknown switch. optind 0 starts a fresh parse.
+    opterr = 0;
+    optind = 0;
+    for (;;) {
+        const int got = getopt_long(argc, argv, "+:", table.data(), nullptr);
+        if (got == -1) {
+            break;
         }
-        const auto value = values.find(name);
-        if (value == values.end()) {
-            error = "unknown switch " + name;
+        if (got == ':') {
+            error = std::string(argv[optind - 1]) + " needs a value";
             return false;
         }
-        if (i + 1 >= argc) {
-            error = name + " needs a value";
+        if (got < kFirstSwitch) {
+            // A single letter is named by optopt: "-xy" leaves optind on its word.
+            const bool letter = optopt > 0 && optopt < kFirstSwitch;
+            error = "unknown switch " + (letter ? std::string{'-', static_cast<char>(optopt)}
+                                                : std::string(argv[optind - 1]));
             return false;
         }
-        if (!value->second(argv[++i])) {
-            error = "bad value for " + name + ": " + argv[i];
+        const auto& [name, set] = handlers[static_cast<size_t>(got - kFirstSwitch)];
+        if (!set(optarg ? optarg : "")) {
+            error = "bad value for " + name + ": " + optarg;
             return false;
         }
+    }
+    if (optind < argc) {
+        error = "unknown switch " + std::string(argv[optind]);
+        return false;
     }
     if (!options.help && options.link.empty()) {
         error = "--link PATH is required";
