@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/Result.h"
+
 // Why a port is not ready, as far as the platform can tell.
 enum class PortCondition {
     Ready,
@@ -31,16 +33,16 @@ class EngineApi {
   public:
     virtual ~EngineApi() = default;
 
-    // Why the image at path cannot be written, in words for the user; empty when it can.
-    virtual std::string CheckImage(const std::string& path) = 0;
+    // Reads the image at path and says whether the upload can write it whole, and if not why,
+    // in words for the user. The bytes read are the ones a later upload writes.
+    virtual Result CheckImage(const std::string& path) = 0;
     virtual void StartThreads() = 0;
     virtual bool OpenPort(const std::string& name) = 0;
     virtual bool IsPortReady() = 0;
     virtual void PutByte(uint8_t byte) = 0;
     virtual bool GetByte(uint8_t& byte) = 0;
+    // The image checked for path becomes the next upload's; false when it cannot be uploaded.
     virtual bool LoadImage(const std::string& path) = 0;
-    // Why the loaded image cannot be uploaded, in words for the user; empty when it can.
-    virtual std::string ImageProblem() = 0;
     virtual bool StartUpload() = 0;
     // 100 after a successful request, -1 after a failed one, 1 while progress is non-zero,
     // otherwise 0.
@@ -64,6 +66,6 @@ class EngineApi {
     virtual bool TellsReplacedDevice() = 0;
     // The last request wrote to the flash: its success means the device holds the image.
     virtual bool ProgrammingRan() = 0;
-    // Why the last request failed, in the engine's own "ERROR: " lines; empty if it cannot say.
-    virtual std::string FailureReason() = 0;
+    // What the last request came to: its failure carries the reason of the step that failed.
+    virtual Result LastResult() = 0;
 };

@@ -1,6 +1,8 @@
 #pragma once
 // How the process ends, the same on every platform: 0 only when the flash was updated, so
 // that a script can rely on the status alone.
+#include "engine/Result.h"
+
 enum class ExitStatus : int {
     Updated = 0,        // the device holds the image
     UpdateFailed = 1,   // the update ran and failed; the device may need it again
@@ -12,4 +14,10 @@ enum class ExitStatus : int {
 
 constexpr int ToProcessStatus(ExitStatus status) {
     return static_cast<int>(status);
+}
+
+// How an update that did not write the flash ends, by the reason of the step that failed.
+inline ExitStatus FailedUpdateStatus(const Result& result) {
+    return result.code() == Result::Code::ImageUnusable ? ExitStatus::ImageUnusable
+                                                        : ExitStatus::UpdateFailed;
 }

@@ -14,8 +14,8 @@ ExitStatus RunImageCheck(const std::string& commandLine, std::ostream& out, std:
     }
     const ImageCheck check = CheckImageFile(imagePath);
     out << "Image file: " << imagePath << '\n';
-    if (!check.usable) {
-        out << "Image refused: " << check.problem << '\n';
+    if (!check.verdict) {
+        out << "Image refused: " << check.verdict.words() << '\n';
         return ExitStatus::ImageUnusable;
     }
     uint64_t total = 0;

@@ -70,7 +70,7 @@ void LogSink::End(const UpdateDialog& dialog, EngineApi& engine) {
     switch (dialog.Outcome()) {
         case ExitStatus::UpdateFailed: {
             std::istringstream reason(std::string(UpdateDialog::kFailureText) + "\n" +
-                                      engine.FailureReason());
+                                      engine.LastResult().words());
             for (std::string line; std::getline(reason, line);) {
                 Write(line);
             }

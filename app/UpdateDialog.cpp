@@ -12,10 +12,11 @@ UpdateDialog::UpdateDialog(EngineApi& engine, DialogView& view, Clock& clock, st
       frontend_(frontend) {}
 
 bool UpdateDialog::OnInitDialog() {
-    // An image that cannot be written whole is refused before the device hears a byte.
-    const std::string problem = engine_.CheckImage(imagePath_);
-    if (!problem.empty()) {
-        Refuse(ExitStatus::ImageUnusable, problem, problem);
+    // An image that cannot be written whole is refused before the device hears a byte. The
+    // bytes read now are the ones the upload writes.
+    const Result image = engine_.CheckImage(imagePath_);
+    if (!image) {
+        Refuse(ExitStatus::ImageUnusable, image.words(), image.words());
         return true;
     }
     SetStatusLine("Initializing...");
@@ -129,20 +130,12 @@ void UpdateDialog::Look(bool notified) {
 }
 
 void UpdateDialog::StartUpload() {
-    // Loaded once: a port that is not ready yet is tried again by the next look, and reading
-    // the file again on every look would only flood the log. The image was checked at the
-    // start; one changed since is refused, still before a byte of it is written.
+    // Loaded once: a port that is not ready yet is tried again by the next look. The image
+    // is the one read and checked at the start, not read again.
     if (!imageLoaded_) {
-        std::string problem;
         if (!engine_.LoadImage(imagePath_)) {
-            problem = engine_.CheckImage(imagePath_);
-            if (problem.empty()) {
-                problem = "ERROR: image open FAILED";
-            }
-        } else {
-            problem = engine_.ImageProblem();
-        }
-        if (!problem.empty()) {
+            const Result image = engine_.CheckImage(imagePath_);
+            const std::string problem = image ? "ERROR: image open FAILED" : image.words();
             Refuse(ExitStatus::ImageUnusable, problem,
                    std::string(kFailureText) + "\n\n" + problem);
             return;
@@ -181,14 +174,16 @@ void UpdateDialog::FollowUpload() {
         return;
     }
     if (state == uploadstate::kFailed || state == uploadstate::kSucceeded) {
-        // A request that succeeded without writing the flash updated nothing either.
-        std::string reason = engine_.FailureReason();
-        if (reason.empty() && state == uploadstate::kSucceeded) {
+        // The reason is the one the failed step gave, not a line found in the log. A request
+        // that succeeded without writing the flash updated nothing either.
+        const Result result = engine_.LastResult();
+        std::string reason = result.words();
+        if (result.ok()) {
             reason = "ERROR: nothing was programmed";
         }
         view_.StopTimer();
         uploadFinished_ = true;
-        outcome_ = ExitStatus::UpdateFailed;
+        outcome_ = FailedUpdateStatus(result);
         view_.ShowErrorBox(reason.empty() ? kFailureText : kFailureText + ("\n\n" + reason),
                            "Error");
         closing_ = true;

@@ -1,12 +1,18 @@
 #include "app/UploadEngine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <functional>
+#include <thread>
+#include <utility>
 
+#include "engine/Locked.h"
+#include "engine/UploadRequest.h"
+#include "engine/UploadWorker.h"
 #include "image/ImageCheck.h"
-#include "image/ImageReport.h"
+#include "serial/PortKeeper.h"
+#include "targets/UploadSequences.h"
 
 namespace {
 
@@ -23,49 +29,94 @@ void WaitUntilEnded(const std::function<bool()>& running, std::thread& thread) {
 
 }  // namespace
 
-// The worker and the keeper keep references to members built after them (the shared values,
-// the port); they only use them once the threads run.
-UploadEngine::UploadEngine(Clock& clock, SerialDevice& device, WorkerRequests* requests)
-    : worker(clock, shared, nullptr),
-      keeper(clock, shared.stopRequested, device),
-      clock_(clock),
-      device_(device) {
-    worker.SetLink(&keeper.port);
-    worker.SetRequests(requests);
-}
+// In the order they are built; destroyed in the reverse order.
+struct UploadEngine::Parts {
+    Parts(Clock& clock, SerialDevice& device, std::unique_ptr<WorkerRequests> serving)
+        : clock(clock),
+          device(device),
+          requests(std::move(serving)),
+          keeper(clock, stopRequested, device),
+          worker(clock, stopRequested, keeper.port, *requests) {}
+
+    // `link` always points at the port; the dialog's thread uses the port itself, so it never
+    // reads the pointer that the keeper thread sets again on every open.
+    CommLink& Link() { return keeper.port; }
+
+    Clock& clock;
+    SerialDevice& device;
+    LockedValue32 stopRequested{0};
+    std::unique_ptr<WorkerRequests> requests;
+    PortKeeper keeper;
+    UploadWorker worker;
+    // On the dialog's thread alone: the image read and checked, the one loaded for the next
+    // request, the port asked for, and whether the next request begins with BOOT_RELOAD.
+    std::string checkedPath;
+    std::shared_ptr<const FileBytes> checkedFile;
+    Result verdict = Result::Failure(Result::Code::ImageUnusable, "No image file read");
+    std::shared_ptr<const FileBytes> loadedFile;
+    std::string portName;
+    bool bootReloadRequested = false;
+
+    std::atomic<bool> keeperEnded{false};
+    std::thread keeperThread;
+    std::thread workerThread;
+};
+
+UploadEngine::UploadEngine(Clock& clock, SerialDevice& device,
+                           std::unique_ptr<WorkerRequests> requests)
+    : parts_(std::make_unique<Parts>(clock, device, std::move(requests))) {}
 
 UploadEngine::~UploadEngine() {
-    if (keeperThread_.joinable() || workerThread_.joinable()) {
+    if (parts_->keeperThread.joinable() || parts_->workerThread.joinable()) {
         Shutdown();
     }
 }
 
-std::string UploadEngine::CheckImage(const std::string& path) {
-    return CheckImageFile(path).problem;
+std::unique_ptr<UploadEngine> MakeUploadEngine(Clock& clock, SerialDevice& device) {
+    return std::make_unique<UploadEngine>(clock, device, std::make_unique<SequenceRequests>());
+}
+
+Result UploadEngine::CheckImage(const std::string& path) {
+    Parts& p = *parts_;
+    if (p.checkedFile && p.checkedPath == path) {
+        return p.verdict;
+    }
+    p.checkedPath = path;
+    p.verdict = ReadImageFile(path, p.checkedFile);
+    if (p.verdict) {
+        p.verdict = CheckImageBytes(p.checkedFile).verdict;
+    }
+    // A file that could not be read is read again when asked again.
+    if (p.verdict.code() == Result::Code::ImageUnusable && !p.checkedFile) {
+        p.checkedPath.clear();
+    }
+    return p.verdict;
 }
 
 void UploadEngine::StartThreads() {
-    if (!keeperThread_.joinable()) {
-        keeperThread_ = std::thread([this] {
-            keeper.ThreadMain();
-            keeperEnded_.store(true);
+    Parts& p = *parts_;
+    if (!p.keeperThread.joinable()) {
+        p.keeperThread = std::thread([&p] {
+            p.keeper.ThreadMain();
+            p.keeperEnded.store(true);
         });
         // An OpenPort that comes before the keeper runs opens the port itself, and the keeper
         // then starts by closing it, dropping what was written meanwhile. So the keeper is
         // running before anyone can ask for a port.
-        while (keeper.PortKeeperRunning.Get() == 0 && !keeperEnded_.load()) {
+        while (p.keeper.PortKeeperRunning.Get() == 0 && !p.keeperEnded.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
-    if (!workerThread_.joinable()) {
-        workerThread_ = std::thread([this] { worker.ThreadMain(); });
+    if (!p.workerThread.joinable()) {
+        p.workerThread = std::thread([&p] { p.worker.ThreadMain(); });
     }
 }
 
 bool UploadEngine::OpenPort(const std::string& name) {
-    const uint64_t start = clock_.NowMs();
+    Parts& p = *parts_;
+    const uint64_t start = p.clock.NowMs();
     const auto left = [&](uint32_t reserveMs) -> uint32_t {
-        const uint64_t used = clock_.NowMs() - start;
+        const uint64_t used = p.clock.NowMs() - start;
         return used + reserveMs >= kOpenPortMaxMs
                    ? 0
                    : static_cast<uint32_t>(kOpenPortMaxMs - reserveMs - used);
@@ -74,73 +125,71 @@ bool UploadEngine::OpenPort(const std::string& name) {
     // still holds: the handshake's last text, queued just before a device change arrives,
     // would never reach the device, and it would never re-appear. The wait leaves room for
     // the keeper's own settling time, and a driver that holds the write costs no more.
-    while (Link().IsOpen() != 0 && left(PortKeeper::kOpenSettleMs) > 0 &&
-           keeper.port.TransmitDoneWithin(kOpenLookMs) == 0) {
-        clock_.SleepMs(std::min(kOpenLookMs, left(PortKeeper::kOpenSettleMs)));
+    while (p.Link().IsOpen() != 0 && left(PortKeeper::kOpenSettleMs) > 0 &&
+           p.keeper.port.TransmitDoneWithin(kOpenLookMs) == 0) {
+        p.clock.SleepMs(std::min(kOpenLookMs, left(PortKeeper::kOpenSettleMs)));
     }
-    const bool opened = keeper.OpenPort(name);
-    if (keeper.PortKeeperRunning.Get() == 0) {
+    p.portName = name;
+    const bool opened = p.keeper.OpenPort(name);
+    if (p.keeper.PortKeeperRunning.Get() == 0) {
         return opened;
     }
-    if (!opened && !keeper.PortExists(name)) {
+    if (!opened && !p.keeper.PortExists(name)) {
         return false;
     }
     // The keeper's answer counts only once it has acted on this name: a busy keeper still
     // shows how the name before fared, and the port it then reopens would pass for the device
     // coming back. An existing port is given the rest of the time before it counts as
     // unopenable.
-    const auto ready = [&] { return keeper.NameTaken() && IsPortReady(); };
+    const auto ready = [&] { return p.keeper.NameTaken() && IsPortReady(); };
     while (!ready() && left(0) > 0) {
-        clock_.SleepMs(std::min(kOpenLookMs, left(0)));
+        p.clock.SleepMs(std::min(kOpenLookMs, left(0)));
     }
     return ready();
 }
 
 bool UploadEngine::IsPortReady() {
-    return keeper.PortErrorText.Get().empty();
+    return parts_->keeper.PortErrorText.Get().empty();
 }
 
 void UploadEngine::PutByte(uint8_t byte) {
-    Link().WriteByte(byte);
+    parts_->Link().WriteByte(byte);
 }
 
 bool UploadEngine::GetByte(uint8_t& byte) {
-    return Link().ReadHandshakeByte(byte);
+    return parts_->Link().ReadHandshakeByte(byte);
 }
 
 bool UploadEngine::LoadImage(const std::string& path) {
-    if (IsRequestRunning()) {
+    Parts& p = *parts_;
+    if (IsRequestRunning() || !CheckImage(path)) {
         return false;
     }
-    shared.imagePathText.Set(path);
-    if (!OpenImage(worker, path, image)) {
-        return false;
-    }
-    image.LoadSections();
-    image.MarkActiveSections();
-    bootReloadRequested.Set(0);
+    p.loadedFile = p.checkedFile;
+    p.bootReloadRequested = false;
     return true;
 }
 
-bool UploadEngine::IsImageValid() {
-    return image.UploadProblem().empty();
-}
-
 bool UploadEngine::StartUpload() {
-    if (IsRequestRunning() || !IsImageValid() || !IsPortReady()) {
+    Parts& p = *parts_;
+    if (IsRequestRunning() || !p.loadedFile || !IsPortReady()) {
         return false;
     }
-    shared.targetType.Set(kRunningSfldTarget);
-    image.sections[0].active = 1;
-    if (bootReloadRequested.Get() != 0) {
-        image.sections[0].skipBootReload = 0;
-        bootReloadRequested.Set(0);
+    UploadRequest request;
+    request.job = UploadRequest::Job::FlashUpload;
+    request.port = p.portName;
+    request.targetType = UploadRequest::kRunningSfldTarget;
+    request.image = p.loadedFile;
+    request.bootReload = p.bootReloadRequested;
+    if (!p.worker.Raise(std::move(request))) {
+        return false;
     }
-    worker.RequestFlashUpload();
+    p.bootReloadRequested = false;
     return true;
 }
 
 int UploadEngine::GetState() {
+    UploadWorker& worker = parts_->worker;
     if (worker.HasSucceeded()) {
         return uploadstate::kSucceeded;
     }
@@ -151,43 +200,46 @@ int UploadEngine::GetState() {
 }
 
 uint16_t UploadEngine::GetProgress() {
-    return worker.Progress();
+    return parts_->worker.Progress();
 }
 
 std::string UploadEngine::GetStatusText() {
     // A failed request keeps its last status, which says why ("ERROR: ..."), for the tick that
     // shows the failure box.
     const int state = GetState();
-    return state == uploadstate::kRunning || state == uploadstate::kFailed ? worker.StatusText()
-                                                                           : std::string();
+    return state == uploadstate::kRunning || state == uploadstate::kFailed
+               ? parts_->worker.StatusText()
+               : std::string();
 }
 
 void UploadEngine::Shutdown() {
-    shared.stopRequested.Set(1);
+    Parts& p = *parts_;
+    p.stopRequested.Set(1);
     // The pulses only save the threads the rest of their current wait.
-    keeper.PortWakeEvent.Pulse();
-    WaitUntilEnded([this] { return keeper.PortKeeperRunning.Get() != 0; }, keeperThread_);
-    worker.Wake();
-    WaitUntilEnded([this] { return worker.IsThreadRunning(); }, workerThread_);
+    p.keeper.PortWakeEvent.Pulse();
+    WaitUntilEnded([&p] { return p.keeper.PortKeeperRunning.Get() != 0; }, p.keeperThread);
+    p.worker.Wake();
+    WaitUntilEnded([&p] { return p.worker.IsThreadRunning(); }, p.workerThread);
 }
 
 bool UploadEngine::IsRequestRunning() {
-    return worker.IsRequestRunning();
+    return parts_->worker.IsRequestRunning();
 }
 
 PortReport UploadEngine::DescribePort(const std::string& name) {
+    Parts& p = *parts_;
     PortReport report;
-    report.path = device_.DevicePath(name);
+    report.path = p.device.DevicePath(name);
     if (report.path.empty()) {
         report.path = name;
     }
-    report.error = keeper.PortErrorText.Get();
-    const SerialDevice::OpenResult tried = keeper.port.LastOpenResult();
-    if (device_.IsNotSerialPort(name) || tried == SerialDevice::OpenResult::NotSerial) {
+    report.error = p.keeper.PortErrorText.Get();
+    const SerialDevice::OpenResult tried = p.keeper.port.LastOpenResult();
+    if (p.device.IsNotSerialPort(name) || tried == SerialDevice::OpenResult::NotSerial) {
         report.condition = PortCondition::NotSerial;
-    } else if (!keeper.PortExists(name)) {
+    } else if (!p.keeper.PortExists(name)) {
         report.condition = PortCondition::Missing;
-    } else if (report.error.empty() && Link().IsOpen() != 0) {
+    } else if (report.error.empty() && p.Link().IsOpen() != 0) {
         report.condition = PortCondition::Ready;
     } else if (tried == SerialDevice::OpenResult::Busy) {
         report.condition = PortCondition::Busy;
@@ -198,53 +250,46 @@ PortReport UploadEngine::DescribePort(const std::string& name) {
 }
 
 void UploadEngine::CheckDevice() {
-    Link().CheckDevice();
-    if (Link().IsOpen() == 0) {
+    Parts& p = *parts_;
+    p.Link().CheckDevice();
+    if (p.Link().IsOpen() == 0) {
         // The keeper would reopen it within its cycle; there is no reason to wait for that.
-        keeper.PortWakeEvent.Pulse();
+        p.keeper.PortWakeEvent.Pulse();
     }
 }
 
-std::string UploadEngine::FailureReason() {
-    // The status says which step failed, the log line the cause, when they differ.
-    std::string reason;
-    const std::string status = worker.StatusText();
-    if (status.rfind("ERROR: ", 0) == 0) {
-        reason = status;
-    }
-    const std::string logged = worker.LastError();
-    if (!logged.empty() && logged != reason) {
-        reason += reason.empty() ? logged : "\n" + logged;
-    }
-    return reason;
+uint32_t UploadEngine::PortGeneration() {
+    return parts_->keeper.port.OpenCount();
 }
 
-std::string UploadEngine::TakeLogLine() {
-    return worker.TakeLogLine().value_or(std::string());
+bool UploadEngine::TellsReplacedDevice() {
+    return parts_->device.TellsReplacedDevice();
+}
+
+bool UploadEngine::ProgrammingRan() {
+    return parts_->worker.HasProgrammingRun();
+}
+
+Result UploadEngine::LastResult() {
+    return parts_->worker.LastResult();
+}
+
+std::optional<std::string> UploadEngine::NextLogLine() {
+    return parts_->worker.TakeLogLine();
+}
+
+uint32_t UploadEngine::BytesProgrammed() {
+    return parts_->worker.ProgrammedBytes();
+}
+
+uint32_t UploadEngine::BytesToProgram() {
+    return parts_->worker.BytesToProgram();
 }
 
 void UploadEngine::CancelUpload() {
-    worker.RequestCancel();
+    parts_->worker.RequestCancel();
 }
 
-std::string UploadEngine::GetPortError() {
-    return keeper.PortErrorText.Get();
-}
-
-std::string UploadEngine::GetImageRange() {
-    if (!IsImageValid()) {
-        return std::string();
-    }
-    const ImageSection& section = image.sections[0];
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%08X - 0x%08X", static_cast<unsigned>(section.start),
-                  static_cast<unsigned>(section.start + section.size));
-    return text;
-}
-
-void UploadEngine::ResetUpload() {
-    worker.ClearOutcome();
-    Link().Purge();
-    Link().CheckDevice();
-    bootReloadRequested.Set(0);
+void UploadEngine::RequestBootReload() {
+    parts_->bootReloadRequested = true;
 }

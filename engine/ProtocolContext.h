@@ -9,6 +9,8 @@
 
 #include "engine/Clock.h"
 #include "engine/CommLink.h"
+#include "engine/Result.h"
+#include "engine/UploadRequest.h"
 
 // How far a request has come, as its `phase` value tells it.
 namespace phase {
@@ -56,21 +58,11 @@ class ProtocolContext : public Reporter {
     virtual uint8_t BaudSelection() = 0;
 };
 
-// What a request body needs beyond its protocols' context: the request's target and image
-// file, and its success.
-class RequestContext : public ProtocolContext {
-  public:
-    virtual uint8_t TargetType() = 0;
-    virtual std::string ImagePath() = 0;
-    virtual void RequestSucceeded() = 0;
-};
-
-// What a request runs. The worker knows the requests; the sequences live above it.
+// What the worker runs for a request, on its own thread: the sequences live above it.
 class WorkerRequests {
   public:
     virtual ~WorkerRequests() = default;
-    virtual void FlashUpload() = 0;
-    virtual void RunImage() = 0;
+    virtual Result Serve(ProtocolContext& context, const UploadRequest& request) = 0;
 };
 
 // What WatchDevice asks for: whether the watched device has left, as the link reported it.

@@ -1,14 +1,14 @@
 #include "engine/UploadWorker.h"
 
-UploadWorker::UploadWorker(Clock& clock, EngineShared& engine, CommLink* link)
-    : clock_(clock), engine_(engine), link_(link) {
+#include <utility>
+
+UploadWorker::UploadWorker(Clock& clock, LockedValue32& stopRequested, CommLink& link,
+                           WorkerRequests& requests)
+    : clock_(clock), stopRequested_(stopRequested), link_(link), requests_(requests) {
     logQueue.Init(kLogCapacity);
 }
 
 void UploadWorker::Log(const std::string& line) {
-    if (line.rfind("ERROR: ", 0) == 0) {
-        lastError.Set(line);
-    }
     logQueue.Push(line);
 }
 
@@ -41,7 +41,7 @@ bool UploadWorker::IsAborted() {
     if (StopRequested()) {
         return true;
     }
-    return cancelRequest.Get() != 0 || deviceWatch_.Left(*link_);
+    return cancelRequest.Get() != 0 || deviceWatch_.Left(link_);
 }
 
 bool UploadWorker::CancelRequested() {
@@ -53,19 +53,7 @@ void UploadWorker::InterruptibleSleep(uint32_t ms) {
 }
 
 uint8_t UploadWorker::BaudSelection() {
-    return engine_.baudSelection.Get();
-}
-
-uint8_t UploadWorker::TargetType() {
-    return engine_.targetType.Get();
-}
-
-std::string UploadWorker::ImagePath() {
-    return engine_.imagePathText.Get();
-}
-
-void UploadWorker::RequestSucceeded() {
-    succeeded.Set(1);
+    return current_ != nullptr ? current_->baudSelection : 0;
 }
 
 void UploadWorker::ResetOutcome() {
@@ -75,19 +63,24 @@ void UploadWorker::ResetOutcome() {
     programmingRan.Set(0);
     bytesProgrammed.Set(0);
     bytesToProgram.Set(0);
-    lastError.Set("");
+    const std::lock_guard<std::mutex> lock(resultLock_);
+    lastResult_ = Result();
 }
 
-void UploadWorker::RequestFlashUpload() {
+bool UploadWorker::Raise(UploadRequest request) {
+    if (IsRequestRunning()) {
+        return false;
+    }
     ResetOutcome();
-    flashUploadRequest.Set(1);
+    // Raised before the request is in the slot: the worker, which clears it once it has
+    // served what it took, can never clear it before the request is there.
+    requestRaised.Set(1);
+    {
+        const std::lock_guard<std::mutex> lock(slotLock_);
+        slot_ = std::make_unique<UploadRequest>(std::move(request));
+    }
     workerWakeEvent.Pulse();
-}
-
-void UploadWorker::RequestRunImage() {
-    ResetOutcome();
-    runImageRequest.Set(1);
-    workerWakeEvent.Pulse();
+    return true;
 }
 
 void UploadWorker::RequestCancel() {
@@ -96,7 +89,7 @@ void UploadWorker::RequestCancel() {
 }
 
 bool UploadWorker::IsRequestRunning() {
-    return flashUploadRequest.Get() != 0 || runImageRequest.Get() != 0;
+    return requestRaised.Get() != 0;
 }
 
 bool UploadWorker::HasSucceeded() {
@@ -107,16 +100,17 @@ bool UploadWorker::HasFailed() {
     return failed.Get() != 0;
 }
 
+Result UploadWorker::LastResult() {
+    const std::lock_guard<std::mutex> lock(resultLock_);
+    return lastResult_;
+}
+
 uint16_t UploadWorker::Progress() {
     return progress.Get();
 }
 
 std::string UploadWorker::StatusText() {
     return statusText.Get();
-}
-
-std::string UploadWorker::LastError() {
-    return lastError.Get();
 }
 
 bool UploadWorker::HasProgrammingRun() {
@@ -148,51 +142,64 @@ bool UploadWorker::WaitForWake() {
     return workerWakeEvent.Wait(300);
 }
 
-void UploadWorker::Serve(LockedValue32& request, const char* banner, bool flash) {
+void UploadWorker::Serve(const UploadRequest& request) {
+    const bool flash = request.job == UploadRequest::Job::FlashUpload;
     Log("**********************");
-    Log(banner);
+    Log(flash ? "*** FLASH Upload ****" : "*** Run ARM Image ***");
     Log("**********************");
-    link_->savedSpeed = link_->GetSpeed();
+    link_.savedSpeed = link_.GetSpeed();
     deviceWatch_.Watch(false);
-    if (requests_ != nullptr) {
-        if (flash) {
-            programmingStarted.Set(0);
-            requests_->FlashUpload();
-            programmingStarted.Set(0);
-        } else {
-            requests_->RunImage();
-        }
+    programmingStarted.Set(0);
+    current_ = &request;
+    Result result = requests_.Serve(*this, request);
+    current_ = nullptr;
+    programmingStarted.Set(0);
+    if (!result) {
+        result = Unsuccessful(result);
     }
-    if (succeeded.Get() == 0 && !StopRequested() && !CancelRequested()) {
-        ReportDeviceLeft();
+    deviceWatch_.Watch(false);
+    // The result is there before the state that tells the dialog to read it.
+    {
+        const std::lock_guard<std::mutex> lock(resultLock_);
+        lastResult_ = result;
+    }
+    if (result) {
+        succeeded.Set(1);
+    } else if (result.code() != Result::Code::Aborted) {
         failed.Set(1);
     }
-    deviceWatch_.Watch(false);
-    // Cleared only now, so a second request of the same kind raised meanwhile is absorbed.
-    request.Set(0);
-    if (link_->GetSpeed() != link_->savedSpeed) {
-        link_->SetSpeed(link_->savedSpeed);
+    // Cleared only now: the next request is refused until this one has run.
+    requestRaised.Set(0);
+    if (link_.GetSpeed() != link_.savedSpeed) {
+        link_.SetSpeed(link_.savedSpeed);
     }
     Log("**********************");
 }
 
-void UploadWorker::ReportDeviceLeft() {
-    if (deviceWatch_.Left(*link_)) {
+Result UploadWorker::Unsuccessful(const Result& result) {
+    if (StopRequested() || CancelRequested()) {
+        return Result::Aborted();
+    }
+    if (deviceWatch_.Left(link_)) {
         // Last, so that it is the reason shown, not the steps that ended for want of answers.
-        const std::string text = DeviceLeftText(*link_);
+        const std::string text = DeviceLeftText(link_);
         SetStatus(text);
         Log(text);
+        return Result::Failure(Result::Code::DeviceLeft, text);
     }
+    return result;
 }
 
 void UploadWorker::RunLoop() {
     while (!StopRequested()) {
         WaitForWake();
-        if (runImageRequest.Get() != 0) {
-            Serve(runImageRequest, "*** Run ARM Image ***", false);
+        std::unique_ptr<UploadRequest> request;
+        {
+            const std::lock_guard<std::mutex> lock(slotLock_);
+            request = std::move(slot_);
         }
-        if (flashUploadRequest.Get() != 0) {
-            Serve(flashUploadRequest, "*** FLASH Upload ****", true);
+        if (request) {
+            Serve(*request);
         }
     }
 }

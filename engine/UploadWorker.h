@@ -1,8 +1,11 @@
 #pragma once
 // The worker: its thread serves one request at a time, and it is the context the request's
-// protocols report through. The engine raises and follows requests through the public
-// operations; the request bodies see the worker only as a RequestContext.
+// protocols report through. The engine hands requests over and follows them through the
+// public operations; the context is private, so only the worker's own thread, running a
+// request, reaches it.
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -12,39 +15,31 @@
 #include "engine/Locked.h"
 #include "engine/LogQueue.h"
 #include "engine/ProtocolContext.h"
+#include "engine/Result.h"
+#include "engine/UploadRequest.h"
 
-// Engine members that the worker's operations read.
-struct EngineShared {
-    LockedValue32 stopRequested{0};
-    LockedValue8 targetType{0};
-    LockedValue8 baudSelection{0};
-    LockedText imagePathText{""};
-};
-
-class UploadWorker : public RequestContext {
+class UploadWorker : private ProtocolContext {
   public:
     static constexpr uint16_t kLogCapacity = 8192;
 
-    UploadWorker(Clock& clock, EngineShared& engine, CommLink* link);
+    UploadWorker(Clock& clock, LockedValue32& stopRequested, CommLink& link,
+                 WorkerRequests& requests);
     UploadWorker(const UploadWorker&) = delete;
     UploadWorker& operator=(const UploadWorker&) = delete;
 
-    void SetRequests(WorkerRequests* requests) { requests_ = requests; }
-    void SetLink(CommLink* link) { link_ = link; }
-
-    // Raising and following requests, from the engine's thread.
-    void RequestFlashUpload();
-    void RequestRunImage();
+    // Hands the request over, a queue of one: false, with nothing changed, while the one
+    // before is still waiting or running.
+    bool Raise(UploadRequest request);
     void RequestCancel();
     // From a request being raised until the worker has served it.
     bool IsRequestRunning();
     bool HasSucceeded();
     // The last request ended without success and was neither cancelled nor stopped.
     bool HasFailed();
+    // What the last request came to, with its reason; success before any has ended.
+    Result LastResult();
     uint16_t Progress();
     std::string StatusText();
-    // The last "ERROR: " line the current (or last) request logged.
-    std::string LastError();
     // The flash programming of the current (or last) request has begun.
     bool HasProgrammingRun();
     // Bytes the programming has written and will write in all, over every section.
@@ -62,7 +57,7 @@ class UploadWorker : public RequestContext {
     void ThreadMain();
 
   private:
-    // RequestContext, for the request bodies and their protocols.
+    // The context, for the request's protocols.
     void Log(const std::string& line) override;
     void SetStatus(const std::string& text) override;
     void SetPhase(uint16_t value) override;
@@ -74,22 +69,20 @@ class UploadWorker : public RequestContext {
     void WatchDevice(bool watch) override { deviceWatch_.Watch(watch); }
     bool CancelRequested() override;
     void InterruptibleSleep(uint32_t ms) override;
-    CommLink& Link() override { return *link_; }
+    CommLink& Link() override { return link_; }
     Clock& GetClock() override { return clock_; }
     uint8_t BaudSelection() override;
-    uint8_t TargetType() override;
-    std::string ImagePath() override;
-    void RequestSucceeded() override;
 
-    bool StopRequested() { return engine_.stopRequested.Get() != 0; }
+    bool StopRequested() { return stopRequested_.Get() != 0; }
     bool WaitForWake();
     void RunLoop();
-    // What every new request starts from; the request flag is raised only after it, so the
+    // What every new request starts from; the request is handed over only after it, so the
     // worker never serves a request with the outcome of the one before.
     void ResetOutcome();
-    void Serve(LockedValue32& request, const char* banner, bool flash);
-    // A request that failed because its device left says so, whatever its steps reported.
-    void ReportDeviceLeft();
+    void Serve(const UploadRequest& request);
+    // What a request that did not succeed comes to: an abort when stopped or cancelled; when
+    // its device left, that, whatever its steps reported.
+    Result Unsuccessful(const Result& result);
 
     LogQueue logQueue;
     Event workerWakeEvent{Event::Mode::Manual};
@@ -103,24 +96,29 @@ class UploadWorker : public RequestContext {
     // progress value restarts with each stage and section, these do not.
     LockedValue32 bytesProgrammed{0};
     LockedValue32 bytesToProgram{0};
-    LockedValue32 flashUploadRequest{0};
-    LockedValue32 runImageRequest{0};
+    // 1 from a request being raised until it has been served.
+    LockedValue32 requestRaised{0};
     LockedValue32 cancelRequest{0};
     LockedValue32 succeeded{0};
     // 1 when the last request ended without success and was neither cancelled nor stopped, so
-    // the dialog can report the failure instead of waiting for good. Cleared by every new
-    // request; the worker sets it itself once the request body has returned.
+    // the dialog can report the failure instead of waiting for good.
     LockedValue32 failed{0};
     LockedValue16 phase{0};
     LockedValue16 progress{0};
     LockedText statusText{""};
-    // The last "ERROR: " line the current (or last) request logged: why it failed.
-    LockedText lastError{""};
+
+    // The request handed over and not yet taken; each lock is held for one move alone.
+    std::mutex slotLock_;
+    std::unique_ptr<UploadRequest> slot_;
+    std::mutex resultLock_;
+    Result lastResult_;
+    // The request being served, on the worker's thread.
+    const UploadRequest* current_ = nullptr;
 
     Clock& clock_;
-    EngineShared& engine_;
-    CommLink* link_;
-    WorkerRequests* requests_ = nullptr;
+    LockedValue32& stopRequested_;
+    CommLink& link_;
+    WorkerRequests& requests_;
     // The request's device (worker thread only).
     DepartureWatch deviceWatch_;
 };

@@ -11,7 +11,8 @@ bool SfldLoader::BootReload() {
     uint8_t byte = 0;
     while (Await(start, limit, byte,
                  {"'BOOT_RELOAD' waiting time out.",
-                  "BOOT Reload command are unsupported by this swload revision"})) {
+                  "BOOT Reload command are unsupported by this swload revision"})
+               .ok()) {
         if (byte == BOOT_RELOAD) {
             context_.Log("BOOT Reload enabled.");
             return true;
@@ -24,13 +25,18 @@ bool SfldLoader::BootReload() {
     return false;
 }
 
-bool SfldLoader::EraseFailed() {
+Result SfldLoader::EraseFailed(const char* why) {
+    constexpr char kEraseFailed[] = "ERROR: FLASH erase failed.";
+    if (why != nullptr) {
+        context_.Log(why);
+    }
     context_.Log("FLASH erase failure.");
-    context_.SetStatus("ERROR: FLASH erase failed.");
-    return false;
+    context_.SetStatus(kEraseFailed);
+    return Result::Failure(Result::Code::EraseFailed, why != nullptr ? why : "")
+        .Within(kEraseFailed);
 }
 
-bool SfldLoader::WaitErase() {
+Result SfldLoader::WaitErase() {
     uint64_t start = Now();
     uint16_t expected = kAssumedSectors;
     uint16_t erased = 0;
@@ -38,13 +44,17 @@ bool SfldLoader::WaitErase() {
     context_.SetProgress(0);
 
     uint8_t byte = 0;
-    while (Await(start, kSectorWaitMs, byte, {"'SECTOR_ERASED' waiting time out."})) {
+    for (;;) {
+        if (Result got = Await(start, kSectorWaitMs, byte, {"'SECTOR_ERASED' waiting time out."});
+            !got) {
+            return got;
+        }
         switch (byte) {
             case OK_CODE:
                 context_.Log("FLASH erasing complete.");
                 context_.SetStatus("FLASH erasing complete");
                 context_.SetProgress(1000);
-                return true;
+                return {};
             case PROGRAM_FAIL:
                 return EraseFailed();
             case ERASE_IDLE:
@@ -66,12 +76,9 @@ bool SfldLoader::WaitErase() {
                 context_.SetProgress(PerMille(erased, expected));
                 break;
             case FLASH_FULL_CODE:
-                context_.Log("Image size exeed FLASH space.");
-                return EraseFailed();
+                return EraseFailed("Image size exeed FLASH space.");
             default:
-                context_.Log(FormatText("Unknown command 0x%02X.", byte));
-                return EraseFailed();
+                return EraseFailed(FormatText("Unknown command 0x%02X.", byte).c_str());
         }
     }
-    return false;
 }

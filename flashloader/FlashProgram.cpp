@@ -8,9 +8,13 @@
 
 using namespace sfld;
 
-bool SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
-    if (!(findLoaderMs != 0 ? FindLoader(findLoaderMs) : Connect())) {
-        return false;
+namespace {
+constexpr char kProgramFailed[] = "ERROR: FLASH Program FAILED";
+}  // namespace
+
+Result SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
+    if (Result connected = findLoaderMs != 0 ? FindLoader(findLoaderMs) : Connect(); !connected) {
+        return connected;
     }
     ReadVersion();
     std::string flashType;
@@ -18,15 +22,15 @@ bool SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
         context_.Log(FormatText("FLASH Type: %s", flashType.c_str()));
     }
     if (context_.IsAborted()) {
-        return false;
+        return Result::Aborted();
     }
     context_.ProgrammingStarted();
     // What is about to be written, every section read through before anything is erased.
     std::vector<SectionListing> listing;
     if (!ListWrittenSections(image, listing)) {
-        ImageReadError();
-        context_.SetStatus("ERROR: FLASH Program FAILED");
-        return false;
+        const Result unread = ImageReadError();
+        context_.SetStatus(kProgramFailed);
+        return unread.Within(kProgramFailed);
     }
     uint64_t toProgram = 0;
     for (const SectionListing& section : listing) {
@@ -39,24 +43,30 @@ bool SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
         if (!IsWritten(image.sections[i])) {
             continue;
         }
-        if (!ProgramSection(image, i)) {
-            if (!context_.IsAborted()) {
-                context_.SetStatus("ERROR: FLASH Program FAILED");
+        if (Result programmed = ProgramSection(image, i); !programmed) {
+            if (context_.IsAborted()) {
+                return Result::Aborted();
             }
-            return false;
+            context_.SetStatus(kProgramFailed);
+            return programmed.Within(kProgramFailed);
         }
     }
     link_.Purge();
     context_.InterruptibleSleep(link_.TransmitTime(3));
-    return true;
+    return {};
 }
 
-bool SfldLoader::ImageReadError() {
-    context_.Log("Image read error.");
-    return false;
+Result SfldLoader::SectionStep(const Result& step) const {
+    return programFailSeen_ && step.code() != Result::Code::Aborted ? ProgramFailed() : step;
 }
 
-bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
+Result SfldLoader::ImageReadError() {
+    constexpr char kReadError[] = "Image read error.";
+    context_.Log(kReadError);
+    return Result::Failure(Result::Code::ImageUnusable, kReadError);
+}
+
+Result SfldLoader::ProgramSection(FirmwareImage& image, int index) {
     const ImageSection& section = image.sections[index];
     context_.Log(FormatText("=============== Upload section N%i ===============", index));
     // PROGRAM_FAIL anywhere in the section's exchange fails it, once the answers that the
@@ -71,53 +81,61 @@ bool SfldLoader::ProgramSection(FirmwareImage& image, int index) {
     }
 
     link_.WriteByte(OK_CODE);
-    if (!WaitOk()) {
-        return false;
+    if (Result ready = WaitOk(); !ready) {
+        return SectionStep(ready);
     }
     const uint32_t end = section.start + section.size;
     context_.Log(FormatText("ERASE From 0x%08X to 0x%08X", section.start, end));
     context_.Log("Erasing FLASH.");
     context_.SetStatus("Erasing FLASH");
     link_.WriteByte(ERASE_CODE);
-    if (!WaitOk()) {
-        if (!context_.IsAborted()) {
-            context_.Log("ERROR: ERASE_CODE asknowledge losed");
+    if (Result taken = WaitOk(); !taken) {
+        if (context_.IsAborted()) {
+            return Result::Aborted();
         }
-        return false;
+        constexpr char kEraseLost[] = "ERROR: ERASE_CODE asknowledge losed";
+        context_.Log(kEraseLost);
+        return taken.Within(kEraseLost);
     }
-    if (!WaitRecWait()) {
-        return false;
+    if (Result waited = WaitRecWait(); !waited) {
+        return SectionStep(waited);
     }
     record_.MakeErase(section.start, end);
-    if (!SendRecord(record_) || !WaitErase() || programFailSeen_) {
-        return false;
+    if (Result sent = SendRecord(record_); !sent) {
+        return SectionStep(sent);
+    }
+    if (Result erased = SectionStep(WaitErase()); !erased) {
+        return erased;
     }
 
     context_.SetPhase(phase::kProgram);
     context_.Log("Programming.");
     context_.SetStatus("FLASH Programming");
     context_.SetProgress(0);
-    uint32_t sent = 0;
+    uint32_t written = 0;
     if (!image.NextSectionRecord(record_, index)) {
         return ImageReadError();
     }
     while (record_.dataCount != 0) {
         // The first OK takes the record, the second says it is in the flash.
-        if (!SendRecord(record_) || !WaitOk() || programFailSeen_) {
-            return false;
+        if (Result sent = SendRecord(record_); !sent) {
+            return SectionStep(sent);
         }
-        sent += record_.dataCount;
-        context_.SetProgress(PerMille(sent, section.size));
+        if (Result programmed = SectionStep(WaitOk()); !programmed) {
+            return programmed;
+        }
+        written += record_.dataCount;
+        context_.SetProgress(PerMille(written, section.size));
         context_.AddProgrammed(record_.dataCount);
         if (!image.NextSectionRecord(record_, index)) {
             return ImageReadError();
         }
     }
     record_.MakeEnd();
-    if (!SendRecord(record_) || programFailSeen_) {
-        return false;
+    if (Result sent = SectionStep(SendRecord(record_)); !sent) {
+        return sent;
     }
     context_.Log("FLASH Programming Complete.");
     context_.SetProgress(1000);
-    return true;
+    return {};
 }

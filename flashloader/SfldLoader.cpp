@@ -11,6 +11,8 @@ using namespace sfld;
 
 namespace {
 
+constexpr char kNoLoader[] = "ERROR: no answer from the flash loader";
+
 // The loader's refusals of a record; every other byte but OK_CODE is ignored.
 struct RecordError {
     uint8_t code;
@@ -24,7 +26,7 @@ constexpr RecordError kRecordErrors[] = {
 
 }  // namespace
 
-bool SfldLoader::Connect() {
+Result SfldLoader::Connect() {
     context_.InterruptibleSleep(link_.TransmitTime(3));
     link_.WriteByte(OK_CODE);
     context_.InterruptibleSleep(link_.TransmitTime(10));
@@ -37,13 +39,16 @@ bool SfldLoader::Connect() {
         if (byte == SYNC_CODE) {
             context_.SetStatus("SFLD Connected");
             context_.Log("SFLD Connected");
-            return true;
+            return {};
         }
     }
-    return false;
+    if (context_.IsAborted()) {
+        return Result::Aborted();
+    }
+    return Result::Failure(Result::Code::NoAnswer, kNoLoader);
 }
 
-bool SfldLoader::FindLoader(uint32_t patienceMs) {
+Result SfldLoader::FindLoader(uint32_t patienceMs) {
     // The device may still leave and come back in its loader: that is no failure here.
     context_.WatchDevice(false);
     const uint64_t start = Now();
@@ -53,18 +58,18 @@ bool SfldLoader::FindLoader(uint32_t patienceMs) {
         link_.CheckDevice();
         if (link_.IsOpen() != 0 && Connect()) {
             context_.WatchDevice(true);
-            return true;
+            return {};
         }
         if (context_.IsAborted()) {
-            return false;
+            return Result::Aborted();
         }
         if (Now() - start >= patienceMs) {
-            const std::string text = link_.IsOpen() == 0 && link_.DeviceLeft()
-                                         ? DeviceLeftText(link_)
-                                         : "ERROR: no answer from the flash loader";
-            context_.SetStatus(text);
-            context_.Log(text);
-            return false;
+            Result failure = link_.IsOpen() == 0 && link_.DeviceLeft()
+                                 ? Result::Failure(Result::Code::DeviceLeft, DeviceLeftText(link_))
+                                 : Result::Failure(Result::Code::NoAnswer, kNoLoader);
+            context_.SetStatus(failure.words());
+            context_.Log(failure.words());
+            return failure;
         }
         if (link_.IsOpen() == 0) {
             // The port keeper opens whatever answers to the port's name now.
@@ -104,15 +109,19 @@ void SfldLoader::ReadVersion() {
     context_.Log(FormatText("SFLD Version ID: %s", version.c_str()));
 }
 
-bool SfldLoader::Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
-                       std::initializer_list<const char*> timeoutLines) {
+Result SfldLoader::Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
+                         std::initializer_list<const char*> timeoutLines) {
     const Got got = NextByte(startMs, limitMs, byte);
+    if (got == Got::Aborted) {
+        return Result::Aborted();
+    }
     if (got == Got::TimedOut) {
         for (const char* line : timeoutLines) {
             context_.Log(line);
         }
+        return Result::Failure(Result::Code::NoAnswer, *timeoutLines.begin());
     }
-    return got == Got::Byte;
+    return {};
 }
 
 bool SfldLoader::ReadMessage(uint8_t& first, uint8_t& second) {
@@ -137,32 +146,35 @@ bool SfldLoader::SkipMessage() {
     return ReadMessage(first, second);
 }
 
-bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
+Result SfldLoader::SendRecordOnce(const SfldRecord& record) {
     link_.WriteByte(OK_CODE);
-    if (session_.RecordWaitMode && !WaitRecWait()) {
-        return false;
+    if (session_.RecordWaitMode) {
+        if (Result waited = WaitRecWait(); !waited) {
+            return waited;
+        }
     }
     link_.Write(record.Frame(), record.length);
     // The loader's answer can only follow the whole frame; once it is here the frame is out.
     if (!linkwait::WaitTransmitDone(context_, true)) {
-        return false;
+        return Result::Aborted();
     }
 
     const uint64_t start = Now();
     uint8_t byte = 0;
     for (;;) {
         if (context_.IsAborted()) {
-            return false;
+            return Result::Aborted();
         }
         if (Now() - start >= kRecordAnswerMs) {
-            context_.Log("ERROR: Record asknowledge TIMEOUT.");
-            return false;
+            constexpr char kTimeout[] = "ERROR: Record asknowledge TIMEOUT.";
+            context_.Log(kTimeout);
+            return Result::Failure(Result::Code::NoAnswer, kTimeout);
         }
         if (link_.ReadByte(byte)) {
             if (byte == OK_CODE) {
                 context_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X).",
                                         record.address, record.length - 6));
-                return true;
+                return {};
             }
             if (byte == PARAM_CODE) {
                 SkipMessage();
@@ -173,7 +185,7 @@ bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
             for (const RecordError& error : kRecordErrors) {
                 if (byte == error.code) {
                     context_.Log(error.line);
-                    return false;
+                    return Result::Failure(Result::Code::Refused, error.line);
                 }
             }
         }
@@ -186,28 +198,38 @@ bool SfldLoader::SendRecordOnce(const SfldRecord& record) {
     }
 }
 
-bool SfldLoader::SendRecord(const SfldRecord& record) {
+Result SfldLoader::SendRecord(const SfldRecord& record) {
     const uint64_t start = Now();
-    while (!SendRecordOnce(record)) {
+    for (;;) {
+        Result sent = SendRecordOnce(record);
+        if (sent) {
+            return sent;
+        }
+        if (context_.IsAborted()) {
+            return Result::Aborted();
+        }
         // After PROGRAM_FAIL the flash has failed: the record sent again would only be written
         // over what the first attempt left.
-        if (context_.IsAborted() || programFailSeen_) {
-            return false;
+        if (programFailSeen_) {
+            return ProgramFailed();
         }
         if (Now() - start >= kSendRecordMs) {
-            context_.Log("ERROR: Send Record TIMEOUT.");
-            return false;
+            constexpr char kTimeout[] = "ERROR: Send Record TIMEOUT.";
+            context_.Log(kTimeout);
+            return sent.Within(kTimeout);
         }
     }
-    return true;
 }
 
-bool SfldLoader::WaitOk() {
+Result SfldLoader::WaitOk() {
     const uint64_t start = Now();
     uint8_t byte = 0;
-    while (Await(start, kOkWaitMs, byte, {"'OK_CODE' waiting time out."})) {
+    for (;;) {
+        if (Result got = Await(start, kOkWaitMs, byte, {"'OK_CODE' waiting time out."}); !got) {
+            return got;
+        }
         if (byte == OK_CODE) {
-            return true;
+            return {};
         }
         if (byte == PARAM_CODE) {
             SkipMessage();
@@ -215,20 +237,31 @@ bool SfldLoader::WaitOk() {
             NoteProgramFail();
         }
     }
-    return false;
 }
 
+namespace {
+constexpr char kProgramFailLine[] = "'PROGRAM_FAIL' msg received.";
+}  // namespace
+
 void SfldLoader::NoteProgramFail() {
-    context_.Log("'PROGRAM_FAIL' msg received.");
+    context_.Log(kProgramFailLine);
     programFailSeen_ = true;
 }
 
-bool SfldLoader::WaitRecWait() {
+Result SfldLoader::ProgramFailed() const {
+    return Result::Failure(Result::Code::ProgramFailed, kProgramFailLine);
+}
+
+Result SfldLoader::WaitRecWait() {
     const uint64_t start = Now();
     uint8_t byte = 0;
-    while (Await(start, kRecWaitMs, byte, {"'REC_WAIT_CODE' waiting time out."})) {
+    for (;;) {
+        if (Result got = Await(start, kRecWaitMs, byte, {"'REC_WAIT_CODE' waiting time out."});
+            !got) {
+            return got;
+        }
         if (byte == REC_WAIT_CODE) {
-            return true;
+            return {};
         }
         if (byte == PARAM_CODE) {
             SkipMessage();
@@ -236,7 +269,6 @@ bool SfldLoader::WaitRecWait() {
             NoteProgramFail();
         }
     }
-    return false;
 }
 
 uint16_t PerMille(double done, double total) {

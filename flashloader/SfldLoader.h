@@ -1,13 +1,14 @@
 #pragma once
 // The host's side of the secondary flash loader's dialogue: connecting, single answer codes,
 // records with acknowledgement and retry, flash identification, erasing and programming.
-// Every operation runs on the worker thread and returns false at once, without a message,
-// when the request is aborted.
+// Every operation runs on the worker thread; a failure comes back with its reason, and an
+// aborted request ends it at once, without a message.
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 
 #include "engine/ProtocolContext.h"
+#include "engine/Result.h"
 #include "flashloader/LinkWait.h"
 #include "image/FirmwareImage.h"
 #include "image/SfldRecord.h"
@@ -44,42 +45,48 @@ class SfldLoader {
     SfldLoader(ProtocolContext& context, SfldSession& session)
         : context_(context), session_(session), link_(context.Link()) {}
 
-    bool Connect();
+    Result Connect();
     // Connect, tried again until patienceMs have passed: the device may still be re-appearing,
     // or its loader starting. The port stays open while its device is there; one whose device
     // has left is closed, and the port keeper opens whatever answers to the port's name. Once
     // the loader answers, the device that answered is the request's (WatchDevice).
-    bool FindLoader(uint32_t patienceMs);
+    Result FindLoader(uint32_t patienceMs);
     void ReadVersion();
-    bool WaitOk();
-    bool WaitRecWait();
+    Result WaitOk();
+    Result WaitRecWait();
     bool ReadParameter(uint8_t& value);
     bool SkipMessage();
-    bool SendRecordOnce(const SfldRecord& record);
-    bool SendRecord(const SfldRecord& record);
+    Result SendRecordOnce(const SfldRecord& record);
+    Result SendRecord(const SfldRecord& record);
 
     bool IdentifyFlash(std::string& text);
 
     // With findLoaderMs, the loader is looked for (FindLoader) instead of connected to once.
-    bool FlashProgram(FirmwareImage& image, uint32_t findLoaderMs = 0);
-    bool ProgramSection(FirmwareImage& image, int index);
-    bool WaitErase();
+    Result FlashProgram(FirmwareImage& image, uint32_t findLoaderMs = 0);
+    Result ProgramSection(FirmwareImage& image, int index);
+    Result WaitErase();
     bool BootReload();
 
   private:
     linkwait::Got NextByte(uint64_t startMs, uint32_t limitMs, uint8_t& byte) {
         return linkwait::NextByte(context_, startMs, limitMs, byte);
     }
-    // The next byte; false on abort (silently) or when the time is up (logging timeoutLines).
-    bool Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
-               std::initializer_list<const char*> timeoutLines);
+    // The next byte; when the time is up first, timeoutLines are logged and the failure is
+    // told in the first of them.
+    Result Await(uint64_t startMs, uint32_t limitMs, uint8_t& byte,
+                 std::initializer_list<const char*> timeoutLines);
     uint64_t Now() { return context_.GetClock().NowMs(); }
     // The two bytes after PARAM_CODE, both within kParameterWaitMs.
     bool ReadMessage(uint8_t& first, uint8_t& second);
-    bool EraseFailed();
+    // why: what the loader said instead of finishing the erase, if anything.
+    Result EraseFailed(const char* why = nullptr);
     // PROGRAM_FAIL seen by any wait: logged, and the section fails once its answers are read.
     void NoteProgramFail();
-    bool ImageReadError();
+    Result ProgramFailed() const;
+    // A step of the section as the section takes it: once the loader has sent PROGRAM_FAIL,
+    // that is why the section fails, whether the step went through or a wait ran out.
+    Result SectionStep(const Result& step) const;
+    Result ImageReadError();
 
     // Reused for the erase range, every data record and the end record of a section.
     SfldRecord record_;

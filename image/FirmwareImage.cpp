@@ -130,10 +130,10 @@ void FirmwareImage::LoadSections() {
     problem.clear();
     notes.clear();
     if (!sections[0].Open(source, 0)) {
-        problem =
-            (source.kind == ImageSource::File && source.size == 0 ? "Image file is empty: "
-                                                                  : "Image file cannot be read: ") +
-            source.path;
+        problem = (source.kind != ImageSource::Resource && source.size == 0
+                       ? "Image file is empty: "
+                       : "Image file cannot be read: ") +
+                  source.path;
         return;
     }
     count = 1;

@@ -1,9 +1,7 @@
 #include "image/ImageCheck.h"
 
 #include <array>
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "engine/FormatText.h"
 
@@ -39,26 +37,6 @@ const char* FormatOf(const ImageSection& section) {
         default:
             return "binary";
     }
-}
-
-// Why the file cannot even be opened.
-std::string OpenProblem(const std::string& path, int error) {
-    if (path.size() > ImageSource::kMaxPath) {
-        return FormatText("Image file path is too long: %zu characters, at most %zu", path.size(),
-                          ImageSource::kMaxPath);
-    }
-    std::error_code ignored;
-    const auto status = std::filesystem::status(path, ignored);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        return "Image file not found: " + path;
-    }
-    if (status.type() == std::filesystem::file_type::directory) {
-        return "Image file is a folder: " + path;
-    }
-    if (error == EACCES) {
-        return "Image file cannot be read (permission denied): " + path;
-    }
-    return "Image file cannot be opened: " + path;
 }
 
 }  // namespace
@@ -98,34 +76,48 @@ bool ListWrittenSections(FirmwareImage& image, std::vector<SectionListing>& list
     return true;
 }
 
-ImageCheck CheckImageFile(const std::string& path) {
-    ImageCheck check;
-    FirmwareImage image;
-    if (!image.Open(path)) {
-        check.problem = OpenProblem(path, errno);
-        return check;
-    }
+void PrepareUpload(FirmwareImage& image, bool bootReload) {
     image.LoadSections();
     image.MarkActiveSections();
-    // as the upload's start does: section 0 is always written
+    // section 0 is always written
     image.sections[0].active = 1;
-    check.problem = image.UploadProblem();
-    if (!check.problem.empty()) {
+    if (bootReload) {
+        image.sections[0].skipBootReload = 0;
+    }
+}
+
+ImageCheck CheckImageBytes(const std::shared_ptr<const FileBytes>& file) {
+    ImageCheck check;
+    const auto refuse = [&check](const std::string& words) {
+        check.verdict = Result::Failure(Result::Code::ImageUnusable, words);
         return check;
+    };
+    FirmwareImage image;
+    if (!image.source.OpenBytes(file)) {
+        return refuse("Image file cannot be read");
+    }
+    PrepareUpload(image, false);
+    const std::string problem = image.UploadProblem();
+    if (!problem.empty()) {
+        return refuse(problem);
     }
     if (!ListWrittenSections(image, check.sections)) {
-        check.problem = "Image file cannot be read: " + path;
-        return check;
+        return refuse("Image file cannot be read: " + file->path);
     }
     uint64_t total = 0;
     for (const SectionListing& section : check.sections) {
         total += section.bytes;
     }
     if (total == 0) {
-        check.problem = "No firmware to program in " + path;
-        return check;
+        return refuse("No firmware to program in " + file->path);
     }
-    check.usable = true;
     check.notes = image.notes;
     return check;
+}
+
+ImageCheck CheckImageFile(const std::string& path) {
+    std::shared_ptr<const FileBytes> file;
+    ImageCheck check;
+    check.verdict = ReadImageFile(path, file);
+    return check.verdict ? CheckImageBytes(file) : check;
 }

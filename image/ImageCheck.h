@@ -2,9 +2,12 @@
 // The verdict on an image file before anything reaches the device: whether the flash upload
 // can write it whole, why not in words its user can act on, and what it will write.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/FileBytes.h"
+#include "engine/Result.h"
 #include "image/FirmwareImage.h"
 
 // One section the upload writes, read through its records as the upload will send them.
@@ -18,14 +21,20 @@ struct SectionListing {
 };
 
 struct ImageCheck {
-    bool usable = false;
-    std::string problem;
+    // Success when the upload can write the image whole; else why not.
+    Result verdict;
     std::vector<SectionListing> sections;
     // What the file holds besides, that the upload does not write.
     std::vector<std::string> notes;
 };
 
+// The verdict on an image read before: what the upload of these bytes would write.
+ImageCheck CheckImageBytes(const std::shared_ptr<const FileBytes>& file);
 ImageCheck CheckImageFile(const std::string& path);
+
+// As the upload's start leaves the image's sections: found, marked, the first one written,
+// and the first programming begun with BOOT_RELOAD when asked for.
+void PrepareUpload(FirmwareImage& image, bool bootReload);
 
 // Whether the flash upload writes the section: the running loader is never written over.
 bool IsWritten(const ImageSection& section);

@@ -1,6 +1,7 @@
 #include "image/ImageReport.h"
 
 #include "engine/FormatText.h"
+#include "image/ImageCheck.h"
 
 #include <cstdio>
 #include <string>
@@ -26,15 +27,17 @@ unsigned long Long(uint32_t value) {
 
 }  // namespace
 
-bool OpenImage(Reporter& report, const std::string& path, FirmwareImage& image) {
-    report.Log("Open image file name - " + path);
+Result OpenImage(Reporter& report, const std::shared_ptr<const FileBytes>& file,
+                 FirmwareImage& image, bool bootReload) {
+    report.Log("Open image file name - " + (file ? file->path : std::string()));
     report.SetStatus("Open image");
-    if (!image.Open(path)) {
-        report.SetStatus("ERROR: image open FAILED");
-        report.Log("ERROR: image open FAILED");
-        return false;
+    if (!image.source.OpenBytes(file)) {
+        constexpr char kOpenFailed[] = "ERROR: image open FAILED";
+        report.SetStatus(kOpenFailed);
+        report.Log(kOpenFailed);
+        return Result::Failure(Result::Code::ImageUnusable, kOpenFailed);
     }
-    image.LoadSections();
+    PrepareUpload(image, bootReload);
     report.Log("----------- Image Info -----------");
     report.Log("Image file: " + image.source.path);
     report.Log(FormatText("File size: %lu", Long(image.source.size)));
@@ -62,9 +65,9 @@ bool OpenImage(Reporter& report, const std::string& path, FirmwareImage& image) 
     if (!image.problem.empty()) {
         report.SetStatus("ERROR: " + image.problem);
         report.Log("ERROR: " + image.problem);
-        return false;
+        return Result::Failure(Result::Code::ImageUnusable, "ERROR: " + image.problem);
     }
-    return true;
+    return {};
 }
 
 void ReportSection(Reporter& report, const Section& section) {

@@ -1,34 +1,92 @@
 #include "image/ImageSource.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "engine/FormatText.h"
+
+namespace {
+
+// Why the file cannot even be opened.
+std::string OpenProblem(const std::string& path, int error) {
+    if (path.size() > ImageSource::kMaxPath) {
+        return FormatText("Image file path is too long: %zu characters, at most %zu", path.size(),
+                          ImageSource::kMaxPath);
+    }
+    std::error_code ignored;
+    const auto status = std::filesystem::status(path, ignored);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return "Image file not found: " + path;
+    }
+    if (status.type() == std::filesystem::file_type::directory) {
+        return "Image file is a folder: " + path;
+    }
+    if (error == EACCES) {
+        return "Image file cannot be read (permission denied): " + path;
+    }
+    return "Image file cannot be opened: " + path;
+}
+
+}  // namespace
+
+Result ReadImageFile(const std::string& path, std::shared_ptr<const FileBytes>& file) {
+    const auto refuse = [](const std::string& words) {
+        return Result::Failure(Result::Code::ImageUnusable, words);
+    };
+    file.reset();
+    // A longer name (or one with a NUL inside) would be cut and could name a different file.
+    if (path.size() > ImageSource::kMaxPath || path.find('\0') != std::string::npos) {
+        return refuse(OpenProblem(path, 0));
+    }
+    // A folder opens on some systems and only its reads fail.
+    std::error_code ignored;
+    std::FILE* stream =
+        std::filesystem::is_directory(path, ignored) ? nullptr : std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) {
+        return refuse(OpenProblem(path, errno));
+    }
+    auto read = std::make_shared<FileBytes>();
+    read->path = path;
+    uint8_t block[65536];
+    bool tooLarge = false;
+    for (;;) {
+        const size_t got = std::fread(block, 1, sizeof block, stream);
+        if (read->bytes.size() + got > kMaxImageFileBytes) {
+            tooLarge = true;
+            break;
+        }
+        read->bytes.insert(read->bytes.end(), block, block + got);
+        if (got < sizeof block) {
+            break;
+        }
+    }
+    const bool failed = std::ferror(stream) != 0;
+    std::fclose(stream);
+    if (tooLarge) {
+        return refuse(FormatText("Image file is too large: more than %llu bytes: %s",
+                                 static_cast<unsigned long long>(kMaxImageFileBytes),
+                                 path.c_str()));
+    }
+    if (failed) {
+        return refuse("Image file cannot be read: " + path);
+    }
+    file = std::move(read);
+    return {};
+}
 
 bool ImageSource::OpenFile(const std::string& fileName) {
-    Close();
-    path = fileName;
-    // A longer name (or one with a NUL inside) would be cut and could name a different file.
-    if (fileName.size() > kMaxPath || fileName.find('\0') != std::string::npos) {
+    std::shared_ptr<const FileBytes> file;
+    if (!ReadImageFile(fileName, file)) {
+        Close();
+        path = fileName;
         kind = OpenFailed;
         return false;
     }
-    stream = std::fopen(fileName.c_str(), "rb");
-    if (stream == nullptr) {
-        kind = OpenFailed;
-        return false;
-    }
-    long length = -1;
-    if (std::fseek(stream, 0, SEEK_END) == 0) {
-        length = std::ftell(stream);
-    }
-    if (length < 0 || static_cast<unsigned long>(length) > UINT32_MAX) {
-        std::fclose(stream);
-        stream = nullptr;
-        kind = OpenFailed;
-        return false;
-    }
-    size = static_cast<uint32_t>(length);
-    kind = File;
-    return true;
+    return OpenBytes(std::move(file));
 }
 
 bool ImageSource::OpenResource(uint16_t id, const ResourceLookup& resources) {
@@ -44,96 +102,76 @@ bool ImageSource::OpenResource(uint16_t id, const ResourceLookup& resources) {
     return true;
 }
 
-void ImageSource::Close() {
-    if (kind == File && stream != nullptr) {
-        std::fclose(stream);
+bool ImageSource::OpenBytes(std::shared_ptr<const FileBytes> file) {
+    Close();
+    if (!file || file->bytes.size() > UINT32_MAX) {
+        kind = OpenFailed;
+        return false;
     }
-    stream = nullptr;
+    held_ = std::move(file);
+    path = held_->path;
+    data = held_->bytes.data();
+    size = static_cast<uint32_t>(held_->bytes.size());
+    position = 0;
+    kind = File;
+    return true;
+}
+
+void ImageSource::Close() {
     data = nullptr;
+    held_.reset();
     kind = Closed;
 }
 
 bool ImageSource::Seek(uint32_t offset) {
     lineNumber = 0;
-    if (kind == File) {
-        // size came from ftell, so an offset below it fits a long
-        if (offset >= size) {
-            return false;
-        }
-        if (std::fseek(stream, static_cast<long>(offset), SEEK_SET) != 0) {
-            return false;
-        }
-        return std::ftell(stream) == static_cast<long>(offset);
+    if (!IsOpen() || offset >= size) {
+        return false;
     }
-    if (kind == Resource) {
-        if (offset >= size) {
-            return false;
-        }
-        position = offset;
-        return true;
-    }
-    return false;
+    position = offset;
+    return true;
 }
 
 ReadResult ImageSource::Read(void* buffer, uint16_t maxCount, uint16_t& count) {
     count = 0;
-    if (kind == File) {
-        size_t got = std::fread(buffer, 1, maxCount, stream);
-        if (std::ferror(stream)) {
-            return ReadResult::Error;
-        }
-        count = static_cast<uint16_t>(got);
-        return got == 0 ? ReadResult::End : ReadResult::Data;
+    if (!IsOpen()) {
+        return ReadResult::Error;
     }
-    if (kind == Resource) {
-        if (position >= size) {
-            return ReadResult::End;
-        }
-        uint32_t left = size - position;
-        count = left < maxCount ? static_cast<uint16_t>(left) : maxCount;
-        std::memcpy(buffer, data + position, count);
-        position += count;
-        return ReadResult::Data;
+    if (position >= size) {
+        return ReadResult::End;
     }
-    return ReadResult::Error;
+    const uint32_t left = size - position;
+    count = left < maxCount ? static_cast<uint16_t>(left) : maxCount;
+    std::memcpy(buffer, data + position, count);
+    position += count;
+    return ReadResult::Data;
 }
 
 ReadResult ImageSource::ReadLine(char* line, size_t& length) {
     length = 0;
-    if (kind == File) {
-        // fgets cannot tell its length when the line holds a NUL, so the buffer is filled
-        // with '\n' first: a line end that fgets read is followed by its terminating NUL, a
-        // pre-filled one by another '\n'.
-        char buffer[kMaxLineRead + 3];
-        std::memset(buffer, '\n', sizeof buffer);
-        if (std::fgets(buffer, kMaxLineRead + 1, stream) == nullptr) {
-            return std::ferror(stream) ? ReadResult::Error : ReadResult::End;
-        }
-        const char* newline = static_cast<const char*>(std::memchr(buffer, '\n', sizeof buffer));
-        const size_t at = static_cast<size_t>(newline - buffer);
-        length = buffer[at + 1] == '\0' ? at + 1 : at - 1;
-        std::memcpy(line, buffer, length);
-        return std::ferror(stream) ? ReadResult::Error : ReadResult::Data;
+    if (!IsOpen()) {
+        return ReadResult::Error;
     }
-    if (kind == Resource) {
-        if (position >= size) {
-            return ReadResult::End;
-        }
-        const uint8_t* begin = data + position;
-        uint32_t left = size - position;
-        const void* newline = std::memchr(begin, '\n', left);
-        uint32_t taken =
-            newline ? static_cast<uint32_t>(static_cast<const uint8_t*>(newline) - begin) + 1
-                    : left;
-        position += taken;
-        if (taken > kMaxLineRead) {
+    if (position >= size) {
+        return ReadResult::End;
+    }
+    const uint8_t* begin = data + position;
+    const uint32_t left = size - position;
+    const void* newline = std::memchr(begin, '\n', left);
+    uint32_t taken =
+        newline ? static_cast<uint32_t>(static_cast<const uint8_t*>(newline) - begin) + 1 : left;
+    if (taken > kMaxLineRead) {
+        if (kind == Resource) {
+            position += taken;
             return RefuseLine("line too long");
         }
-        std::memcpy(line, begin, taken);
-        length = taken;
-        return ReadResult::Data;
+        // A file's longer line is read in pieces, each taken as a line of its own.
+        taken = kMaxLineRead;
     }
-    return ReadResult::Error;
+    position += taken;
+    std::memcpy(line, begin, taken);
+    length = taken;
+    return ReadResult::Data;
 }
 
 int HexDigit(char c) {

@@ -1,9 +1,12 @@
 #pragma once
-// The byte source every image and loader read goes through: a file or a module resource.
+// The byte source every image and loader read goes through: a file read whole into memory, or
+// a module resource.
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 
+#include "engine/FileBytes.h"
+#include "engine/Result.h"
 #include "image/ResourceTable.h"
 #include "image/SRecord.h"
 
@@ -12,6 +15,12 @@ int HexDigit(char c);
 
 // Results of the reader operations.
 enum class ReadResult : int { Error = 0, Data = 1, End = 2 };
+
+// The largest file taken for an image: far more than any image's sections and their text.
+constexpr uint64_t kMaxImageFileBytes = uint64_t{256} << 20;
+
+// Reads the whole file, opening it once; a failure says why in the user's words.
+Result ReadImageFile(const std::string& path, std::shared_ptr<const FileBytes>& file);
 
 class ImageSource {
   public:
@@ -29,9 +38,12 @@ class ImageSource {
     ImageSource& operator=(const ImageSource&) = delete;
     ~ImageSource() { Close(); }
 
+    // Reads the file whole (ReadImageFile) and opens its bytes.
     bool OpenFile(const std::string& fileName);
     bool OpenResource(uint16_t id) { return OpenResource(id, ModuleResources()); }
     bool OpenResource(uint16_t id, const ResourceLookup& resources);
+    // The bytes of a file read before, under its path; the source keeps them while open.
+    bool OpenBytes(std::shared_ptr<const FileBytes> file);
     void Close();
 
     bool Seek(uint32_t offset);
@@ -40,10 +52,9 @@ class ImageSource {
     ReadResult ReadSRecord(SRecord& record);
 
     int kind = Closed;
-    const uint8_t* data = nullptr;  // resource bytes
-    uint32_t position = 0;          // read position within the resource
+    const uint8_t* data = nullptr;  // the file's or the resource's bytes
+    uint32_t position = 0;          // read position within them
     uint32_t size = 0;
-    std::FILE* stream = nullptr;
     std::string path;
     // Lines taken since the last Seek, and why the last refused one was refused.
     uint32_t lineNumber = 0;
@@ -56,4 +67,7 @@ class ImageSource {
     }
     // One line into `line`; its length including the line end goes to `length`.
     ReadResult ReadLine(char* line, size_t& length);
+    bool IsOpen() const { return kind == File || kind == Resource; }
+
+    std::shared_ptr<const FileBytes> held_;
 };

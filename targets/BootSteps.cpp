@@ -10,6 +10,7 @@ namespace boot {
 
 namespace {
 constexpr char kNoAnswer[] = "ERROR: started code did not answer";
+constexpr char kUploadFailed[] = "ERROR: section upload failed";
 }  // namespace
 
 void StartLine(ProtocolContext& context, int32_t speedCode) {
@@ -61,20 +62,23 @@ bool UploadRecords(ProtocolContext& context, ImageSource& source, Section& secti
     }
 }
 
-bool LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
+Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
     context.Log("*Load image*");
-    context.Log(steps.targetLine);
+    context.Log("Target - " + steps.name);
     context.Log("> Try to connnect target");
     context.SetProgress(0);
     context.SetStatus("Connect target");
 
-    bool outcome = steps.connect();
-    if (outcome) {
-        context.Log(steps.connectedLine);
+    Result outcome;
+    if (!steps.connect()) {
+        outcome =
+            Result::Failure(Result::Code::NoAnswer, "ERROR: " + steps.name + " did not connect");
+    } else {
+        context.Log(steps.name + " - connected");
         context.SetStatus("Upload data");
-        outcome = steps.upload();
-        if (!outcome) {
-            context.Log("ERROR: section upload failed");
+        if (!steps.upload()) {
+            context.Log(kUploadFailed);
+            outcome = Result::Failure(Result::Code::Refused, kUploadFailed);
         }
     }
     // An upload cut short by an abort has already failed above, so no run command ever goes
@@ -82,23 +86,30 @@ bool LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
     if (outcome) {
         context.SetStatus("Run");
         context.Log("Section upload is successful");
-        outcome = steps.run();
+        if (!steps.run()) {
+            outcome = Result::Failure(Result::Code::NoAnswer,
+                                      "ERROR: " + steps.name + " did not start the code");
+        }
     }
     if (context.CancelRequested()) {
         context.Log("Cancel...");
     }
-    if (!outcome || context.IsAborted()) {
-        return false;
+    if (context.IsAborted()) {
+        return Result::Aborted();
+    }
+    if (!outcome) {
+        return outcome;
     }
     if (steps.answer && !steps.answer()) {
-        if (!context.IsAborted()) {
-            context.SetStatus(kNoAnswer);
-            context.Log(kNoAnswer);
+        if (context.IsAborted()) {
+            return Result::Aborted();
         }
-        return false;
+        context.SetStatus(kNoAnswer);
+        context.Log(kNoAnswer);
+        return Result::Failure(Result::Code::NoAnswer, kNoAnswer);
     }
     context.SetStatus("Complete");
-    return true;
+    return {};
 }
 
 }  // namespace boot

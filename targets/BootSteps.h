@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/ProtocolContext.h"
+#include "engine/Result.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
 #include "image/SfldRecord.h"
@@ -37,8 +38,8 @@ bool UploadRecords(ProtocolContext& context, ImageSource& source, Section& secti
 
 // The steps of a load: what differs between the connections.
 struct LoadSteps {
-    const char* targetLine;
-    const char* connectedLine;
+    // The connection's name, as its "Target - " and " - connected" lines give it.
+    std::string name;
     std::function<bool()> connect;
     std::function<bool()> upload;
     std::function<bool()> run;
@@ -47,8 +48,9 @@ struct LoadSteps {
 };
 
 // "*Load image*" to the run step, the cancel report, the started code's answer and the status
-// "Complete". True only when every step succeeded and no abort was seen: an aborted load is a
-// failure even if its last step went through, and "Complete" is never shown for a failure.
-bool LoadAndRun(ProtocolContext& context, const LoadSteps& steps);
+// "Complete". Success only when every step succeeded and no abort was seen: an aborted load
+// fails even if its last step went through, and "Complete" is never shown for a failure. A
+// failure names the step that failed.
+Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps);
 
 }  // namespace boot

@@ -35,12 +35,9 @@ const char* OrvaneConnection::Name() const {
     return variant_ == Variant::OnKalmer ? "Orvane(On Kalmer)" : "Orvane(Mask ROM)";
 }
 
-bool OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section) {
-    const std::string name = Name();
-    const std::string targetLine = "Target - " + name;
-    const std::string connectedLine = name + " - connected";
+Result OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section) {
     return boot::LoadAndRun(
-        context_, {targetLine.c_str(), connectedLine.c_str(), [&] { return OrvaneConnect(); },
+        context_, {Name(), [&] { return OrvaneConnect(); },
                    [&] { return OrvaneUploadSection(source, section); },
                    [&] { return PflConnection(context_).PflRunAt(section.start); }, nullptr});
 }

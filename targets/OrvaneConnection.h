@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/ProtocolContext.h"
+#include "engine/Result.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
 #include "image/SfldRecord.h"
@@ -24,7 +25,7 @@ class OrvaneConnection {
         : context_(context), variant_(variant) {}
 
     // Connects, writes the section and starts it at its start address; no end record follows.
-    bool OrvaneLoadAndRun(ImageSource& source, Section& section);
+    Result OrvaneLoadAndRun(ImageSource& source, Section& section);
     bool OrvaneConnect();
     bool OrvaneQueryId();
     // The words of one record's data, written from address on.

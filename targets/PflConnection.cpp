@@ -19,17 +19,16 @@ constexpr int kNoByte = -1;
 constexpr uint8_t kWakeMessage[] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
 }  // namespace
 
-bool PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section& section) {
+Result PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section& section) {
     // The started code must answer the end record; "Complete" waits for that answer.
-    return boot::LoadAndRun(
-        context_,
-        {"Target - Kalmer PFL", "Kalmer PFL - connected", [&] { return PflConnect(variant); },
-         [&] { return PflUploadSection(source, section); }, [&] { return PflRunAt(section.start); },
-         [&] {
-             SfldRecord end;
-             end.MakeEnd();
-             return sendRecord_ && sendRecord_(end);
-         }});
+    return boot::LoadAndRun(context_, {"Kalmer PFL", [&] { return PflConnect(variant); },
+                                       [&] { return PflUploadSection(source, section); },
+                                       [&] { return PflRunAt(section.start); },
+                                       [&] {
+                                           SfldRecord end;
+                                           end.MakeEnd();
+                                           return sendRecord_ && sendRecord_(end);
+                                       }});
 }
 
 bool PflConnection::PflConnect(Variant variant) {

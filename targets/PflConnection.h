@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/ProtocolContext.h"
+#include "engine/Result.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
 #include "image/SfldRecord.h"
@@ -25,7 +26,7 @@ class PflConnection {
 
     // Connects, uploads the section, runs it at its start address and sends the end record,
     // which the started code must answer.
-    bool PflLoadAndRun(Variant variant, ImageSource& source, Section& section);
+    Result PflLoadAndRun(Variant variant, ImageSource& source, Section& section);
     bool PflConnect(Variant variant);
     bool PflReadVersion();
     bool PflUploadSection(ImageSource& source, Section& section);

@@ -19,9 +19,8 @@ constexpr uint32_t kSliceMs = 10;
 constexpr uint32_t kCollectSize = 10;
 }  // namespace
 
-bool RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& section) {
-    return boot::LoadAndRun(context_, {"Target - Hestan(Mask ROM)", "Hestan(Mask ROM) - connected",
-                                       [&] { return RomMonitorConnect(); },
+Result RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& section) {
+    return boot::LoadAndRun(context_, {"Hestan(Mask ROM)", [&] { return RomMonitorConnect(); },
                                        [&] { return RomMonitorUploadSection(source, section); },
                                        [&] { return RomMonitorRunAt(section.start); }, nullptr});
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/ProtocolContext.h"
+#include "engine/Result.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
 #include "image/SfldRecord.h"
@@ -21,7 +22,7 @@ class RomMonitorConnection {
     explicit RomMonitorConnection(ProtocolContext& context) : context_(context) {}
 
     // Connects, writes the section and starts it at its start address.
-    bool HestanLoadAndRun(ImageSource& source, Section& section);
+    Result HestanLoadAndRun(ImageSource& source, Section& section);
     bool RomMonitorConnect();
     bool RomMonitorEnterTestScreen();
     bool RomMonitorWaitTestPrompt();

@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "engine/FormatText.h"
 #include "flashloader/SfldLoader.h"
 #include "image/ImageReport.h"
 #include "targets/OrvaneConnection.h"
@@ -40,27 +41,28 @@ constexpr BootLoader kRunLoaders[] = {
     BootLoader::PflC,           BootLoader::PflC,   BootLoader::None,
 };
 
+constexpr char kRunNotSupported[] = "ERROR: RUN Not supported for this target...";
+
 bool IsPfl(BootLoader loader) {
     return loader == BootLoader::PflA || loader == BootLoader::PflB || loader == BootLoader::PflC;
 }
 
 }  // namespace
 
-void UploadSequences::FlashUpload() {
-    // Nothing the last request set or learnt of the loader carries over: a record wait left on
-    // by a type-8 upload would make the next primary loader's records wait for a code it never
-    // sends.
-    session_ = SfldSession();
-    image_.inUse = 1;
+Result UploadSequences::Run() {
+    return request_.job == UploadRequest::Job::RunImage ? RunImage() : FlashUpload();
+}
 
-    const uint8_t targetType = context_.TargetType();
-    bool ok = false;
+Result UploadSequences::FlashUpload() {
+    image_->inUse = 1;
+    const uint8_t targetType = request_.targetType;
+    Result result;
     switch (targetType) {
         case 0:
-            ok = UploadToRunningSfld(false);
+            result = UploadToRunningSfld(false);
             break;
         case 8:
-            ok = UploadToRunningSfld(true);
+            result = UploadToRunningSfld(true);
             break;
         case 1:
         case 2:
@@ -69,51 +71,53 @@ void UploadSequences::FlashUpload() {
         case 5:
         case 6:
         case 7:
-            ok = UploadWithBootLoader(targetType);
+            result = UploadWithBootLoader(targetType);
             break;
         default:
-            // No connection of that type: nothing runs and nothing is reported.
+            // No connection of that type: nothing runs and nothing is logged.
+            result = Result::Failure(
+                Result::Code::NotSupported,
+                FormatText("ERROR: no target of type %u", static_cast<unsigned>(targetType)));
             break;
-    }
-    if (ok) {
-        context_.RequestSucceeded();
     }
     if (context_.CancelRequested()) {
         context_.Log("Cancel...");
     }
-    image_.Close();
-    image_.inUse = 0;
+    image_->Close();
+    image_->inUse = 0;
+    return result;
 }
 
-bool UploadSequences::OpenForUpload() {
+Result UploadSequences::OpenImage() {
+    return ::OpenImage(context_, request_.image, *image_, request_.bootReload);
+}
+
+Result UploadSequences::OpenForUpload() {
     session_.sfldVersion.clear();
     context_.SetPhase(phase::kStart);
-    if (!PortReady()) {
-        if (!context_.IsAborted()) {
-            Fail("ERROR: no port available");
-        }
-        return false;
+    if (Result ready = PortReady(); !ready) {
+        return ready;
     }
-    return OpenImage(context_, context_.ImagePath(), image_);
+    return image_->source.kind == ImageSource::Closed ? OpenImage() : Result();
 }
 
-bool UploadSequences::Fail(const char* text) {
+Result UploadSequences::Fail(Result::Code code, const char* text) {
     context_.SetStatus(text);
     context_.Log(text);
-    return false;
+    return Result::Failure(code, text);
 }
 
-bool UploadSequences::UploadToRunningSfld(bool recordWait) {
-    if (!OpenForUpload()) {
-        return false;
+Result UploadSequences::UploadToRunningSfld(bool recordWait) {
+    if (Result opened = OpenForUpload(); !opened) {
+        return opened;
     }
     session_.RecordWaitMode = recordWait;
     // Nothing has started this loader for us: the device re-appears in it, or runs it already,
     // and either may take a while to answer.
-    return SfldLoader(context_, session_).FlashProgram(image_, SfldLoader::kFindLoaderMs);
+    return SfldLoader(context_, session_).FlashProgram(*image_, SfldLoader::kFindLoaderMs);
 }
 
-bool UploadSequences::PortReady() {
+Result UploadSequences::PortReady() {
     // A device that has left, or re-appeared as another device under the same name, must not
     // get the upload: the port is closed and the port keeper opens the current one, which
     // takes it one pass of its loop. The device found then is the request's: its leaving ends
@@ -122,49 +126,55 @@ bool UploadSequences::PortReady() {
     link.CheckDevice();
     for (uint32_t waited = 0; link.IsOpen() == 0 && waited < kPortReopenMs; waited += kPortPollMs) {
         if (context_.IsAborted()) {
-            return false;
+            return Result::Aborted();
         }
         context_.InterruptibleSleep(kPortPollMs);
     }
     if (link.IsOpen() == 0) {
-        return false;
+        if (context_.IsAborted()) {
+            return Result::Aborted();
+        }
+        return Fail(Result::Code::NoPort, "ERROR: no port available");
     }
     context_.WatchDevice(true);
-    return true;
+    return {};
 }
 
-bool UploadSequences::UploadWithBootLoader(uint8_t targetType) {
+Result UploadSequences::UploadWithBootLoader(uint8_t targetType) {
     if (targetType < kFirstBootType || targetType > kLastBootType) {
-        return false;
+        return Result::Failure(
+            Result::Code::NotSupported,
+            FormatText("ERROR: no boot connection for type %u", static_cast<unsigned>(targetType)));
     }
     const BootTarget& target = kBootTargets[targetType];
-    if (!OpenForUpload()) {
-        return false;
+    if (Result opened = OpenForUpload(); !opened) {
+        return opened;
     }
     context_.SetPhase(phase::kImageOpen);
 
-    Section* own = image_.count > 0 ? &image_.sections[image_.count - 1] : nullptr;
+    FirmwareImage& image = *image_;
+    Section* own = image.count > 0 ? &image.sections[image.count - 1] : nullptr;
     if (own != nullptr && own->firmwareId == FirmwareId::Sfl && own->active) {
         context_.Log("Upload SFLD From image-union file");
-        if (!LoadAndRun(target.loader, image_.source, *own)) {
-            return false;
+        if (Result loaded = LoadAndRun(target.loader, image.source, *own); !loaded) {
+            return loaded;
         }
     } else {
         context_.Log("Upload SFLD From resource");
         ImageSource resource;
         if (!resource.OpenResource(target.sfldResourceId)) {
             resource.Close();
-            return Fail("ERROR: SFLD resource open failed");
+            return Fail(Result::Code::NoLoader, "ERROR: SFLD resource open failed");
         }
         SectionReader loader;
         if (!loader.Open(resource, 0)) {
             resource.Close();
-            return Fail("ERROR: wrong SFLD resource format");
+            return Fail(Result::Code::NoLoader, "ERROR: wrong SFLD resource format");
         }
-        const bool loaded = LoadAndRun(target.loader, resource, loader);
+        Result loaded = LoadAndRun(target.loader, resource, loader);
         resource.Close();
         if (!loaded) {
-            return false;
+            return loaded;
         }
     }
     if (IsPfl(target.loader)) {
@@ -175,10 +185,10 @@ bool UploadSequences::UploadWithBootLoader(uint8_t targetType) {
     if (target.setsRecordWait) {
         session_.RecordWaitMode = true;
     }
-    return SfldLoader(context_, session_).FlashProgram(image_);
+    return SfldLoader(context_, session_).FlashProgram(image);
 }
 
-bool UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section& section) {
+Result UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section& section) {
     switch (loader) {
         case BootLoader::Hestan:
             return RomMonitorConnection(context_).HestanLoadAndRun(source, section);
@@ -193,7 +203,7 @@ bool UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section
         case BootLoader::PflC: {
             SfldLoader records(context_, session_);
             PflConnection pfl(context_, [&records](const SfldRecord& record) {
-                return records.SendRecord(record);
+                return records.SendRecord(record).ok();
             });
             const auto variant = loader == BootLoader::PflA   ? PflConnection::Variant::A
                                  : loader == BootLoader::PflB ? PflConnection::Variant::B
@@ -203,46 +213,45 @@ bool UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section
         case BootLoader::None:
             break;
     }
-    return false;
+    return Result::Failure(Result::Code::NotSupported, kRunNotSupported);
 }
 
-void UploadSequences::RunImage() {
-    session_ = SfldSession();
-    if (!PortReady()) {
-        if (!context_.IsAborted()) {
-            Fail("ERROR: no port available");
-        }
-        return;
+Result UploadSequences::RunImage() {
+    if (Result ready = PortReady(); !ready) {
+        return ready;
     }
-    const std::string path = context_.ImagePath();
+    const std::string path = request_.image ? request_.image->path : std::string();
     context_.Log("Open image file name - " + path);
     context_.SetStatus("Open image");
     ImageSource source;
-    if (!source.OpenFile(path)) {
-        Fail("ERROR: image open FAILED");
-        return;
+    if (!source.OpenBytes(request_.image)) {
+        return Fail(Result::Code::ImageUnusable, "ERROR: image open FAILED");
     }
     SectionReader section;
     if (!section.Open(source, 0)) {
         source.Close();
-        Fail("ERROR: bad image FORMAT");
-        return;
+        return Fail(Result::Code::ImageUnusable, "ERROR: bad image FORMAT");
     }
     ReportSection(context_, section);
     context_.SetPhase(phase::kRunSection);
 
-    const uint8_t targetType = context_.TargetType();
+    const uint8_t targetType = request_.targetType;
+    Result result = Result::Failure(
+        Result::Code::NotSupported,
+        FormatText("ERROR: no target of type %u", static_cast<unsigned>(targetType)));
     if (targetType < std::size(kRunLoaders)) {
         const BootLoader loader = kRunLoaders[targetType];
         if (loader == BootLoader::None) {
-            context_.Log("ERROR: RUN Not supported for this target...");
-        } else if (LoadAndRun(loader, source, section)) {
-            if (!IsPfl(loader)) {
+            context_.Log(kRunNotSupported);
+            result = Result::Failure(Result::Code::NotSupported, kRunNotSupported);
+        } else {
+            result = LoadAndRun(loader, source, section);
+            if (result && !IsPfl(loader)) {
                 // Only the primary loader asks the started code for an answer.
                 context_.Log("Code started; this target gives no answer from it");
             }
-            context_.RequestSucceeded();
         }
     }
     source.Close();
+    return result;
 }

@@ -15,6 +15,12 @@
 
 namespace imagefiles {
 
+// Where the device's sections lie: the flash and its primary flash loader, the main firmware,
+// and the secondary flash loader in memory.
+constexpr uint32_t kFlashStart = 0x10000000;
+constexpr uint32_t kMainStart = 0x10004000;
+constexpr uint32_t kSflStart = 0x00201000;
+
 using Bytes = std::vector<uint8_t>;
 
 // One S-record line (S1/S2/S3/S7/S9...) with a correct checksum and the given line end.

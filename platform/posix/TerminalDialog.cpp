@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <memory>
 
 #include "app/LogSink.h"
 #include "app/UpdateDialog.h"
@@ -12,7 +13,6 @@
 #include "platform/posix/PosixSerialDevice.h"
 #include "platform/posix/TerminalView.h"
 #include "platform/posix/TransferMeter.h"
-#include "targets/UploadSequences.h"
 
 namespace {
 
@@ -38,19 +38,17 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     CloseSignals signals;
     Clock& clock = ProcessClock();
     PosixSerialDevice device;
-    UploadEngine engine(clock, device);
-    LogSink log(run.logPath, show, [&engine] { return engine.NextLogLine(); });
+    const std::unique_ptr<UploadEngine> engine = MakeUploadEngine(clock, device);
+    LogSink log(run.logPath, show, [&engine] { return engine->NextLogLine(); });
     if (!log.Ok()) {
         std::cerr << "ostrevan-update: " << log.Problem() << "\n";
         return ExitStatus::UsageError;
     }
-    UploadSequences sequences(engine.worker, engine.image);
-    engine.SetRequests(&sequences);
 
     const int keyboard = IsOwnKeyboard(STDIN_FILENO) ? STDIN_FILENO : -1;
     KeyboardMode keys(keyboard);
     DeviceWatch watch(DeviceWatch::FoldersFor(device.DevicePath(run.portName), "/dev"));
-    UpdateDialog dialog(engine, view, clock, run.portName, run.imagePath,
+    UpdateDialog dialog(*engine, view, clock, run.portName, run.imagePath,
                         UpdateDialog::Frontend::Terminal);
 
     TransferMeter meter;
@@ -63,7 +61,7 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
         if (uploadStartMs == 0) {
             uploadStartMs = clock.NowMs();
         }
-        meter.Sample(clock.NowMs(), engine.BytesProgrammed(), engine.BytesToProgram());
+        meter.Sample(clock.NowMs(), engine->BytesProgrammed(), engine->BytesToProgram());
         view.SetFigures(meter.Line());
     };
 
@@ -84,6 +82,6 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
         std::cout << meter.Summary(clock.NowMs() - uploadStartMs) << std::endl;
     }
     // The log ends with what the user was told: its reader looks there first.
-    log.End(dialog, engine);
+    log.End(dialog, *engine);
     return dialog.Outcome();
 }

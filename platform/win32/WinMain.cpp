@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -18,7 +19,6 @@
 #include "platform/win32/Win32Dialog.h"
 #include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32SerialDevice.h"
-#include "targets/UploadSequences.h"
 
 namespace {
 std::string portName;
@@ -52,10 +52,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     static Win32ModuleResources resources(instance);
     SetModuleResources(&resources);
     static Win32SerialDevice device;
-    static UploadEngine engine(ProcessClock(), device);
-    static UploadSequences sequences(engine.worker, engine.image);
-    engine.SetRequests(&sequences);
-    LogSink log(options.logPath, nullptr, [] { return engine.NextLogLine(); });
+    static const std::unique_ptr<UploadEngine> engine = MakeUploadEngine(ProcessClock(), device);
+    LogSink log(options.logPath, nullptr, [] { return engine->NextLogLine(); });
     if (!log.Ok()) {
         return Answer(ExitStatus::UsageError, "ostrevan-update: " + log.Problem());
     }
@@ -63,7 +61,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Without both values the dialog never runs: the command line could not be used.
     ExitStatus status = ExitStatus::UsageError;
     UpdateApp app(portName, imagePath, [instance, &status, &log] {
-        status = RunUpdateDialog(instance, engine, ProcessClock(), portName, imagePath, &log);
+        status = RunUpdateDialog(instance, *engine, ProcessClock(), portName, imagePath, &log);
     });
     app.InitInstance(JoinArguments(options.rest));
     return ToProcessStatus(status);

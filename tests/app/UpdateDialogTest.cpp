@@ -49,7 +49,13 @@ class FakeView : public DialogView {
 
 class FakeEngine : public EngineApi {
   public:
-    std::string CheckImage(const std::string&) override { return ""; }
+    // The image is checked when the dialog starts; one that cannot be loaded later says why
+    // when asked again.
+    Result CheckImage(const std::string&) override {
+        return checks++ == 0 || imageProblem.empty()
+                   ? Result()
+                   : Result::Failure(Result::Code::ImageUnusable, imageProblem);
+    }
     void StartThreads() override { ++threadStarts; }
     bool OpenPort(const std::string& name) override {
         openedNames.push_back(name);
@@ -69,7 +75,6 @@ class FakeEngine : public EngineApi {
         loadedPaths.push_back(path);
         return loadResult;
     }
-    std::string ImageProblem() override { return imageProblem; }
     bool StartUpload() override {
         ++uploadStarts;
         return startResult;
@@ -88,12 +93,13 @@ class FakeEngine : public EngineApi {
     uint32_t PortGeneration() override { return generation; }
     bool TellsReplacedDevice() override { return tellsReplaced; }
     bool ProgrammingRan() override { return programmingRan; }
-    std::string FailureReason() override { return failureReason; }
+    Result LastResult() override { return lastResult; }
 
     bool openResult = true;
     bool portReady = true;
     bool loadResult = true;
     std::string imageProblem;
+    int checks = 0;
     bool startResult = true;
     bool requestRunning = false;
     int state = 0;
@@ -104,7 +110,7 @@ class FakeEngine : public EngineApi {
     uint32_t generation = 1;
     bool tellsReplaced = true;
     bool programmingRan = false;
-    std::string failureReason;
+    Result lastResult;
 
     int threadStarts = 0;
     int uploadStarts = 0;
@@ -172,15 +178,14 @@ TEST(UpdateDialogImageTest, DamagedImagesNeverReachThePort) {
         FakeSerialDevice device;
         device.AddPort("COM3");
         VirtualClock clock;
-        UploadEngine engine(clock, device);
+        const std::unique_ptr<UploadEngine> engine = MakeUploadEngine(clock, device);
         FakeView view;
-        UpdateDialog dialog(engine, view, clock, "COM3", c.path);
+        UpdateDialog dialog(*engine, view, clock, "COM3", c.path);
         EXPECT_TRUE(dialog.OnInitDialog());
         EXPECT_EQ(view.calls, (std::vector<std::string>{"stop-timer", "status:" + c.problem,
                                                         "box:Error:" + c.problem, "close"}));
         dialog.OnDestroy();
         EXPECT_TRUE(device.OpenedPaths().empty());
-        EXPECT_FALSE(engine.worker.IsThreadRunning());
         EXPECT_EQ(dialog.Outcome(), ExitStatus::ImageUnusable);
     }
 }
@@ -348,7 +353,7 @@ TEST_F(UpdateDialogTest, AnImageThatCannotBeUploadedEndsTheUpdateOnce) {
         FakeEngine device;
         FakeView shown;
         VirtualClock time;
-        device.loadResult = c.loads;
+        device.loadResult = false;
         device.imageProblem = c.loads ? c.problem : "";
         UpdateDialog start(device, shown, time, "COM3", "x");
         start.OnInitDialog();
@@ -438,7 +443,8 @@ TEST_F(UpdateDialogTest, FailedUploadShowsWhyInTheBoxAndCloses) {
     StartUploading();
     Tick("FLASH Programming", 300, 1);
     view.calls.clear();
-    engine.failureReason = "ERROR: FLASH Program FAILED\nERROR: Send Record TIMEOUT.";
+    engine.lastResult = Result::Failure(Result::Code::NoAnswer,
+                                        "ERROR: FLASH Program FAILED\nERROR: Send Record TIMEOUT.");
     Tick("ERROR: FLASH Program FAILED", 300, -1);
     const std::vector<std::string> tail(view.calls.begin() + 3, view.calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,35 +15,28 @@
 #include "app/UploadEngine.h"
 #include "engine/Clock.h"
 #include "engine/Event.h"
+#include "engine/ProtocolContext.h"
 #include "flashloader/SfldLoader.h"
 #include "serial/FakeSerialDevice.h"
+#include "testkit/ImageFiles.h"
 
 namespace {
 
-// A request body scripted by the test; a real body sets `succeeded` on success.
+// A request body scripted by the test: without a body the request fails.
 class ScriptedRequests : public WorkerRequests {
   public:
-    void FlashUpload() override {
-        ++flashUploads;
+    Result Serve(ProtocolContext& context, const UploadRequest& request) override {
+        ++serves;
+        served = request;
         entered.Set();
-        if (body) {
-            body();
-        }
+        return body ? body(context) : Result::Failure(Result::Code::Refused, "ERROR: scripted");
     }
-    void RunImage() override { ++runImages; }
 
-    std::function<void()> body;
+    std::function<Result(ProtocolContext&)> body;
     Event entered{Event::Mode::Manual};
-    std::atomic<int> flashUploads{0};
-    std::atomic<int> runImages{0};
+    std::atomic<int> serves{0};
+    UploadRequest served;
 };
-
-void MakeValid(FirmwareImage& image) {
-    image.count = 1;
-    image.sections[0].start = 0x10000000;
-    image.sections[0].size = 0x1000;
-    image.sections[0].crcState = CrcState::Matched;
-}
 
 // Sleeps between looks, so the test never spins while the worker runs.
 void WaitUntil(const std::function<bool()>& done) {
@@ -49,11 +45,10 @@ void WaitUntil(const std::function<bool()>& done) {
     }
 }
 
-// The engine's port with its waits for a byte on the test's virtual clock: a protocol that
-// waits moves time on instead of blocking for real.
+// A link whose waits for a byte move the test's virtual clock on instead of blocking for real.
 class VirtualTimeLink : public CommLink {
   public:
-    VirtualTimeLink(SerialPort& port, VirtualClock& clock) : port_(port), clock_(clock) {}
+    VirtualTimeLink(CommLink& port, VirtualClock& clock) : port_(port), clock_(clock) {}
     void Close() override { port_.Close(); }
     uint32_t IsOpen() override { return port_.IsOpen(); }
     bool ReadByte(uint8_t& byte) override { return port_.ReadByte(byte); }
@@ -70,8 +65,33 @@ class VirtualTimeLink : public CommLink {
     }
 
   private:
-    SerialPort& port_;
+    CommLink& port_;
     VirtualClock& clock_;
+};
+
+// The engine's context for a request's protocols, its port's waits on the virtual clock.
+class VirtualWaits : public ProtocolContext {
+  public:
+    VirtualWaits(ProtocolContext& engine, VirtualClock& clock)
+        : engine_(engine), link_(engine.Link(), clock) {}
+    void Log(const std::string& line) override { engine_.Log(line); }
+    void SetStatus(const std::string& text) override { engine_.SetStatus(text); }
+    void SetPhase(uint16_t value) override { engine_.SetPhase(value); }
+    void SetProgress(uint16_t perMille) override { engine_.SetProgress(perMille); }
+    void ProgrammingStarted() override { engine_.ProgrammingStarted(); }
+    void ProgrammingRuns(uint32_t bytes) override { engine_.ProgrammingRuns(bytes); }
+    void AddProgrammed(uint32_t bytes) override { engine_.AddProgrammed(bytes); }
+    bool IsAborted() override { return engine_.IsAborted(); }
+    void WatchDevice(bool watch) override { engine_.WatchDevice(watch); }
+    bool CancelRequested() override { return engine_.CancelRequested(); }
+    void InterruptibleSleep(uint32_t ms) override { engine_.InterruptibleSleep(ms); }
+    CommLink& Link() override { return link_; }
+    Clock& GetClock() override { return engine_.GetClock(); }
+    uint8_t BaudSelection() override { return engine_.BaudSelection(); }
+
+  private:
+    ProtocolContext& engine_;
+    VirtualTimeLink link_;
 };
 
 int Closes(FakeSerialDevice& device) {
@@ -81,10 +101,11 @@ int Closes(FakeSerialDevice& device) {
 
 class UploadEngineTest : public ::testing::Test {
   protected:
-    FakeSerialDevice device;
-    VirtualClock clock;
-    ScriptedRequests requests;
-    UploadEngine engine{clock, device, &requests};
+    UploadEngineTest() {
+        auto scripted = std::make_unique<ScriptedRequests>();
+        requests = scripted.get();
+        engine = std::make_unique<UploadEngine>(clock, device, std::move(scripted));
+    }
 
     // Starts the threads with the fake port open, as the dialog has them before an upload.
     static void StartWithPort(UploadEngine& started, FakeSerialDevice& fake) {
@@ -93,175 +114,176 @@ class UploadEngineTest : public ::testing::Test {
         // The keeper may still report the empty name it started with when OpenPort looks.
         started.OpenPort("COM3");
         ASSERT_TRUE(fake.WaitOpen(true));
-        WaitUntil([&] { return started.IsPortReady() && started.keeper.NameTaken(); });
+        WaitUntil([&] { return started.IsPortReady(); });
         ASSERT_TRUE(started.IsPortReady());
     }
-
-    void WaitServed() {
-        WaitUntil([&] { return !engine.IsRequestRunning(); });
-        ASSERT_FALSE(engine.IsRequestRunning());
+    // Checks and loads a usable image, as the dialog does before the upload.
+    void LoadUsableImage() {
+        ASSERT_TRUE(engine->CheckImage(image.Path()));
+        ASSERT_TRUE(engine->LoadImage(image.Path()));
     }
+    void WaitServed() {
+        WaitUntil([&] { return !engine->IsRequestRunning(); });
+        ASSERT_FALSE(engine->IsRequestRunning());
+    }
+
+    FakeSerialDevice device;
+    VirtualClock clock;
+    ScriptedRequests* requests = nullptr;
+    std::unique_ptr<UploadEngine> engine;
+    const imagefiles::TempFile image{
+        imagefiles::BinarySection(imagefiles::kFlashStart, 0x1000, true)};
 };
 
-TEST_F(UploadEngineTest, ImageValidWithinBoundsOnly) {
-    struct Case {
-        uint32_t start, size;
-        CrcState crc;
-        bool valid;
-    };
-    const Case cases[] = {
-        {0x10000000, 0x1000, CrcState::Matched, true},
-        {0x10800000, 0x800000, CrcState::NoChecksumWord, true},
-        {0x0FFFFFFF, 0x1000, CrcState::Matched, false},
-        {0x10800001, 0x1000, CrcState::Matched, false},
-        {0x10000000, 0xFFF, CrcState::Matched, false},
-        {0x10000000, 0x800001, CrcState::Matched, false},
-        {0x10000000, 0x1000, CrcState::None, false},
-    };
-    for (const Case& c : cases) {
-        engine.image.count = 1;
-        engine.image.sections[0].start = c.start;
-        engine.image.sections[0].size = c.size;
-        engine.image.sections[0].crcState = c.crc;
-        EXPECT_EQ(engine.IsImageValid(), c.valid) << std::hex << c.start << " " << c.size;
-        EXPECT_EQ(engine.GetImageRange().empty(), !c.valid);
+TEST_F(UploadEngineTest, TheRequestCarriesTheBytesCheckedAndThePort) {
+    EXPECT_FALSE(engine->StartUpload());  // nothing loaded
+    LoadUsableImage();
+    StartWithPort(*engine, device);
+    // The file changed after it was checked: the bytes checked are the ones handed over.
+    std::ifstream in(image.Path(), std::ios::binary);
+    const imagefiles::Bytes checked((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    std::filesystem::resize_file(image.Path(), 7);
+    EXPECT_TRUE(engine->CheckImage(image.Path()));
+    engine->RequestBootReload();
+    ASSERT_TRUE(engine->StartUpload());
+    WaitServed();
+    EXPECT_EQ(requests->served.job, UploadRequest::Job::FlashUpload);
+    EXPECT_EQ(requests->served.port, "COM3");
+    EXPECT_EQ(requests->served.targetType, 8);
+    EXPECT_TRUE(requests->served.bootReload);
+    ASSERT_NE(requests->served.image, nullptr);
+    EXPECT_EQ(requests->served.image->path, image.Path());
+    EXPECT_EQ(requests->served.image->bytes, checked);
+    // The boot reload is for one request only.
+    ASSERT_TRUE(engine->StartUpload());
+    WaitServed();
+    EXPECT_FALSE(requests->served.bootReload);
+    engine->Shutdown();
+}
+
+TEST_F(UploadEngineTest, StartUploadNeedsAUsableImageAndAReadyPort) {
+    const imagefiles::TempFile damaged(imagefiles::Bytes(100, 0x11));
+    EXPECT_EQ(engine->CheckImage(damaged.Path()).code(), Result::Code::ImageUnusable);
+    EXPECT_FALSE(engine->LoadImage(damaged.Path()));
+    EXPECT_FALSE(engine->StartUpload());
+    LoadUsableImage();
+    device.AddPort("COM3");
+    for (int i = 0; i < 20; ++i) {
+        device.QueueOpenResult(SerialDevice::OpenResult::Failed);  // the keeper tries again
     }
-    MakeValid(engine.image);
-    EXPECT_EQ(engine.GetImageRange(), "0x10000000 - 0x10001000");
-    engine.image.count = 0;  // what an earlier image left in section 0 does not count
-    EXPECT_FALSE(engine.IsImageValid());
+    engine->StartThreads();
+    engine->OpenPort("COM3");
+    WaitUntil([&] { return !engine->IsPortReady(); });
+    EXPECT_FALSE(engine->StartUpload());  // the port is not ready
+    EXPECT_FALSE(engine->IsRequestRunning());
+    EXPECT_EQ(requests->serves.load(), 0);
+    engine->Shutdown();
 }
 
-TEST_F(UploadEngineTest, StartUploadNeedsAValidImageAndAReadyPort) {
-    EXPECT_FALSE(engine.StartUpload());
-    MakeValid(engine.image);
-    engine.keeper.PortErrorText.Set("COM3 Serial Port Open Error!");
-    EXPECT_FALSE(engine.StartUpload());
-    EXPECT_FALSE(engine.IsRequestRunning());
-    EXPECT_EQ(engine.shared.targetType.Get(), 0);
-
-    engine.keeper.PortErrorText.Set("");
-    engine.image.sections[0].skipBootReload = 1;
-    engine.RequestBootReload();
-    EXPECT_TRUE(engine.StartUpload());
-    EXPECT_EQ(engine.shared.targetType.Get(), UploadEngine::kRunningSfldTarget);
-    EXPECT_EQ(engine.image.sections[0].active, 1);
-    EXPECT_EQ(engine.image.sections[0].skipBootReload, 0);
-    EXPECT_EQ(engine.bootReloadRequested.Get(), 0);
-    EXPECT_TRUE(engine.IsRequestRunning());
-}
-
-TEST_F(UploadEngineTest, StateAndStatusTextRules) {
+TEST_F(UploadEngineTest, StateStatusTextAndResultRules) {
     struct Case {
-        int succeeded, failed;
+        const char* what;
         uint16_t progress;
+        bool succeed;
         int state;
         std::string text;
+        std::string words;
     };
-    // In this order: a failure is left by a request that did not succeed, and only a new
-    // request clears the failure.
     const Case cases[] = {
-        {0, 0, 0, 0, ""},
-        {0, 0, 1, 1, "FLASH Programming"},
-        {0, 0, 1000, 1, "FLASH Programming"},
-        {1, 0, 0, 100, ""},
-        {1, 0, 500, 100, ""},
-        {0, 1, 0, -1, "FLASH Programming"},
-        {0, 1, 300, -1, "FLASH Programming"},
+        {"failed without progress", 0, false, -1, "ERROR: FLASH Program FAILED", "ERROR: scripted"},
+        {"failed with progress", 300, false, -1, "ERROR: FLASH Program FAILED", "ERROR: scripted"},
+        {"succeeded", 0, true, 100, "", ""},
+        {"succeeded short of 1000", 500, true, 100, "", ""},
     };
-    RequestContext& context = engine.worker;
-    context.SetStatus("FLASH Programming");
+    LoadUsableImage();
+    StartWithPort(*engine, device);
+    EXPECT_EQ(engine->GetState(), 0);
+    EXPECT_EQ(engine->GetStatusText(), "");
     for (const Case& c : cases) {
-        if (c.failed != 0 && !engine.worker.HasFailed()) {
-            MakeValid(engine.image);
-            StartWithPort(engine, device);
-            ASSERT_TRUE(engine.StartUpload());
-            WaitServed();
-        }
-        if (c.succeeded != 0) {
-            context.RequestSucceeded();
-        }
-        context.SetProgress(c.progress);
-        EXPECT_EQ(engine.GetState(), c.state) << c.succeeded << c.failed << " " << c.progress;
-        EXPECT_EQ(engine.GetStatusText(), c.text);
-        EXPECT_EQ(engine.GetProgress(), c.progress);
+        SCOPED_TRACE(c.what);
+        requests->body = [&c](ProtocolContext& context) {
+            context.SetStatus("ERROR: FLASH Program FAILED");
+            context.SetProgress(c.progress);
+            return c.succeed ? Result() : Result::Failure(Result::Code::Refused, "ERROR: scripted");
+        };
+        ASSERT_TRUE(engine->StartUpload());
+        WaitServed();
+        EXPECT_EQ(engine->GetState(), c.state);
+        EXPECT_EQ(engine->GetStatusText(), c.text);
+        EXPECT_EQ(engine->GetProgress(), c.progress);
+        EXPECT_EQ(engine->LastResult().words(), c.words);
     }
-    engine.ResetUpload();
-    EXPECT_FALSE(engine.worker.HasFailed());
-    EXPECT_FALSE(engine.worker.HasSucceeded());
-    engine.Shutdown();
+    // While a stage has made progress the request is running.
+    Event release(Event::Mode::Manual);
+    requests->body = [&](ProtocolContext& context) {
+        context.SetStatus("FLASH Programming");
+        context.SetProgress(1);
+        release.Wait(kWaitForever);
+        return Result();
+    };
+    requests->entered.Reset();
+    ASSERT_TRUE(engine->StartUpload());
+    ASSERT_TRUE(requests->entered.Wait(10000));
+    WaitUntil([&] { return engine->GetProgress() == 1; });
+    EXPECT_EQ(engine->GetState(), 1);
+    EXPECT_EQ(engine->GetStatusText(), "FLASH Programming");
+    release.Set();
+    WaitServed();
+    engine->Shutdown();
 }
 
 TEST_F(UploadEngineTest, SecondStartWhileARequestRunsIsAbsorbed) {
-    MakeValid(engine.image);
+    LoadUsableImage();
     Event release(Event::Mode::Manual);
-    requests.body = [&] {
+    requests->body = [&](ProtocolContext&) {
         release.Wait(kWaitForever);
-        static_cast<RequestContext&>(engine.worker).RequestSucceeded();
+        return Result();
     };
-    StartWithPort(engine, device);
-    ASSERT_TRUE(engine.StartUpload());
-    ASSERT_TRUE(requests.entered.Wait(10000));
-    EXPECT_TRUE(engine.IsRequestRunning());
-    EXPECT_FALSE(engine.StartUpload());
-    EXPECT_FALSE(engine.LoadImage("/nonexistent/while-running.bin"));
-    EXPECT_EQ(engine.shared.imagePathText.Get(), "");  // the worker's image is left alone
+    StartWithPort(*engine, device);
+    ASSERT_TRUE(engine->StartUpload());
+    ASSERT_TRUE(requests->entered.Wait(10000));
+    EXPECT_TRUE(engine->IsRequestRunning());
+    EXPECT_FALSE(engine->StartUpload());
+    EXPECT_FALSE(engine->LoadImage(image.Path()));  // the worker's request is left alone
     release.Set();
     WaitServed();
-    EXPECT_EQ(requests.flashUploads.load(), 1);
-    EXPECT_EQ(engine.GetState(), 100);
+    EXPECT_EQ(requests->serves.load(), 1);
+    EXPECT_EQ(engine->GetState(), 100);
 
     release.Reset();
-    requests.entered.Reset();
-    ASSERT_TRUE(engine.StartUpload());  // once the first has ended a new one starts
-    ASSERT_TRUE(requests.entered.Wait(10000));
-    EXPECT_EQ(engine.GetState(), 0);  // the new request cleared the old success
+    requests->entered.Reset();
+    ASSERT_TRUE(engine->StartUpload());  // once the first has ended a new one starts
+    ASSERT_TRUE(requests->entered.Wait(10000));
+    EXPECT_EQ(engine->GetState(), 0);  // the new request cleared the old success
     release.Set();
     WaitServed();
-    EXPECT_EQ(requests.flashUploads.load(), 2);
-    engine.Shutdown();
-}
-
-TEST_F(UploadEngineTest, FailedSequenceIsReportedUntilTheNextRequest) {
-    MakeValid(engine.image);
-    RequestContext& context = engine.worker;
-    context.SetProgress(400);
-    context.SetStatus("ERROR: FLASH Program FAILED");
-    StartWithPort(engine, device);
-    ASSERT_TRUE(engine.StartUpload());
-    WaitServed();
-    EXPECT_EQ(engine.GetState(), -1);
-    // Why it failed stays readable for the tick that shows the failure box.
-    EXPECT_EQ(engine.GetStatusText(), "ERROR: FLASH Program FAILED");
-
-    requests.body = [&] { context.RequestSucceeded(); };
-    requests.entered.Reset();
-    ASSERT_TRUE(engine.StartUpload());
-    WaitServed();
-    EXPECT_EQ(engine.GetState(), 100);
-    engine.Shutdown();
+    EXPECT_EQ(requests->serves.load(), 2);
+    engine->Shutdown();
 }
 
 TEST_F(UploadEngineTest, ShutdownDuringARequestEndsBothThreads) {
     SteadyClock steady;  // the body paces itself as a protocol does
-    UploadEngine real(steady, device, &requests);
-    MakeValid(real.image);
-    requests.body = [&] {
-        RequestContext& context = real.worker;
+    auto scripted = std::make_unique<ScriptedRequests>();
+    ScriptedRequests& paced = *scripted;
+    UploadEngine real(steady, device, std::move(scripted));
+    ASSERT_TRUE(real.LoadImage(image.Path()));
+    paced.body = [](ProtocolContext& context) {
         while (!context.IsAborted()) {
             context.InterruptibleSleep(100);
         }
+        return Result::Aborted();
     };
     StartWithPort(real, device);
     ASSERT_TRUE(real.StartUpload());
-    ASSERT_TRUE(requests.entered.Wait(10000));
+    ASSERT_TRUE(paced.entered.Wait(10000));
     real.Shutdown();
-    EXPECT_EQ(real.keeper.PortKeeperRunning.Get(), 0);
-    EXPECT_FALSE(real.worker.IsThreadRunning());
+    EXPECT_FALSE(device.IsDeviceOpen());
     EXPECT_EQ(real.GetState(), 0);  // stopped, not failed
+    EXPECT_EQ(real.LastResult().code(), Result::Code::Aborted);
     std::vector<std::string> lines;
-    for (std::string line = real.TakeLogLine(); !line.empty(); line = real.TakeLogLine()) {
-        lines.push_back(line);
+    while (auto line = real.NextLogLine()) {
+        lines.push_back(*line);
     }
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1], "*** FLASH Upload ****");
@@ -274,30 +296,34 @@ TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsThe
         const char* what;
         bool searching;       // the loader is looked for; else it answered already
         uint64_t leavesAtMs;  // 0: stays
+        Result::Code code;
         std::string reason;
         int closes;  // of the port during the request
     };
     const std::string left = "ERROR: the device left /fake/COM3";
     const Case cases[] = {
-        {"silent device, searched for", true, 0, "ERROR: no answer from the flash loader", 0},
-        {"device leaves during the search", true, 3000, left, 1},
-        {"device leaves while programming", false, 3000, left, 0},
+        {"silent device, searched for", true, 0, Result::Code::NoAnswer,
+         "ERROR: no answer from the flash loader", 0},
+        {"device leaves during the search", true, 3000, Result::Code::DeviceLeft, left, 1},
+        {"device leaves while programming", false, 3000, Result::Code::DeviceLeft, left, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeSerialDevice driver;
         VirtualClock time;
-        ScriptedRequests scripted;
-        UploadEngine updater(time, driver, &scripted);
-        VirtualTimeLink link(updater.keeper.port, time);
-        updater.worker.SetLink(&link);
-        RequestContext& context = updater.worker;
+        auto scripted = std::make_unique<ScriptedRequests>();
+        ScriptedRequests& requested = *scripted;
+        UploadEngine updater(time, driver, std::move(scripted));
+        CommLink* port = nullptr;  // the engine's, once the request runs
         uint64_t leftAt = 0;
         uint64_t endedAt = 0;
-        scripted.body = [&] {
+        requested.body = [&](ProtocolContext& engineContext) {
+            port = &engineContext.Link();
+            VirtualWaits context(engineContext, time);
+            Result result = Result::Aborted();
             SfldSession session;
             if (c.searching) {
-                SfldLoader(context, session).FindLoader(SfldLoader::kFindLoaderMs);
+                result = SfldLoader(context, session).FindLoader(SfldLoader::kFindLoaderMs);
             } else {
                 context.WatchDevice(true);
                 while (!context.IsAborted()) {
@@ -305,6 +331,7 @@ TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsThe
                 }
             }
             endedAt = time.NowMs();
+            return result;
         };
         time.SetAdvanceHook([&](uint64_t now) {
             if (c.leavesAtMs != 0 && leftAt == 0 && now >= c.leavesAtMs) {
@@ -313,11 +340,11 @@ TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsThe
                     driver.QueueOpenResult(SerialDevice::OpenResult::Failed);
                 }
                 driver.SetGone(true);
-                WaitUntil([&] { return updater.keeper.port.DeviceLeft(); });
+                WaitUntil([&] { return port->DeviceLeft(); });
                 leftAt = now;
             }
         });
-        MakeValid(updater.image);
+        ASSERT_TRUE(updater.LoadImage(image.Path()));
         StartWithPort(updater, driver);
         const size_t opens = driver.OpenedPaths().size();
         const int closes = Closes(driver);
@@ -327,7 +354,8 @@ TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsThe
         ASSERT_FALSE(updater.IsRequestRunning());
         EXPECT_EQ(updater.GetState(), uploadstate::kFailed);
         EXPECT_EQ(updater.GetStatusText(), c.reason);
-        EXPECT_EQ(updater.FailureReason(), c.reason);
+        EXPECT_EQ(updater.LastResult().code(), c.code);
+        EXPECT_EQ(updater.LastResult().words(), c.reason);
         EXPECT_EQ(Closes(driver) - closes, c.closes);
         if (c.leavesAtMs == 0) {
             // Present all along: never opened again, so its modem lines never moved.
@@ -345,12 +373,12 @@ TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsThe
 }
 
 TEST_F(UploadEngineTest, HandshakeBytesGoThroughThePort) {
-    EXPECT_FALSE(engine.OpenPort("COMCOM3"));
-    EXPECT_FALSE(engine.OpenPort("oFf"));
-    StartWithPort(engine, device);
+    EXPECT_FALSE(engine->OpenPort("COMCOM3"));
+    EXPECT_FALSE(engine->OpenPort("oFf"));
+    StartWithPort(*engine, device);
     EXPECT_EQ(device.OpenedPaths().back(), "/fake/COM3");
     for (char c : std::string("SA-28\r\n")) {
-        engine.PutByte(static_cast<uint8_t>(c));
+        engine->PutByte(static_cast<uint8_t>(c));
     }
     ASSERT_TRUE(device.WaitSent(7));
     const std::vector<uint8_t> sent = device.Sent();
@@ -359,11 +387,11 @@ TEST_F(UploadEngineTest, HandshakeBytesGoThroughThePort) {
     ASSERT_TRUE(device.WaitReaderIdle());
     std::string reply;
     uint8_t byte = 0;
-    while (engine.GetByte(byte)) {
+    while (engine->GetByte(byte)) {
         reply.push_back(static_cast<char>(byte));
     }
     EXPECT_EQ(reply, "SA-77");
-    engine.Shutdown();
+    engine->Shutdown();
     EXPECT_FALSE(device.IsDeviceOpen());
 }
 
@@ -373,39 +401,40 @@ TEST(UploadEngineOpenTest, QueuedHandshakeTextLeavesBeforeThePortIsReopened) {
     FakeSerialDevice device;
     device.AddPort("COM3");
     SteadyClock steady;
-    UploadEngine engine(steady, device);
-    engine.StartThreads();
-    ASSERT_TRUE(engine.OpenPort("COM3"));
+    auto engine =
+        std::make_unique<UploadEngine>(steady, device, std::make_unique<ScriptedRequests>());
+    engine->StartThreads();
+    ASSERT_TRUE(engine->OpenPort("COM3"));
     device.HoldWrites(true);
     for (char c : std::string("KV2-8\r\n")) {
-        engine.PutByte(static_cast<uint8_t>(c));
+        engine->PutByte(static_cast<uint8_t>(c));
     }
     std::thread driver([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         device.HoldWrites(false);
     });
-    EXPECT_TRUE(engine.OpenPort("COM3"));
+    EXPECT_TRUE(engine->OpenPort("COM3"));
     driver.join();
     const std::vector<uint8_t> sent = device.Sent();
     EXPECT_EQ(std::string(sent.begin(), sent.end()), "KV2-8\r\n");
     ASSERT_TRUE(device.WaitOpen(true));
     EXPECT_EQ(device.OpenedPaths().size(), 2u);  // reopened all the same
-    engine.Shutdown();
+    engine->Shutdown();
 }
 
 TEST_F(UploadEngineTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
-    StartWithPort(engine, device);
+    StartWithPort(*engine, device);
     const uint64_t before = clock.SleptMs();
     device.HoldWrites(true);  // for good: the driver never takes the bytes
-    engine.PutByte('K');
-    engine.OpenPort("COM3");
+    engine->PutByte('K');
+    engine->OpenPort("COM3");
     EXPECT_LE(clock.SleptMs() - before, UploadEngine::kOpenPortMaxMs);
     EXPECT_GE(clock.SleptMs() - before, UploadEngine::kOpenPortMaxMs - 40);
-    engine.Shutdown();
+    engine->Shutdown();
 }
 
 TEST_F(UploadEngineTest, APortCountsAsOpenOnlyOnceTheKeeperHasActedOnTheName) {
-    StartWithPort(engine, device);
+    StartWithPort(*engine, device);
     // Asked again, a busy keeper reopens the port only after OpenPort's first look: the port
     // reported open must be the one that stays, or its reopening passes for the device coming
     // back.
@@ -414,16 +443,16 @@ TEST_F(UploadEngineTest, APortCountsAsOpenOnlyOnceTheKeeperHasActedOnTheName) {
     clock.SetAdvanceHook([&](uint64_t now) {
         if (now >= asked + 200) {
             device.HoldOpens(false);
-            WaitUntil([&] { return engine.keeper.NameTaken(); });
+            WaitUntil([&] { return device.OpenedPaths().size() == 2; });
         }
     });
-    EXPECT_TRUE(engine.OpenPort("COM3"));
-    const uint32_t generation = engine.PortGeneration();
+    EXPECT_TRUE(engine->OpenPort("COM3"));
+    const uint32_t generation = engine->PortGeneration();
     clock.SetAdvanceHook(nullptr);
     device.HoldOpens(false);
-    WaitUntil([&] { return device.OpenedPaths().size() == 2 && engine.keeper.NameTaken(); });
-    EXPECT_EQ(engine.PortGeneration(), generation);
-    engine.Shutdown();
+    WaitUntil([&] { return device.OpenedPaths().size() == 2 && engine->IsPortReady(); });
+    EXPECT_EQ(engine->PortGeneration(), generation);
+    engine->Shutdown();
 }
 
 TEST(UploadEngineOpenTest, DescribePortTellsWhyAPortIsNotReady) {
@@ -450,15 +479,16 @@ TEST(UploadEngineOpenTest, DescribePortTellsWhyAPortIsNotReady) {
             device.QueueOpenResult(c.result);  // the keeper tries again and again
         }
         VirtualClock clock;
-        UploadEngine engine(clock, device);
-        engine.StartThreads();
-        engine.OpenPort("COM3");
+        auto engine =
+            std::make_unique<UploadEngine>(clock, device, std::make_unique<ScriptedRequests>());
+        engine->StartThreads();
+        engine->OpenPort("COM3");
         // The keeper tries the name on its own thread: its answer settles within a cycle.
-        WaitUntil([&] { return engine.DescribePort("COM3").condition == c.condition; });
-        const PortReport report = engine.DescribePort("COM3");
+        WaitUntil([&] { return engine->DescribePort("COM3").condition == c.condition; });
+        const PortReport report = engine->DescribePort("COM3");
         EXPECT_EQ(report.condition, c.condition) << c.what;
         EXPECT_EQ(report.path, "/fake/COM3") << c.what;
-        engine.Shutdown();
+        engine->Shutdown();
     }
 }
 
@@ -467,47 +497,26 @@ TEST(UploadEngineOpenTest, ExistingPortIsGivenTimeToOpenUnknownOneIsNot) {
     device.AddPort("COM3");
     device.QueueOpenResult(SerialDevice::OpenResult::Failed);  // the keeper's retry opens it
     VirtualClock clock;
-    UploadEngine engine(clock, device);
-    engine.StartThreads();
-    WaitUntil([&] { return engine.GetPortError() == "No Serial Port Selected."; });
+    auto engine =
+        std::make_unique<UploadEngine>(clock, device, std::make_unique<ScriptedRequests>());
+    engine->StartThreads();
+    WaitUntil([&] { return engine->DescribePort("COM4").error == "No Serial Port Selected."; });
 
-    EXPECT_FALSE(engine.OpenPort("COM4"));
+    EXPECT_FALSE(engine->OpenPort("COM4"));
     EXPECT_EQ(clock.SleptMs(), 0u);  // a name the platform does not know is not waited for
 
     // OpenPort's first look, after 100 ms, finds no open port; the keeper opens it on its
     // next cycle, which the test waits for in real time once OpenPort has waited 300 ms more.
     clock.SetAdvanceHook([&](uint64_t now) {
         if (now >= 400) {
-            WaitUntil([&] { return engine.IsPortReady() && engine.keeper.NameTaken(); });
+            WaitUntil([&] { return engine->IsPortReady() && device.IsDeviceOpen(); });
         }
     });
-    EXPECT_TRUE(engine.OpenPort("COM3"));
+    EXPECT_TRUE(engine->OpenPort("COM3"));
     EXPECT_GE(clock.NowMs(), 400u);
     clock.SetAdvanceHook(nullptr);
     EXPECT_EQ(device.OpenedPaths().size(), 2u);
-    engine.Shutdown();
-}
-
-TEST_F(UploadEngineTest, LoadImageReadsTheFileAndResetsTheBootReload) {
-    EXPECT_FALSE(engine.LoadImage("/nonexistent/fw.bin"));
-    EXPECT_EQ(engine.worker.StatusText(), "ERROR: image open FAILED");
-
-    // A binary section with header: eight words, start, end, zeros, then the XOR of its words.
-    const std::string path = ::testing::TempDir() + "ostrevan-engine-image.bin";
-    std::vector<uint32_t> words(0x1000 / 4, 0);
-    words[8] = 0x10000000;
-    words[9] = 0x10001000;
-    words.push_back(0x10000000 ^ 0x10001000);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(words.data()),
-               static_cast<std::streamsize>(words.size() * 4));
-    engine.RequestBootReload();
-    ASSERT_TRUE(engine.LoadImage(path));
-    EXPECT_EQ(engine.shared.imagePathText.Get(), path);
-    EXPECT_EQ(engine.bootReloadRequested.Get(), 0);
-    EXPECT_TRUE(engine.IsImageValid());
-    EXPECT_EQ(engine.GetImageRange(), "0x10000000 - 0x10001000");
-    std::remove(path.c_str());
+    engine->Shutdown();
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 #include "engine/Clock.h"
@@ -86,26 +88,48 @@ TEST(LogQueueTest, UninitialisedQueueTakesNothing) {
     EXPECT_EQ(queue.Take(), std::nullopt);
 }
 
+// What a request body does with the worker's context, run on the worker's own thread.
+class ContextRequests : public WorkerRequests {
+  public:
+    Result Serve(ProtocolContext& context, const UploadRequest&) override {
+        return body ? body(context) : Result();
+    }
+    std::function<Result(ProtocolContext&)> body;
+};
+
 class WorkerServicesTest : public ::testing::Test {
   protected:
-    VirtualClock clock;
-    EngineShared engine;
-    CommLink link;
-    UploadWorker worker{clock, engine, &link};
-    RequestContext& context = worker;
-
-    // The lengths of the slices InterruptibleSleep waited, recorded through the clock.
-    std::vector<uint64_t> SleepSlices(uint32_t ms) {
+    // Serves one request whose body is given, and stops the worker.
+    void ServeOne(std::function<Result(ProtocolContext&)> body) {
+        requests.body = std::move(body);
+        stopRequested.Set(0);
+        std::thread thread([this] { worker.ThreadMain(); });
+        EXPECT_TRUE(worker.Raise(UploadRequest()));
+        for (int i = 0; i < 10000 && worker.IsRequestRunning(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        stopRequested.Set(1);
+        worker.Wake();
+        thread.join();
+    }
+    // The lengths of the slices a sleep waited, recorded through the clock.
+    std::vector<uint64_t> SleepSlices(uint32_t ms, bool stopBefore) {
         std::vector<uint64_t> slices;
         uint64_t last = clock.NowMs();
         clock.SetAdvanceHook([&](uint64_t now) {
             slices.push_back(now - last);
             last = now;
         });
-        context.InterruptibleSleep(ms);
+        SleepInSlices(clock, ms, [stopBefore] { return stopBefore; });
         clock.SetAdvanceHook(nullptr);
         return slices;
     }
+
+    VirtualClock clock;
+    LockedValue32 stopRequested{0};
+    CommLink link;
+    ContextRequests requests;
+    UploadWorker worker{clock, stopRequested, link, requests};
 };
 
 TEST_F(WorkerServicesTest, InterruptibleSleepSlices) {
@@ -124,19 +148,26 @@ TEST_F(WorkerServicesTest, InterruptibleSleepSlices) {
         {101, false, {100, 1}},
     };
     for (const Case& c : cases) {
-        engine.stopRequested.Set(c.stopBefore ? 1 : 0);
-        EXPECT_EQ(SleepSlices(c.ms), c.slices) << c.ms << " ms, stop " << c.stopBefore;
+        EXPECT_EQ(SleepSlices(c.ms, c.stopBefore), c.slices)
+            << c.ms << " ms, stop " << c.stopBefore;
     }
 }
 
-TEST_F(WorkerServicesTest, StopSetDuringSleepEndsItAfterTheCurrentSlice) {
-    clock.SetAdvanceHook([&](uint64_t now) {
-        if (now == 300) {
-            engine.stopRequested.Set(1);
-        }
+TEST_F(WorkerServicesTest, StopSetDuringTheWorkersSleepEndsItAfterTheCurrentSlice) {
+    uint64_t woke = 0;
+    ServeOne([&](ProtocolContext& context) {
+        const uint64_t start = clock.NowMs();
+        clock.SetAdvanceHook([&, start](uint64_t now) {
+            if (now == start + 300) {
+                stopRequested.Set(1);
+            }
+        });
+        context.InterruptibleSleep(1000);
+        woke = clock.NowMs() - start;
+        clock.SetAdvanceHook(nullptr);
+        return Result();
     });
-    context.InterruptibleSleep(1000);
-    EXPECT_EQ(clock.NowMs(), 300u);
+    EXPECT_EQ(woke, 300u);
 }
 
 TEST_F(WorkerServicesTest, IsAbortedFollowsStopAndCancel) {
@@ -147,39 +178,39 @@ TEST_F(WorkerServicesTest, IsAbortedFollowsStopAndCancel) {
     };
     for (const Case& c :
          {Case{0, 0, false}, Case{0, 1, true}, Case{1, 0, true}, Case{1, 1, true}}) {
-        engine.stopRequested.Set(c.stop);
-        worker.RequestFlashUpload();  // a new request clears the cancel
-        if (c.cancel != 0) {
-            worker.RequestCancel();
-        }
-        EXPECT_EQ(context.IsAborted(), c.aborted) << c.stop << c.cancel;
-        EXPECT_EQ(context.CancelRequested(), c.cancel != 0);
+        worker.RequestCancel();  // a new request clears the cancel
+        bool aborted = false;
+        bool cancelled = false;
+        ServeOne([&](ProtocolContext& context) {
+            if (c.cancel != 0) {
+                worker.RequestCancel();
+            }
+            stopRequested.Set(c.stop);
+            aborted = context.IsAborted();
+            cancelled = context.CancelRequested();
+            stopRequested.Set(0);
+            return Result();
+        });
+        EXPECT_EQ(aborted, c.aborted) << c.stop << c.cancel;
+        EXPECT_EQ(cancelled, c.cancel != 0);
     }
 }
 
 TEST_F(WorkerServicesTest, LogCopiesBothForms) {
-    std::string text = "abc";
-    context.Log(text);
-    text[0] = 'x';
-    context.Log("zero-terminated");
-    EXPECT_EQ(worker.TakeLogLine(), "abc");
-    EXPECT_EQ(worker.TakeLogLine(), "zero-terminated");
-}
-
-TEST_F(WorkerServicesTest, RequestsResetCancelAndSucceeded) {
-    worker.RequestCancel();
-    context.RequestSucceeded();
-    EXPECT_TRUE(worker.HasSucceeded());
-    worker.RequestFlashUpload();
-    EXPECT_TRUE(worker.IsRequestRunning());
-    EXPECT_FALSE(context.CancelRequested());
-    EXPECT_FALSE(worker.HasSucceeded());
-    worker.RequestCancel();
-    EXPECT_TRUE(context.CancelRequested());
-    context.RequestSucceeded();
-    worker.RequestRunImage();
-    EXPECT_FALSE(context.CancelRequested());
-    EXPECT_FALSE(worker.HasSucceeded());
+    ServeOne([](ProtocolContext& context) {
+        std::string text = "abc";
+        context.Log(text);
+        text[0] = 'x';
+        context.Log("zero-terminated");
+        return Result();
+    });
+    std::vector<std::string> lines;
+    while (auto line = worker.TakeLogLine()) {
+        lines.push_back(*line);
+    }
+    ASSERT_EQ(lines.size(), 6u);  // between the banners
+    EXPECT_EQ(lines[3], "abc");
+    EXPECT_EQ(lines[4], "zero-terminated");
 }
 
 TEST(EventTest, AutoResetReleasesOneWaitAndManualStaysSet) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "engine/Clock.h"
@@ -12,12 +13,11 @@ namespace {
 // A request body scripted by the test.
 class ScriptedRequests : public WorkerRequests {
   public:
-    explicit ScriptedRequests(std::function<void()> body) : body_(std::move(body)) {}
-    void FlashUpload() override { body_(); }
-    void RunImage() override { body_(); }
+    explicit ScriptedRequests(std::function<Result()> body) : body_(std::move(body)) {}
+    Result Serve(ProtocolContext&, const UploadRequest&) override { return body_(); }
 
   private:
-    std::function<void()> body_;
+    std::function<Result()> body_;
 };
 
 // Sleeps between looks, so the test thread never spins while the worker runs.
@@ -27,17 +27,17 @@ void WaitUntilServed(UploadWorker& worker) {
     }
 }
 
-// Serves one request on the worker's thread and stops it.
-void ServeOne(UploadWorker& worker, EngineShared& engine, bool runImage) {
-    engine.stopRequested.Set(0);
+// Serves one request on the worker's thread and stops it; without a job, the one raised.
+void ServeOne(UploadWorker& worker, LockedValue32& stopRequested, std::optional<bool> runImage) {
+    stopRequested.Set(0);
     std::thread thread([&] { worker.ThreadMain(); });
     if (runImage) {
-        worker.RequestRunImage();
-    } else {
-        worker.RequestFlashUpload();
+        UploadRequest request;
+        request.job = *runImage ? UploadRequest::Job::RunImage : UploadRequest::Job::FlashUpload;
+        EXPECT_TRUE(worker.Raise(request));
     }
     WaitUntilServed(worker);
-    engine.stopRequested.Set(1);
+    stopRequested.Set(1);
     worker.Wake();
     thread.join();
 }
@@ -60,28 +60,33 @@ TEST(WorkerRequestTest, FailureIsRecordedOnlyForAnUncancelledUnsuccessfulRequest
     };
     for (const Case& c : cases) {
         VirtualClock clock;
-        EngineShared engine;
+        LockedValue32 stopRequested{0};
         CommLink link;
-        UploadWorker worker(clock, engine, &link);
-        RequestContext& context = worker;
         bool failing = true;
+        UploadWorker* served = nullptr;
         ScriptedRequests requests([&] {
-            if (c.succeed && !failing) {
-                context.RequestSucceeded();
-            }
             if (c.cancel && !failing) {
-                worker.RequestCancel();
+                served->RequestCancel();
             }
             if (c.stop && !failing) {
-                engine.stopRequested.Set(1);
+                stopRequested.Set(1);
             }
+            return c.succeed && !failing ? Result()
+                                         : Result::Failure(Result::Code::Refused, "ERROR: no");
         });
-        worker.SetRequests(&requests);
+        UploadWorker worker(clock, stopRequested, link, requests);
+        served = &worker;
         // A failure left over from an earlier request.
-        ServeOne(worker, engine, false);
+        ServeOne(worker, stopRequested, false);
         ASSERT_TRUE(worker.HasFailed());
+        EXPECT_EQ(worker.LastResult().words(), "ERROR: no");
         failing = false;
-        ServeOne(worker, engine, c.runImage);
+        ServeOne(worker, stopRequested, c.runImage);
+        // A cancelled or stopped request fails nobody: its result says it was aborted.
+        EXPECT_EQ(worker.LastResult().code(), c.succeed            ? Result::Code::Ok
+                                              : c.cancel || c.stop ? Result::Code::Aborted
+                                                                   : Result::Code::Refused)
+            << c.what;
         EXPECT_FALSE(worker.IsRequestRunning()) << c.what;
         EXPECT_EQ(worker.HasFailed(), c.failed) << c.what;
         EXPECT_EQ(worker.HasSucceeded(), c.succeed) << c.what;
@@ -91,18 +96,20 @@ TEST(WorkerRequestTest, FailureIsRecordedOnlyForAnUncancelledUnsuccessfulRequest
 
 TEST(WorkerRequestTest, NewRequestClearsTheFailure) {
     VirtualClock clock;
-    EngineShared engine;
+    LockedValue32 stopRequested{0};
     CommLink link;
-    UploadWorker worker(clock, engine, &link);
+    ScriptedRequests requests([] { return Result::Failure(Result::Code::Refused, "ERROR: no"); });
+    UploadWorker worker(clock, stopRequested, link, requests);
     for (bool runImage : {false, true}) {
-        ServeOne(worker, engine, false);
+        ServeOne(worker, stopRequested, false);
         ASSERT_TRUE(worker.HasFailed());
-        if (runImage) {
-            worker.RequestRunImage();
-        } else {
-            worker.RequestFlashUpload();
-        }
+        UploadRequest request;
+        request.job = runImage ? UploadRequest::Job::RunImage : UploadRequest::Job::FlashUpload;
+        ASSERT_TRUE(worker.Raise(request));
         EXPECT_FALSE(worker.HasFailed()) << runImage;
+        EXPECT_TRUE(worker.LastResult()) << runImage;
+        // The request raised is served, so the next round starts from an idle worker.
+        ServeOne(worker, stopRequested, std::nullopt);
     }
 }
 

@@ -1,8 +1,8 @@
 // The erase wait and the boot-reload request.
 #include <gmock/gmock.h>
 
-#include "LoaderFixture.h"
 #include "flashloader/SfldCodes.h"
+#include "support/ProtocolFixture.h"
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -10,7 +10,7 @@ using namespace sfld;
 
 namespace {
 
-class EraseTest : public LoaderTest {
+class EraseTest : public ProtocolFixture {
   protected:
     // `count` SECTOR_ERASED codes, the first `gapMs` after the start and each `gapMs` apart.
     uint64_t Sectors(uint64_t fromMs, int count, uint64_t gapMs) {
@@ -97,7 +97,7 @@ TEST_F(EraseTest, RefusalsEndTheErase) {
     }
 }
 
-TEST_F(LoaderTest, BootReloadAnswers) {
+TEST_F(ProtocolFixture, BootReloadAnswers) {
     struct Case {
         ScriptedLink::Bytes answer;
         bool ok;
@@ -129,7 +129,7 @@ TEST_F(LoaderTest, BootReloadAnswers) {
     }
 }
 
-TEST_F(LoaderTest, BootReloadWaitFollowsTheLinksTimeoutFactor) {
+TEST_F(ProtocolFixture, BootReloadWaitFollowsTheLinksTimeoutFactor) {
     link.timeoutFactor = 3;
     EXPECT_FALSE(loader.BootReload());
     EXPECT_EQ(Elapsed(), 1500u);

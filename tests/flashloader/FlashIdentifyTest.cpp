@@ -4,9 +4,9 @@
 #include <array>
 #include <cstring>
 
-#include "LoaderFixture.h"
 #include "flashloader/FlashChipTable.h"
 #include "flashloader/SfldCodes.h"
+#include "support/ProtocolFixture.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -99,7 +99,7 @@ TEST(FlashChipTable, VendorsAndShortAnswers) {
     EXPECT_STREQ(FlashShortAnswerName(255), "UNKNOWN");
 }
 
-class IdentifyTest : public LoaderTest {
+class IdentifyTest : public ProtocolFixture {
   protected:
     // The loader's answer to the query: the first byte at once, each further one `gapMs` after
     // the one before.

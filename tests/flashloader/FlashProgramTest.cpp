@@ -4,10 +4,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "WorkerLog.h"
 #include "flashloader/SfldLoader.h"
-#include "sim/DeviceModel.h"
-#include "sim/SimLink.h"
+#include "support/ProtocolFixture.h"
 #include "testkit/ImageFiles.h"
 
 using imagefiles::Bytes;
@@ -18,22 +16,7 @@ using ::testing::Not;
 
 namespace {
 
-constexpr uint32_t kMain = 0x10004000;
-
-// The device, its link and a context on one virtual clock.
-struct Rig {
-    explicit Rig(const DeviceConfig& config) : model(config) {}
-
-    VirtualClock clock{1000};
-    DeviceModel model;
-    SimLink link{model, clock};
-    EngineShared engine;
-    TestContext context{clock, engine, &link};
-    SfldSession session;
-    SfldLoader loader{context, session};
-
-    std::vector<std::string> Logged() { return DrainLog(context); }
-};
+using imagefiles::kMainStart;
 
 // An opened image with its sections found and marked, as the engine leaves it.
 struct Image {
@@ -46,26 +29,35 @@ struct Image {
     FirmwareImage image;
 };
 
-std::string SRecordImage(const Bytes& data, uint32_t at = kMain) {
+std::string SRecordImage(const Bytes& data, uint32_t at = kMainStart) {
     return imagefiles::S3Lines(at, data, 30) + imagefiles::SLine(7, at);
 }
 
-class FlashProgramTest : public ::testing::Test {
+class FlashProgramTest : public ProtocolFixture {
   protected:
+    // A fresh device built from `config`, and a fresh session with the loader on it.
+    void Restart() {
+        StartDevice();
+        context.statusText.Set("");
+        context.programmingStarted.Set(0);
+        session = SfldSession();
+        session.RecordWaitMode = true;
+        onDevice = std::make_unique<SfldLoader>(context, session);
+        startMs = clock.NowMs();
+    }
     // Programs `contents` into a device built from `config`.
-    bool Program(const Bytes& contents) {
-        rig = std::make_unique<Rig>(config);
+    Result Program(const Bytes& contents) {
+        Restart();
         image = std::make_unique<Image>(contents);
-        rig->session.RecordWaitMode = true;
-        return rig->loader.FlashProgram(image->image);
+        return onDevice->FlashProgram(image->image);
     }
     bool FlashHolds(uint32_t at, const Bytes& data) {
-        return rig->model.FlashBytes(at, static_cast<uint32_t>(data.size())) == data;
+        return model->FlashBytes(at, static_cast<uint32_t>(data.size())) == data;
     }
-    std::string Status() { return rig->context.statusText.Get(); }
+    std::string Status() { return context.statusText.Get(); }
 
-    DeviceConfig config;
-    std::unique_ptr<Rig> rig;
+    std::unique_ptr<SfldLoader> onDevice;
+    uint64_t startMs = 0;
     std::unique_ptr<Image> image;
     const Bytes data = imagefiles::RandomBytes(9001, 7);
     const Bytes srec = imagefiles::ToBytes(SRecordImage(data));
@@ -73,14 +65,14 @@ class FlashProgramTest : public ::testing::Test {
 
 TEST_F(FlashProgramTest, AnSRecordImageEndsUpInTheFlash) {
     ASSERT_TRUE(Program(srec));
-    EXPECT_TRUE(FlashHolds(kMain, data));
-    EXPECT_THAT(rig->model.Violations(), IsEmpty());
-    EXPECT_EQ(rig->model.Counters().unerasedPrograms, 0u);
-    EXPECT_EQ(rig->context.progress.Get(), 1000);
-    EXPECT_EQ(rig->context.phase.Get(), 3);
+    EXPECT_TRUE(FlashHolds(kMainStart, data));
+    EXPECT_THAT(model->Violations(), IsEmpty());
+    EXPECT_EQ(model->Counters().unerasedPrograms, 0u);
+    EXPECT_EQ(context.progress.Get(), 1000);
+    EXPECT_EQ(context.phase.Get(), 3);
     EXPECT_EQ(Status(), "FLASH Programming");
-    EXPECT_EQ(rig->context.programmingStarted.Get(), 1);
-    const auto lines = rig->Logged();
+    EXPECT_EQ(context.programmingStarted.Get(), 1);
+    const auto lines = Logged();
     EXPECT_THAT(lines, Contains("SFLD Version ID: $SFLD V2.05"));
     // what will be written is listed once the flash is known and before it is erased
     const std::string listed =
@@ -102,21 +94,21 @@ TEST_F(FlashProgramTest, TheRunningLoaderIsNeverProgrammed) {
     const Bytes pfl = imagefiles::BinarySection(0x10000000, 0x1000, true, 1);
     Bytes file = pfl;
     file.resize(0x4000, 0xFF);
-    const Bytes main = imagefiles::BinarySection(kMain, 0x3000, true, 2);
+    const Bytes main = imagefiles::BinarySection(kMainStart, 0x3000, true, 2);
     const Bytes sfl = imagefiles::BinarySection(0x00201000, 0x800, true, 3);
     file = imagefiles::Join(imagefiles::Join(file, main), sfl);
-    rig = std::make_unique<Rig>(config);
+    Restart();
     image = std::make_unique<Image>(file);
     ASSERT_EQ(image->image.count, 3);
     ASSERT_EQ(image->image.sections[2].firmwareId, FirmwareId::Sfl);
     for (auto& section : image->image.sections) {
         section.active = 1;
     }
-    ASSERT_TRUE(rig->loader.FlashProgram(image->image));
+    ASSERT_TRUE(onDevice->FlashProgram(image->image));
     EXPECT_TRUE(FlashHolds(0x10000000, Bytes(pfl.begin(), pfl.end() - 4)));
-    EXPECT_TRUE(FlashHolds(kMain, Bytes(main.begin(), main.end() - 4)));
-    EXPECT_EQ(rig->model.Counters().eraseRanges, 2u);
-    const auto lines = rig->Logged();
+    EXPECT_TRUE(FlashHolds(kMainStart, Bytes(main.begin(), main.end() - 4)));
+    EXPECT_EQ(model->Counters().eraseRanges, 2u);
+    const auto lines = Logged();
     EXPECT_THAT(lines, Contains("=============== Upload section N1 ==============="));
     EXPECT_THAT(lines, Not(Contains("=============== Upload section N2 ===============")));
 }
@@ -134,12 +126,12 @@ TEST_F(FlashProgramTest, BootReloadAnswersDoNotStopTheSection) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         config.bootReload = c.answer;
-        rig = std::make_unique<Rig>(config);
+        Restart();
         image = std::make_unique<Image>(srec);
         image->image.sections[0].skipBootReload = 0;
-        ASSERT_TRUE(rig->loader.FlashProgram(image->image));
-        EXPECT_TRUE(FlashHolds(kMain, data));
-        EXPECT_THAT(rig->Logged(), Contains(c.line));
+        ASSERT_TRUE(onDevice->FlashProgram(image->image));
+        EXPECT_TRUE(FlashHolds(kMainStart, data));
+        EXPECT_THAT(Logged(), Contains(c.line));
     }
 }
 
@@ -151,8 +143,8 @@ TEST_F(FlashProgramTest, ARecordAnsweredWithAnErrorIsSentAgain) {
         config.faults.errorCode = code;
         config.faults.errorCount = 4;
         ASSERT_TRUE(Program(srec));
-        EXPECT_TRUE(FlashHolds(kMain, data));
-        EXPECT_EQ(rig->model.Counters().unerasedPrograms, 0u);
+        EXPECT_TRUE(FlashHolds(kMainStart, data));
+        EXPECT_EQ(model->Counters().unerasedPrograms, 0u);
     }
 }
 
@@ -161,20 +153,20 @@ TEST_F(FlashProgramTest, ErrorsForTenSecondsFailTheUpload) {
     config.faults.errorCount = 100000;
     EXPECT_FALSE(Program(srec));
     EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
-    EXPECT_THAT(rig->Logged(), Contains("ERROR: Send Record TIMEOUT."));
+    EXPECT_THAT(Logged(), Contains("ERROR: Send Record TIMEOUT."));
 }
 
 TEST_F(FlashProgramTest, ALoaderThatNeverAsksForTheRecordIsGivenUpAfterThreeTries) {
     // The host waits for REC_WAIT_CODE after each lead byte; this loader never sends it.
     config.recWait = false;
     EXPECT_FALSE(Program(srec));
-    const auto lines = rig->Logged();
+    const auto lines = Logged();
     const auto timeOuts =
         std::count(lines.begin(), lines.end(), "'REC_WAIT_CODE' waiting time out.");
     EXPECT_EQ(timeOuts, 3);
     EXPECT_THAT(lines, Contains("ERROR: Send Record TIMEOUT."));
     EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
-    EXPECT_EQ(rig->model.Counters().eraseRanges, 0u);
+    EXPECT_EQ(model->Counters().eraseRanges, 0u);
 }
 
 TEST_F(FlashProgramTest, SlowEraseSucceedsJustUnderFiveSecondsASector) {
@@ -182,16 +174,16 @@ TEST_F(FlashProgramTest, SlowEraseSucceedsJustUnderFiveSecondsASector) {
     config.faults.noParameter = true;
     const Bytes big = imagefiles::RandomBytes(0x30000, 3);
     ASSERT_TRUE(Program(imagefiles::ToBytes(SRecordImage(big))));
-    EXPECT_TRUE(FlashHolds(kMain, big));
-    EXPECT_THAT(rig->Logged(), Contains("5 sectors erased."));
+    EXPECT_TRUE(FlashHolds(kMainStart, big));
+    EXPECT_THAT(Logged(), Contains("5 sectors erased."));
 }
 
 TEST_F(FlashProgramTest, FiveSecondsForASectorFailTheUpload) {
     config.faults.eraseMsPerSector = 5000;
     EXPECT_FALSE(Program(srec));
     EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
-    EXPECT_THAT(rig->Logged(), Contains("'SECTOR_ERASED' waiting time out."));
-    EXPECT_EQ(rig->model.Counters().recordsProgrammed, 0u);
+    EXPECT_THAT(Logged(), Contains("'SECTOR_ERASED' waiting time out."));
+    EXPECT_EQ(model->Counters().recordsProgrammed, 0u);
 }
 
 TEST_F(FlashProgramTest, EraseFailuresEndTheUpload) {
@@ -210,8 +202,8 @@ TEST_F(FlashProgramTest, EraseFailuresEndTheUpload) {
         config.faults.errorCode = c.code;
         EXPECT_FALSE(Program(srec));
         EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
-        EXPECT_THAT(rig->Logged(), Contains(c.line));
-        EXPECT_EQ(rig->model.Counters().recordsProgrammed, 0u);
+        EXPECT_THAT(Logged(), Contains(c.line));
+        EXPECT_EQ(model->Counters().recordsProgrammed, 0u);
     }
 }
 
@@ -219,8 +211,8 @@ TEST_F(FlashProgramTest, AnImageBeyondTheChipIsRefusedBeforeAnythingIsWritten) {
     config.chip.size = 0x8000;
     const Bytes big = imagefiles::RandomBytes(0x6000, 4);
     EXPECT_FALSE(Program(imagefiles::ToBytes(SRecordImage(big))));
-    EXPECT_THAT(rig->Logged(), Contains("Image size exeed FLASH space."));
-    EXPECT_EQ(rig->model.Counters().recordsProgrammed, 0u);
+    EXPECT_THAT(Logged(), Contains("Image size exeed FLASH space."));
+    EXPECT_EQ(model->Counters().recordsProgrammed, 0u);
 }
 
 TEST_F(FlashProgramTest, ProgramFailAnywhereInTheSectionFailsTheUpload) {
@@ -245,11 +237,11 @@ TEST_F(FlashProgramTest, ProgramFailAnywhereInTheSectionFailsTheUpload) {
         config.faults.programFailThenOk = c.thenOk;
         EXPECT_FALSE(Program(srec));
         EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
-        EXPECT_THAT(rig->Logged(), Contains("'PROGRAM_FAIL' msg received."));
+        EXPECT_THAT(Logged(), Contains("'PROGRAM_FAIL' msg received."));
         // no record after it, not even the same one again; the loader's answers were all read
-        EXPECT_EQ(rig->model.Counters().recordsReceived, c.record);
+        EXPECT_EQ(model->Counters().recordsReceived, c.record);
         uint8_t left = 0;
-        EXPECT_FALSE(rig->link.ReadByte(left));
+        EXPECT_FALSE(simLink->ReadByte(left));
     }
 }
 
@@ -257,25 +249,25 @@ TEST_F(FlashProgramTest, ASilentDeviceIsNotConnected) {
     config.faults.silent = true;
     EXPECT_FALSE(Program(srec));
     EXPECT_EQ(Status(), "");
-    EXPECT_EQ(rig->context.programmingStarted.Get(), 0);
-    EXPECT_THAT(rig->Logged(), IsEmpty());
+    EXPECT_EQ(context.programmingStarted.Get(), 0);
+    EXPECT_THAT(Logged(), IsEmpty());
 }
 
 TEST_F(FlashProgramTest, AnImageWithNothingActiveProgramsNothing) {
-    rig = std::make_unique<Rig>(config);
+    Restart();
     image = std::make_unique<Image>(srec);
     image->image.sections[0].active = 0;
-    ASSERT_TRUE(rig->loader.FlashProgram(image->image));
-    EXPECT_EQ(rig->model.Counters().eraseRanges, 0u);
+    ASSERT_TRUE(onDevice->FlashProgram(image->image));
+    EXPECT_EQ(model->Counters().eraseRanges, 0u);
 }
 
 TEST_F(FlashProgramTest, AnUnreadableSectionErasesNothing) {
-    rig = std::make_unique<Rig>(config);
+    Restart();
     image = std::make_unique<Image>(srec);
     image->image.Close();
-    EXPECT_FALSE(rig->loader.FlashProgram(image->image));
-    EXPECT_THAT(rig->Logged(), Contains("Image read error."));
-    EXPECT_EQ(rig->model.Counters().eraseRanges, 0u);
+    EXPECT_FALSE(onDevice->FlashProgram(image->image));
+    EXPECT_THAT(Logged(), Contains("Image read error."));
+    EXPECT_EQ(model->Counters().eraseRanges, 0u);
 }
 
 // Whatever goes wrong on the line, success is only ever reported with the image in the flash,
@@ -309,17 +301,17 @@ TEST_F(FlashProgramTest, FaultsNeverEndInAFalseSuccess) {
             fault.set(config.faults, n);
             if (Program(srec)) {
                 ++successes;
-                EXPECT_TRUE(FlashHolds(kMain, data));
+                EXPECT_TRUE(FlashHolds(kMainStart, data));
             } else {
                 ++failures;
                 // A loader that never connected leaves the status alone; the caller reports.
-                if (rig->context.programmingStarted.Get() != 0) {
+                if (context.programmingStarted.Get() != 0) {
                     EXPECT_THAT(Status(), HasSubstr("ERROR: "));
                 } else {
                     EXPECT_EQ(Status(), "");
                 }
             }
-            EXPECT_LT(rig->clock.NowMs() - 1000, 60000u);
+            EXPECT_LT(clock.NowMs() - startMs, 60000u);
         }
     }
     // The cases must exercise both outcomes, or they prove little.

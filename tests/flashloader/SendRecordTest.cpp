@@ -1,8 +1,8 @@
 // One record exchange and the ten-second retry around it.
 #include <gmock/gmock.h>
 
-#include "LoaderFixture.h"
 #include "flashloader/SfldCodes.h"
+#include "support/ProtocolFixture.h"
 
 using ::testing::Each;
 using ::testing::ElementsAre;
@@ -10,7 +10,7 @@ using namespace sfld;
 
 namespace {
 
-class RecordTest : public LoaderTest {
+class RecordTest : public ProtocolFixture {
   protected:
     void SetUp() override {
         const uint8_t data[] = {0xDE, 0xAD, 0xBE};

@@ -1,8 +1,8 @@
 // Connect, version, parameter messages and the single-code waits on a virtual clock.
 #include <gmock/gmock.h>
 
-#include "LoaderFixture.h"
 #include "flashloader/SfldCodes.h"
+#include "support/ProtocolFixture.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -10,7 +10,7 @@ using namespace sfld;
 
 namespace {
 
-TEST_F(LoaderTest, ConnectDropsTheLeadingOkAndTakesSync) {
+TEST_F(ProtocolFixture, ConnectDropsTheLeadingOkAndTakesSync) {
     link.onWrite = [this](const ScriptedLink::Bytes& chunk) {
         if (chunk[0] == SYNC_CODE) {
             link.After(3, {OK_CODE, SYNC_CODE});
@@ -22,7 +22,7 @@ TEST_F(LoaderTest, ConnectDropsTheLeadingOkAndTakesSync) {
     EXPECT_THAT(Logged(), ElementsAre("SFLD Connected"));
 }
 
-TEST_F(LoaderTest, ConnectGivesUpSilentlyAfterOneSecond) {
+TEST_F(ProtocolFixture, ConnectGivesUpSilentlyAfterOneSecond) {
     // Sync arriving exactly when the second is up is too late.
     const uint64_t waitStart = link.TransmitTime(3) + 2 * link.TransmitTime(10);
     At(waitStart + 1000, {SYNC_CODE});
@@ -33,16 +33,15 @@ TEST_F(LoaderTest, ConnectGivesUpSilentlyAfterOneSecond) {
     EXPECT_EQ(context.statusText.Get(), "");
 }
 
-TEST_F(LoaderTest, FindLoaderTriesAgainUntilALoaderAnswersOrTenSecondsPass) {
+TEST_F(ProtocolFixture, FindLoaderTriesAgainUntilALoaderAnswersOrTenSecondsPass) {
     struct Case {
         int answeringAttempt;  // 0: none answers
         bool found;
     };
     for (const Case c : {Case{1, true}, Case{4, true}, Case{0, false}}) {
         VirtualClock time{1000};
-        EngineShared shared;
         ScriptedLink line{time};
-        TestContext looking{time, shared, &line};
+        TestContext looking{time, &line};
         SfldSession fresh;
         int attempts = 0;
         line.onWrite = [&](const ScriptedLink::Bytes& chunk) {
@@ -50,7 +49,7 @@ TEST_F(LoaderTest, FindLoaderTriesAgainUntilALoaderAnswersOrTenSecondsPass) {
                 line.After(3, {SYNC_CODE});
             }
         };
-        EXPECT_EQ(SfldLoader(looking, fresh).FindLoader(SfldLoader::kFindLoaderMs), c.found);
+        EXPECT_EQ(SfldLoader(looking, fresh).FindLoader(SfldLoader::kFindLoaderMs).ok(), c.found);
         // The device that answered is the request's from then on; until then it may come and go.
         const std::vector<bool> watches =
             c.found ? std::vector<bool>{false, true} : std::vector<bool>{false};
@@ -67,12 +66,12 @@ TEST_F(LoaderTest, FindLoaderTriesAgainUntilALoaderAnswersOrTenSecondsPass) {
             EXPECT_GE(attempts, 9);
             EXPECT_LE(attempts, 10);
             EXPECT_EQ(looking.statusText.Get(), "ERROR: no answer from the flash loader");
-            EXPECT_THAT(DrainLog(looking), ElementsAre("ERROR: no answer from the flash loader"));
+            EXPECT_THAT(looking.TakeLog(), ElementsAre("ERROR: no answer from the flash loader"));
         }
     }
 }
 
-TEST_F(LoaderTest, VersionKeepsTheDollarAndDropsJunkAndLineEnd) {
+TEST_F(ProtocolFixture, VersionKeepsTheDollarAndDropsJunkAndLineEnd) {
     link.onWrite = [this](const ScriptedLink::Bytes& chunk) {
         if (chunk[0] == VERSION_CODE) {
             link.After(5, {'x', 0xFF, '\r', '$', 'V', '1', '.', '2', '\r', '\n', 'z'});
@@ -85,7 +84,7 @@ TEST_F(LoaderTest, VersionKeepsTheDollarAndDropsJunkAndLineEnd) {
     EXPECT_LT(Elapsed(), 100u);
 }
 
-TEST_F(LoaderTest, VersionPurgesStaleBytesAndLogsAPartialLineAtTheTimeOut) {
+TEST_F(ProtocolFixture, VersionPurgesStaleBytesAndLogsAPartialLineAtTheTimeOut) {
     At(0, {'$', 'o', 'l', 'd', '\n'});
     At(20, {'$', 'A', '$', 'B'});
     loader.ReadVersion();
@@ -94,7 +93,7 @@ TEST_F(LoaderTest, VersionPurgesStaleBytesAndLogsAPartialLineAtTheTimeOut) {
     EXPECT_EQ(Elapsed(), 1000u);
 }
 
-TEST_F(LoaderTest, ParameterMessages) {
+TEST_F(ProtocolFixture, ParameterMessages) {
     struct Case {
         ScriptedLink::Bytes bytes;
         bool parameterOk;
@@ -125,7 +124,7 @@ TEST_F(LoaderTest, ParameterMessages) {
     }
 }
 
-TEST_F(LoaderTest, WaitOkSkipsMessagesAndReportsProgramFail) {
+TEST_F(ProtocolFixture, WaitOkSkipsMessagesAndReportsProgramFail) {
     At(100, {0x33, PARAM_CODE, OK_CODE, 0x05, PROGRAM_FAIL, 0x12});
     At(900, {OK_CODE});
     EXPECT_TRUE(loader.WaitOk());
@@ -133,14 +132,14 @@ TEST_F(LoaderTest, WaitOkSkipsMessagesAndReportsProgramFail) {
     EXPECT_THAT(Logged(), ElementsAre("'PROGRAM_FAIL' msg received."));
 }
 
-TEST_F(LoaderTest, WaitOkTimesOutAfterOneSecond) {
+TEST_F(ProtocolFixture, WaitOkTimesOutAfterOneSecond) {
     At(1000, {OK_CODE});
     EXPECT_FALSE(loader.WaitOk());
     EXPECT_EQ(Elapsed(), 1000u);
     EXPECT_THAT(Logged(), ElementsAre("'OK_CODE' waiting time out."));
 }
 
-TEST_F(LoaderTest, WaitRecWaitSkipsAMessageThatLooksLikeTheCode) {
+TEST_F(ProtocolFixture, WaitRecWaitSkipsAMessageThatLooksLikeTheCode) {
     At(10, {PARAM_CODE, ERASE_CODE, REC_WAIT_CODE, 0x01});
     At(3999, {REC_WAIT_CODE});
     EXPECT_TRUE(loader.WaitRecWait());
@@ -148,7 +147,7 @@ TEST_F(LoaderTest, WaitRecWaitSkipsAMessageThatLooksLikeTheCode) {
     EXPECT_THAT(Logged(), IsEmpty());
 }
 
-TEST_F(LoaderTest, WaitRecWaitTimesOutAfterFourSecondsWithoutSpinning) {
+TEST_F(ProtocolFixture, WaitRecWaitTimesOutAfterFourSecondsWithoutSpinning) {
     EXPECT_FALSE(loader.WaitRecWait());
     EXPECT_EQ(Elapsed(), 4000u);
     EXPECT_THAT(Logged(), ElementsAre("'REC_WAIT_CODE' waiting time out."));
@@ -156,14 +155,14 @@ TEST_F(LoaderTest, WaitRecWaitTimesOutAfterFourSecondsWithoutSpinning) {
     EXPECT_LE(link.readCalls, 4000 / 100 + 2);
 }
 
-TEST_F(LoaderTest, AWaitOnALinkThatCannotBlockStillSleeps) {
+TEST_F(ProtocolFixture, AWaitOnALinkThatCannotBlockStillSleeps) {
     link.blocking = false;
     EXPECT_FALSE(loader.WaitOk());
     EXPECT_EQ(Elapsed(), 1000u);
     EXPECT_LE(link.readCalls, 1000 / 10 + 2);
 }
 
-TEST_F(LoaderTest, EveryWaitEndsSilentlyOnAbort) {
+TEST_F(ProtocolFixture, EveryWaitEndsSilentlyOnAbort) {
     struct Op {
         const char* name;
         std::function<bool()> run;
@@ -171,14 +170,14 @@ TEST_F(LoaderTest, EveryWaitEndsSilentlyOnAbort) {
     uint8_t value = 0;
     std::string text;
     const Op ops[] = {
-        {"Connect", [&] { return loader.Connect(); }},
-        {"WaitOk", [&] { return loader.WaitOk(); }},
-        {"WaitRecWait", [&] { return loader.WaitRecWait(); }},
+        {"Connect", [&] { return loader.Connect().ok(); }},
+        {"WaitOk", [&] { return loader.WaitOk().ok(); }},
+        {"WaitRecWait", [&] { return loader.WaitRecWait().ok(); }},
         {"ReadParameter", [&] { return loader.ReadParameter(value); }},
         {"SkipMessage", [&] { return loader.SkipMessage(); }},
         {"IdentifyFlash", [&] { return loader.IdentifyFlash(text); }},
         {"BootReload", [&] { return loader.BootReload(); }},
-        {"WaitErase", [&] { return loader.WaitErase(); }},
+        {"WaitErase", [&] { return loader.WaitErase().ok(); }},
         {"ReadVersion",
          [&] {
              loader.ReadVersion();

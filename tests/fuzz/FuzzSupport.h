@@ -51,8 +51,8 @@ inline const std::string& ScratchFile(const uint8_t* data, size_t size) {
 // listing reports, inside the range it names.
 inline void CheckVerdict(const std::string& path) {
     const ImageCheck check = CheckImageFile(path);
-    FUZZ_CHECK(check.usable == check.problem.empty());
-    if (!check.usable) {
+    FUZZ_CHECK(check.verdict.ok() == check.verdict.words().empty());
+    if (!check.verdict) {
         return;
     }
     FUZZ_CHECK(!check.sections.empty());

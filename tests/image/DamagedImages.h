@@ -9,16 +9,13 @@
 
 namespace imagefiles {
 
-constexpr uint32_t kPflStart = 0x10000000;
-constexpr uint32_t kMainStart = 0x10004000;
-constexpr uint32_t kSflStart = 0x00201000;
 constexpr uint32_t kUnionPflSize = 0x2000;
 constexpr uint32_t kUnionMainSize = 0x10000;
 constexpr uint32_t kUnionSflSize = 0x800;
 
 // Loader at 0, main firmware at 0x4000, secondary loader after the main firmware's checksum.
 inline Bytes WholeUnion() {
-    Bytes file = BinarySection(kPflStart, kUnionPflSize, true, 1);
+    Bytes file = BinarySection(kFlashStart, kUnionPflSize, true, 1);
     file.resize(0x4000, 0xFF);
     file = Join(file, BinarySection(kMainStart, kUnionMainSize, true, 2));
     return Join(file, BinarySection(kSflStart, kUnionSflSize, true, 3));
@@ -77,7 +74,7 @@ inline std::vector<DamagedImage> MakeDamagedImages(const TempFolder& folder) {
                 ", its bytes " + Hex32(XorOfWords(main)));
     }
     {
-        Bytes moved = BinarySection(kPflStart, kUnionPflSize, true, 1);
+        Bytes moved = BinarySection(kFlashStart, kUnionPflSize, true, 1);
         moved.resize(0x4000, 0xFF);
         moved = Join(moved, BinarySection(kMainStart + 0x1000, kUnionMainSize, true, 2));
         add("section 1 is not the main firmware", moved,

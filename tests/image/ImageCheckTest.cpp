@@ -18,10 +18,10 @@ TEST(ImageCheckTest, DamagedFilesAreRefusedEachWithItsOwnMessage) {
     for (const DamagedImage& c : cases) {
         SCOPED_TRACE(c.name);
         const ImageCheck check = CheckImageFile(c.path);
-        EXPECT_FALSE(check.usable);
-        EXPECT_EQ(check.problem, c.problem);
+        EXPECT_EQ(check.verdict.code(), Result::Code::ImageUnusable);
+        EXPECT_EQ(check.verdict.words(), c.problem);
         EXPECT_TRUE(check.sections.empty());
-        problems.insert(check.problem);
+        problems.insert(check.verdict.words());
     }
     EXPECT_EQ(problems.size(), cases.size());
 }
@@ -49,7 +49,7 @@ TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
     const Bytes pfl = part(whole, 0, kUnionPflSize);
     const Bytes main = part(whole, 0x4000, kUnionMainSize);
     // a loader of the full 0x4000 bytes: its checksum word is where section 1 would begin
-    const Bytes fullLoader = BinarySection(kPflStart, 0x4000, true, 8);
+    const Bytes fullLoader = BinarySection(kFlashStart, 0x4000, true, 8);
     const Bytes low = RandomBytes(0x900, 9);
     const Bytes high = RandomBytes(0x901, 10);
     // as objcopy writes it for a long output path: the name in a header line of 200 bytes
@@ -72,7 +72,7 @@ TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
                             HexRecord(1, 0, {}, "\r\n");
 
     const Bytes sflWords = part(whole, 0x4004 + kUnionMainSize, kUnionSflSize + 4);
-    const UsableCase::Written pflAndMain[] = {{0, kPflStart, kPflStart + kUnionPflSize, pfl},
+    const UsableCase::Written pflAndMain[] = {{0, kFlashStart, kFlashStart + kUnionPflSize, pfl},
                                               {1, kMainStart, kMainStart + kUnionMainSize, main}};
     // the union with its secondary loader replaced by another tail
     auto withTail = [&](const char* kind) {
@@ -127,11 +127,11 @@ TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
          {"Image section 1 is fill bytes (0xFF) from offset 0x4000 to the end" + unwritten}},
         {"loader of 0x4000 bytes alone",
          fullLoader,
-         {{0, kPflStart, kPflStart + 0x4000, part(fullLoader, 0, 0x4000)}},
+         {{0, kFlashStart, kFlashStart + 0x4000, part(fullLoader, 0, 0x4000)}},
          {}},
         {"loader of 0x4000 bytes, filled with zeros",
          Join(fullLoader, Bytes(0x2000, 0x00)),
-         {{0, kPflStart, kPflStart + 0x4000, part(fullLoader, 0, 0x4000)}},
+         {{0, kFlashStart, kFlashStart + 0x4000, part(fullLoader, 0, 0x4000)}},
          {"Image section 1 is fill bytes (0x00) from offset 0x4004 to the end" + unwritten}},
         {"main firmware without its checksum word",
          BinarySection(kMainStart, 0x1000, false, 6),
@@ -148,8 +148,7 @@ TEST(ImageCheckTest, UsableFilesListWhatTheRecordsCarry) {
         SCOPED_TRACE(c.name);
         TempFile file(c.bytes);
         const ImageCheck check = CheckImageFile(file.Path());
-        ASSERT_TRUE(check.usable) << check.problem;
-        EXPECT_EQ(check.problem, "");
+        ASSERT_TRUE(check.verdict) << check.verdict.words();
         ASSERT_EQ(check.sections.size(), c.written.size());
         for (size_t i = 0; i < c.written.size(); ++i) {
             const SectionListing& listed = check.sections[i];

@@ -5,6 +5,7 @@
 
 #include "engine/Clock.h"
 #include "engine/FormatText.h"
+#include "image/ImageCheck.h"
 #include "image/ImageReport.h"
 #include "support/TestContext.h"
 #include "testkit/ImageFiles.h"
@@ -15,17 +16,16 @@ namespace {
 
 class ImageReportTest : public ::testing::Test {
   protected:
-    std::vector<std::string> TakeLog() {
-        std::vector<std::string> lines;
-        while (auto line = context.logQueue.Take()) {
-            lines.push_back(*line);
-        }
-        return lines;
+    std::vector<std::string> TakeLog() { return context.TakeLog(); }
+    // The file as the dialog's side reads it, opened as a request opens it.
+    Result Open(const std::string& path) {
+        std::shared_ptr<const FileBytes> file;
+        ReadImageFile(path, file);
+        return OpenImage(context, file, image, false);
     }
 
     VirtualClock clock;
-    EngineShared engine;
-    TestContext context{clock, engine, nullptr};
+    TestContext context{clock};
     FirmwareImage image;
 };
 
@@ -35,10 +35,8 @@ TEST_F(ImageReportTest, OpenImageReportsEverySection) {
     // the main firmware without its checksum word: the file ends after its data
     bytes = Join(bytes, BinarySection(0x10004000, 0x2000, false, 2));
     TempFile file(bytes);
-    engine.imagePathText.Set(file.Path());
-    image.sections[1].active = 1;  // flags are the engine's; the report shows them as they are
-
-    ASSERT_TRUE(OpenImage(context, engine.imagePathText.Get(), image));
+    // The flags are shown as the upload takes them: the first section is always written.
+    ASSERT_TRUE(Open(file.Path()));
     EXPECT_EQ(context.statusText.Get(), "Open image");
     const std::vector<std::string> expected = {
         "Open image file name - " + file.Path(),
@@ -47,7 +45,7 @@ TEST_F(ImageReportTest, OpenImageReportsEverySection) {
         "File size: " + std::to_string(0x6000),
         "Sections in all: 2",
         "****** Section N1 ******",
-        "Active flag: off",
+        "Active flag: on",
         "Format: binary",
         "FW ID: PFL",
         "Start address: 0x10000000",
@@ -107,9 +105,8 @@ TEST_F(ImageReportTest, RawSRecordElfAndHexSections) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempFile file(c.bytes);
-        engine.imagePathText.Set(file.Path());
         context.statusText.Set("");
-        ASSERT_EQ(OpenImage(context, engine.imagePathText.Get(), image), c.refusal.empty());
+        ASSERT_EQ(Open(file.Path()).ok(), c.refusal.empty());
         std::vector<std::string> log = TakeLog();
         const size_t refused = c.refusal.empty() ? 0 : 1;
         ASSERT_EQ(log.size(), 5u + 2 + c.section.size() + 1 + refused);
@@ -123,17 +120,14 @@ TEST_F(ImageReportTest, RawSRecordElfAndHexSections) {
     }
 }
 
+// A request without the file's bytes: the file could not be read.
 TEST_F(ImageReportTest, OpenFailureIsReportedOnce) {
-    TempFile file(Bytes{1});
-    const std::string paths[] = {file.Dir().string() + "/missing",
-                                 file.Dir().string() + "/" + std::string(600, 'x')};
-    for (const std::string& path : paths) {
-        engine.imagePathText.Set(path);
-        EXPECT_FALSE(OpenImage(context, engine.imagePathText.Get(), image));
-        EXPECT_EQ(context.statusText.Get(), "ERROR: image open FAILED");
-        EXPECT_EQ(TakeLog(), (std::vector<std::string>{"Open image file name - " + path,
-                                                       "ERROR: image open FAILED"}));
-    }
+    const Result opened = OpenImage(context, nullptr, image, false);
+    EXPECT_EQ(opened.code(), Result::Code::ImageUnusable);
+    EXPECT_EQ(opened.words(), "ERROR: image open FAILED");
+    EXPECT_EQ(context.statusText.Get(), "ERROR: image open FAILED");
+    EXPECT_EQ(TakeLog(),
+              (std::vector<std::string>{"Open image file name - ", "ERROR: image open FAILED"}));
 }
 
 TEST_F(ImageReportTest, ReportSection) {

@@ -12,9 +12,6 @@ using namespace imagefiles;
 
 namespace {
 
-constexpr uint32_t kPfl = 0x10000000;
-constexpr uint32_t kMain = 0x10004000;
-constexpr uint32_t kSfl = 0x00201000;
 
 struct Opened {
     std::unique_ptr<TempFile> file;
@@ -41,41 +38,41 @@ struct BinaryCase {
 };
 
 Bytes WithWrongChecksum() {
-    Bytes bytes = BinarySection(kMain, 0x100, true);
+    Bytes bytes = BinarySection(kMainStart, 0x100, true);
     bytes.back() ^= 0x01;
     return bytes;
 }
 
 Bytes WithRange(uint32_t start, uint32_t end) {
-    Bytes bytes = BinarySection(kMain, 0x100, false);
+    Bytes bytes = BinarySection(kMainStart, 0x100, false);
     Put32(bytes, 32, start);
     Put32(bytes, 36, end);
     return Join(bytes, Bytes(4, 0));
 }
 
 TEST(BinarySectionTest, ChecksumWordAndRawFallback) {
-    const Bytes good = BinarySection(kMain, 0x100, true);
+    const Bytes good = BinarySection(kMainStart, 0x100, true);
     const BinaryCase cases[] = {
-        {"checksum word present", good, CrcState::Matched, kMain, 0x100},
-        {"file ends after the data", BinarySection(kMain, 0x100, false), CrcState::NoChecksumWord,
-         kMain, 0x100},
-        {"trailing data after the word", Join(good, Bytes(10, 0xEE)), CrcState::Matched, kMain,
+        {"checksum word present", good, CrcState::Matched, kMainStart, 0x100},
+        {"file ends after the data", BinarySection(kMainStart, 0x100, false), CrcState::NoChecksumWord,
+         kMainStart, 0x100},
+        {"trailing data after the word", Join(good, Bytes(10, 0xEE)), CrcState::Matched, kMainStart,
          0x100},
-        {"size not a whole number of words", Join(BinarySection(kMain, 0x100, false), Bytes(4, 0)),
-         CrcState::None, kPfl, 0x104},
+        {"size not a whole number of words", Join(BinarySection(kMainStart, 0x100, false), Bytes(4, 0)),
+         CrcState::None, kFlashStart, 0x104},
         // the raw cases: the whole file from the offset at 0x10000000
-        {"checksum word wrong", WithWrongChecksum(), CrcState::None, kPfl, 0x104},
-        {"checksum word cut short", Bytes(good.begin(), good.end() - 2), CrcState::None, kPfl,
+        {"checksum word wrong", WithWrongChecksum(), CrcState::None, kFlashStart, 0x104},
+        {"checksum word cut short", Bytes(good.begin(), good.end() - 2), CrcState::None, kFlashStart,
          0x102},
-        {"start below 0x200000", WithRange(0x001FFFFC, 0x001FFFFC + 0x100), CrcState::None, kPfl,
+        {"start below 0x200000", WithRange(0x001FFFFC, 0x001FFFFC + 0x100), CrcState::None, kFlashStart,
          0x104},
-        {"end past 0x10200000", WithRange(0x10200000 - 0xFC, 0x10200004), CrcState::None, kPfl,
+        {"end past 0x10200000", WithRange(0x10200000 - 0xFC, 0x10200004), CrcState::None, kFlashStart,
          0x104},
-        {"end not after start", WithRange(kMain, kMain), CrcState::None, kPfl, 0x104},
-        {"shorter than its header", Bytes(good.begin(), good.begin() + 39), CrcState::None, kPfl,
+        {"end not after start", WithRange(kMainStart, kMainStart), CrcState::None, kFlashStart, 0x104},
+        {"shorter than its header", Bytes(good.begin(), good.begin() + 39), CrcState::None, kFlashStart,
          39},
         {"data shorter than the header says", Bytes(good.begin(), good.begin() + 0x80),
-         CrcState::None, kPfl, 0x80},
+         CrcState::None, kFlashStart, 0x80},
     };
     for (const BinaryCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -100,24 +97,24 @@ struct IdentityCase {
 
 TEST(IdentifyTest, LoadAddressSizeAndChecksumGiveTheIdentity) {
     const IdentityCase cases[] = {
-        {"Pfl", BinarySection(kPfl, 0x4000, true), FirmwareId::Pfl, true},
-        {"Pfl without checksum word", BinarySection(kPfl, 0x4000, false), FirmwareId::Pfl, true},
+        {"Pfl", BinarySection(kFlashStart, 0x4000, true), FirmwareId::Pfl, true},
+        {"Pfl without checksum word", BinarySection(kFlashStart, 0x4000, false), FirmwareId::Pfl, true},
         {"Pfl one byte too long",
          [] {
-             Bytes b = BinarySection(kPfl, 0x4004, false);
-             Put32(b, 36, kPfl + 0x4001);
+             Bytes b = BinarySection(kFlashStart, 0x4004, false);
+             Put32(b, 36, kFlashStart + 0x4001);
              return b;
          }(),
          FirmwareId::Unknown, true},
-        {"main firmware", BinarySection(kMain, 0x8000, true), FirmwareId::MainFirmware, false},
-        {"Sfl", BinarySection(kSfl, 0x1000, true), FirmwareId::Sfl, true},
-        {"Sfl too long", BinarySection(kSfl, 0x1004, true), FirmwareId::Unknown, true},
+        {"main firmware", BinarySection(kMainStart, 0x8000, true), FirmwareId::MainFirmware, false},
+        {"Sfl", BinarySection(kSflStart, 0x1000, true), FirmwareId::Sfl, true},
+        {"Sfl too long", BinarySection(kSflStart, 0x1004, true), FirmwareId::Unknown, true},
         {"other address", BinarySection(0x10008000, 0x100, true), FirmwareId::Unknown, false},
         {"raw binary", Bytes(0x100, 0xAB), FirmwareId::Unknown, true},
         {"main firmware as S-records",
-         ToBytes(SLine(0, 0) + S3Lines(kMain, Bytes(64, 1)) + SLine(7, kMain)),
+         ToBytes(SLine(0, 0) + S3Lines(kMainStart, Bytes(64, 1)) + SLine(7, kMainStart)),
          FirmwareId::MainFirmware, false},
-        {"Sfl as S-records", ToBytes(S3Lines(kSfl, Bytes(0x1000, 2)) + SLine(7, kSfl)),
+        {"Sfl as S-records", ToBytes(S3Lines(kSflStart, Bytes(0x1000, 2)) + SLine(7, kSflStart)),
          FirmwareId::Sfl, true},
     };
     for (const IdentityCase& c : cases) {
@@ -132,7 +129,7 @@ TEST(IdentifyTest, LoadAddressSizeAndChecksumGiveTheIdentity) {
 // An image-union file: Pfl at 0, main firmware at 0x4000, Sfl after the main firmware's
 // checksum word.
 Bytes UnionImage(uint32_t mainStart, uint32_t mainSize, const Bytes& third) {
-    Bytes image = BinarySection(kPfl, 0x3000, true, 1);
+    Bytes image = BinarySection(kFlashStart, 0x3000, true, 1);
     image.resize(0x4000, 0xFF);
     image = Join(image, BinarySection(mainStart, mainSize, true, 2));
     return Join(image, third);
@@ -145,19 +142,19 @@ TEST(FirmwareImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
         int count;
         FirmwareId last;  // what the last section found is
     };
-    const Bytes sfl = BinarySection(kSfl, 0x800, true, 3);
-    Bytes loaderThenFill = BinarySection(kPfl, 0x3000, true, 1);
+    const Bytes sfl = BinarySection(kSflStart, 0x800, true, 3);
+    Bytes loaderThenFill = BinarySection(kFlashStart, 0x3000, true, 1);
     loaderThenFill.resize(0x5000, 0xFF);
     const Case cases[] = {
-        {"three sections", UnionImage(kMain, 0x2000, sfl), 3, FirmwareId::Sfl},
-        {"no third section", UnionImage(kMain, 0x2000, {}), 2, FirmwareId::MainFirmware},
+        {"three sections", UnionImage(kMainStart, 0x2000, sfl), 3, FirmwareId::Sfl},
+        {"no third section", UnionImage(kMainStart, 0x2000, {}), 2, FirmwareId::MainFirmware},
         {"second not main firmware", UnionImage(0x10008000, 0x2000, sfl), 2, FirmwareId::Unknown},
-        {"Pfl shorter than 0x4000", BinarySection(kPfl, 0x3000, true), 1, FirmwareId::Pfl},
+        {"Pfl shorter than 0x4000", BinarySection(kFlashStart, 0x3000, true), 1, FirmwareId::Pfl},
         {"first not a Pfl",
-         Join(BinarySection(kMain, 0x4000, false), UnionImage(kMain, 0x100, sfl)), 1,
+         Join(BinarySection(kMainStart, 0x4000, false), UnionImage(kMainStart, 0x100, sfl)), 1,
          FirmwareId::Unknown},
         // fill is a raw section like any other bytes there, though it refuses nothing
-        {"fill after the main firmware", UnionImage(kMain, 0x2000, Bytes(0x100, 0xFF)), 3,
+        {"fill after the main firmware", UnionImage(kMainStart, 0x2000, Bytes(0x100, 0xFF)), 3,
          FirmwareId::Unknown},
         {"fill after the Pfl, past 0x4000", loaderThenFill, 2, FirmwareId::Unknown},
     };
@@ -178,21 +175,21 @@ TEST(FirmwareImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
             EXPECT_EQ(image.sections[2].fileOffset, 0x4004u + 0x2000);
         }
         if (c.last == FirmwareId::Sfl) {
-            EXPECT_EQ(image.sections[2].start, kSfl);
+            EXPECT_EQ(image.sections[2].start, kSflStart);
             // its records are the Sfl's own bytes
             Upload upload = CollectSection(image.sections[2], image.source);
             ASSERT_TRUE(upload.ok);
             ASSERT_EQ(upload.bytes.size(), 0x800u);
-            EXPECT_EQ(upload.bytes.begin()->first, kSfl);
+            EXPECT_EQ(upload.bytes.begin()->first, kSflStart);
             for (uint32_t i = 0; i < 0x800; ++i) {
-                ASSERT_EQ(upload.bytes[kSfl + i], sfl[i]) << i;
+                ASSERT_EQ(upload.bytes[kSflStart + i], sfl[i]) << i;
             }
         }
     }
 }
 
 TEST(FirmwareImageTest, ActiveFlagsFollowTheIdentityAndSurviveReloading) {
-    TempFile file(UnionImage(kMain, 0x2000, BinarySection(kSfl, 0x800, true, 3)));
+    TempFile file(UnionImage(kMainStart, 0x2000, BinarySection(kSflStart, 0x800, true, 3)));
     FirmwareImage image;
     ASSERT_TRUE(image.Open(file.Path()));
     image.LoadSections();
@@ -250,8 +247,8 @@ TEST(ScanSRecordsTest, ExtentAndEntry) {
     const std::string s0 = SLine(0, 0);
     const ScanCase cases[] = {
         // the size reaches the end of the last line's data: 3 lines of 16 bytes are 48
-        {"consecutive lines", s0 + S3Lines(kMain, Bytes(48, 1)) + SLine(7, kMain + 8), true, kMain,
-         48, kMain + 8},
+        {"consecutive lines", s0 + S3Lines(kMainStart, Bytes(48, 1)) + SLine(7, kMainStart + 8), true, kMainStart,
+         48, kMainStart + 8},
         {"highest line not the one ending highest",
          SLine(3, 0x100, Bytes(30, 1)) + SLine(3, 0x110, Bytes(4, 2)) + SLine(7, 0), true, 0x100,
          30, 0},
@@ -303,8 +300,8 @@ TEST(ScanSRecordsTest, ExtentAndEntry) {
 
 // A file that changed between its check and its upload must not end a section early.
 TEST(ScanSRecordsTest, AnUploadThatMissesTheTerminationLineFails) {
-    const std::string lines = S3Lines(kMain, RandomBytes(3000, 3), 30);
-    TempFile file(lines + SLine(7, kMain));
+    const std::string lines = S3Lines(kMainStart, RandomBytes(3000, 3), 30);
+    TempFile file(lines + SLine(7, kMainStart));
     ImageSource source;
     ASSERT_TRUE(source.OpenFile(file.Path()));
     ImageSection section;
@@ -312,7 +309,9 @@ TEST(ScanSRecordsTest, AnUploadThatMissesTheTerminationLineFails) {
     ASSERT_EQ(section.format, SectionFormat::SRecord);
     EXPECT_TRUE(CollectSection(section, source).ok);
     for (const std::string& changed : {lines, lines.substr(0, 500) + "S3\n"}) {
+        // the section as scanned before, its records read from other bytes
         file.Write(ToBytes(changed));
+        ASSERT_TRUE(source.OpenFile(file.Path()));
         EXPECT_FALSE(CollectSection(section, source).ok);
     }
 }
@@ -321,7 +320,7 @@ TEST(ScanSRecordsTest, AnUploadThatMissesTheTerminationLineFails) {
 // programmed over old data.
 TEST(ScanSRecordsTest, EraseRangeCoversEveryProgrammedByte) {
     const std::string texts[] = {
-        S3Lines(kMain, RandomBytes(1000, 4), 30) + SLine(7, kMain),
+        S3Lines(kMainStart, RandomBytes(1000, 4), 30) + SLine(7, kMainStart),
         SLine(3, 0x100, Bytes(30, 1)) + SLine(3, 0x110, Bytes(4, 2)),
         SLine(3, 0x2000, Bytes(5, 1)) + S3Lines(0x1000, RandomBytes(77, 5), 16),
     };
@@ -341,7 +340,7 @@ TEST(ScanSRecordsTest, EraseRangeCoversEveryProgrammedByte) {
 // S-record file: runs of up to 2048 consecutive addresses, across lines and segments.
 TEST(LoadedSectionTest, ElfAndHexSendTheRecordsOfTheSameSRecords) {
     struct Piece {
-        uint32_t offset;  // from kMain
+        uint32_t offset;  // from kMainStart
         size_t size;
     };
     const std::vector<Piece> layouts[] = {
@@ -357,9 +356,9 @@ TEST(LoadedSectionTest, ElfAndHexSendTheRecordsOfTheSameSRecords) {
         std::vector<ElfSegment> segments;
         for (const Piece& piece : layout) {
             const Bytes bytes = RandomBytes(piece.size, ++seed);
-            srec += S3Lines(kMain + piece.offset, bytes, 28);
-            hex += HexLines(kMain + piece.offset, bytes);
-            segments.push_back({kMain + piece.offset, bytes});
+            srec += S3Lines(kMainStart + piece.offset, bytes, 28);
+            hex += HexLines(kMainStart + piece.offset, bytes);
+            segments.push_back({kMainStart + piece.offset, bytes});
         }
         auto records = [](const Bytes& file, SectionFormat format) {
             auto opened = OpenSection(file);
@@ -373,8 +372,8 @@ TEST(LoadedSectionTest, ElfAndHexSendTheRecordsOfTheSameSRecords) {
             }
             return sent;
         };
-        const auto expected = records(ToBytes(srec + SLine(7, kMain)), SectionFormat::SRecord);
-        EXPECT_EQ(records(ElfFile(segments, kMain), SectionFormat::Elf), expected);
+        const auto expected = records(ToBytes(srec + SLine(7, kMainStart)), SectionFormat::SRecord);
+        EXPECT_EQ(records(ElfFile(segments, kMainStart), SectionFormat::Elf), expected);
         EXPECT_EQ(records(ToBytes(hex + HexRecord(1, 0)), SectionFormat::IntelHex), expected);
     }
 }

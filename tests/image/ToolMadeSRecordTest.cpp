@@ -194,8 +194,8 @@ void CheckReadBack(const Maker& maker, int lineBytes, const std::string& outName
         // no byte sent twice
         EXPECT_EQ(total, made.expected.size());
         // the check takes what is large enough to be firmware
-        EXPECT_EQ(CheckImageFile(out).usable, section.size >= 0x1000)
-            << CheckImageFile(out).problem;
+        EXPECT_EQ(CheckImageFile(out).verdict.ok(), section.size >= 0x1000)
+            << CheckImageFile(out).verdict.words();
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// A request context for protocol tests: what the protocols report is kept in plain view, the
-// abort check follows the engine's stop flag, the test's cancel flag and the watched device.
+// A protocol context for tests: what the protocols report is kept in plain view, the abort
+// check follows the test's stop and cancel flags and the watched device.
 #include <string>
 #include <vector>
 
@@ -9,14 +9,21 @@
 #include "engine/ProtocolContext.h"
 #include "engine/UploadWorker.h"
 
-class TestContext : public RequestContext {
+class TestContext : public ProtocolContext {
   public:
-    TestContext(Clock& clock, EngineShared& engine, CommLink* link)
-        : clock_(clock), engine_(engine), link_(link) {
+    explicit TestContext(Clock& clock, CommLink* link = nullptr) : clock_(clock), link_(link) {
         logQueue.Init(UploadWorker::kLogCapacity);
     }
 
     void SetLink(CommLink* link) { link_ = link; }
+    // The lines logged since the last call.
+    std::vector<std::string> TakeLog() {
+        std::vector<std::string> lines;
+        while (auto line = logQueue.Take()) {
+            lines.push_back(*line);
+        }
+        return lines;
+    }
 
     void Log(const std::string& line) override { logQueue.Push(line); }
     void SetStatus(const std::string& text) override {
@@ -50,17 +57,14 @@ class TestContext : public RequestContext {
     }
     CommLink& Link() override { return *link_; }
     Clock& GetClock() override { return clock_; }
-    uint8_t BaudSelection() override { return engine_.baudSelection.Get(); }
-    uint8_t TargetType() override { return engine_.targetType.Get(); }
-    std::string ImagePath() override { return engine_.imagePathText.Get(); }
-    void RequestSucceeded() override { succeeded.Set(1); }
+    uint8_t BaudSelection() override { return 0; }
 
+    LockedValue32 stopRequested{0};
     LockedValue32 programmingStarted{0};
     LockedValue32 programmingRan{0};
     LockedValue32 bytesProgrammed{0};
     LockedValue32 bytesToProgram{0};
     LockedValue32 cancelRequest{0};
-    LockedValue32 succeeded{0};
     LockedValue16 phase{0};
     LockedValue16 progress{0};
     LockedText statusText{""};
@@ -72,9 +76,8 @@ class TestContext : public RequestContext {
     LogQueue logQueue;
 
   private:
-    bool StopRequested() { return engine_.stopRequested.Get() != 0; }
+    bool StopRequested() { return stopRequested.Get() != 0; }
 
     Clock& clock_;
-    EngineShared& engine_;
     CommLink* link_;
 };

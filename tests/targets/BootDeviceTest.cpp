@@ -4,20 +4,20 @@
 #include <algorithm>
 
 #include "SectionBytes.h"
-#include "SimDeviceFixture.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
+#include "support/ProtocolFixture.h"
 #include "targets/OrvaneConnection.h"
 #include "targets/PflConnection.h"
 #include "targets/RomMonitorConnection.h"
 
 namespace {
 
-constexpr uint32_t kLoad = 0x00201000;
+using imagefiles::kSflStart;
 constexpr uint16_t kResourceId = 501;
 const std::vector<uint8_t> kEightBytes = {0x18, 0xF0, 0x9F, 0xE5, 0x00, 0x00, 0xA0, 0xE3};
 
-class BootDeviceTest : public SimDeviceFixture {
+class BootDeviceTest : public ProtocolFixture {
   protected:
     void Start(Personality personality) {
         StartDevice(personality);
@@ -30,7 +30,7 @@ class BootDeviceTest : public SimDeviceFixture {
     }
     void LoadSection(const std::vector<uint8_t>& data) {
         resources.Register(ImageSource::kResourceType, kResourceId,
-                           Bytes(S3Line(kLoad, data) + S7Line(kLoad)));
+                           Bytes(S3Line(kSflStart, data) + S7Line(kSflStart)));
         ASSERT_TRUE(source.OpenResource(kResourceId, resources));
         ASSERT_TRUE(section.Open(source, 0));
     }
@@ -72,7 +72,7 @@ TEST_F(BootDeviceTest, HestanLoadStoresTheWordsAndStartsTheLoader) {
     LoadSection(kEightBytes);
     RomMonitorConnection monitor(context);
     ASSERT_TRUE(monitor.HestanLoadAndRun(source, section));
-    EXPECT_EQ(model->RamBytes(kLoad, 8), kEightBytes);
+    EXPECT_EQ(model->RamBytes(kSflStart, 8), kEightBytes);
     EXPECT_EQ(ModeNow(), Personality::FlashLoader);
     EXPECT_EQ(progressSeen, (std::vector<uint16_t>{0, 500, 1000}));
     EXPECT_TRUE(Logged("ROM Monitor entered to the test screen."));
@@ -103,7 +103,7 @@ TEST_F(BootDeviceTest, OrvaneLoadWritesWordsAndRunsInBothVariants) {
         const std::string sent = SentText();
         EXPECT_NE(sent.find("W201004,E3A00000#"), std::string::npos);
         EXPECT_NE(sent.find("G201000#"), std::string::npos);
-        EXPECT_EQ(model->RamBytes(kLoad, 8), kEightBytes);
+        EXPECT_EQ(model->RamBytes(kSflStart, 8), kEightBytes);
         EXPECT_EQ(ModeNow(), Personality::FlashLoader);
         EXPECT_EQ(progressSeen, (std::vector<uint16_t>{0, 500, 1000}));
         EXPECT_TRUE(Logged(std::string(variant == OrvaneConnection::Variant::OnKalmer
@@ -144,7 +144,7 @@ TEST_F(BootDeviceTest, OrvaneShortLastWordKeepsZeroHighBytes) {
     OrvaneConnection orvane(context, OrvaneConnection::Variant::OnKalmer);
     ASSERT_TRUE(orvane.OrvaneLoadAndRun(source, section));
     EXPECT_NE(SentText().find("W201004,55#"), std::string::npos);
-    EXPECT_EQ(model->RamBytes(kLoad, 8),
+    EXPECT_EQ(model->RamBytes(kSflStart, 8),
               (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x00, 0x00, 0x00}));
 }
 

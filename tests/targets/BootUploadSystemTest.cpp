@@ -7,11 +7,12 @@
 #include <thread>
 
 #include "SectionBytes.h"
-#include "SimDeviceFixture.h"
 #include "UnionImage.h"
 #include "engine/UploadWorker.h"
 #include "image/FirmwareImage.h"
+#include "image/ImageCheck.h"
 #include "image/ResourceTable.h"
+#include "support/ProtocolFixture.h"
 #include "targets/UploadSequences.h"
 
 namespace {
@@ -41,24 +42,43 @@ BootDevice DeviceOf(uint8_t targetType) {
     }
 }
 
-class BootSystemTest : public SimDeviceFixture {
+class BootSystemTest : public ProtocolFixture {
   protected:
     void Start(uint8_t targetType) {
         const BootDevice device = DeviceOf(targetType);
         config.pflVariant = device.variant;
         StartDevice(device.personality);
-        engine.targetType.Set(targetType);
+        request.targetType = targetType;
     }
-    // As the engine loads an image before it raises a request.
+    // The file read as the dialog's side reads it; nothing when it cannot be read.
+    void SetImagePath(const std::string& path) {
+        if (!ReadImageFile(path, request.image)) {
+            request.image = nullptr;
+        }
+    }
+    // The image of the next request, opened with its report logged, so that a test can mark
+    // its sections first.
     void LoadImage(const std::string& path) {
-        engine.imagePathText.Set(path);
-        ASSERT_TRUE(image.Open(path));
-        image.LoadSections();
-        image.MarkActiveSections();
+        SetImagePath(path);
+        sequences = std::make_unique<UploadSequences>(context, request);
+        ASSERT_TRUE(sequences->OpenImage());
+        opened_ = true;
     }
+    void Upload() {
+        if (!opened_) {
+            sequences = std::make_unique<UploadSequences>(context, request);
+        }
+        opened_ = false;
+        result = sequences->FlashUpload();
+    }
+    void RunImage() {
+        sequences = std::make_unique<UploadSequences>(context, request);
+        result = sequences->RunImage();
+    }
+    FirmwareImage& Image() { return sequences->Image(); }
     // The lines from the first one equal to from on.
     std::vector<std::string> LogsFrom(const std::string& from) {
-        TakeLogs();
+        AllLogs();
         auto at = std::find(logs.begin(), logs.end(), from);
         return std::vector<std::string>(at, logs.end());
     }
@@ -69,8 +89,12 @@ class BootSystemTest : public SimDeviceFixture {
         return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; });
     }
 
-    FirmwareImage image;
-    UploadSequences sequences{context, image};
+    UploadRequest request;
+    std::unique_ptr<UploadSequences> sequences;
+    Result result;
+
+  private:
+    bool opened_ = false;
 };
 
 class BootTypeTest : public BootSystemTest, public ::testing::WithParamInterface<int> {};
@@ -80,13 +104,13 @@ TEST_P(BootTypeTest, LoaderFromTheImageUnionFileThenTheFlashIsProgrammed) {
     const UnionImage file(0x1800, 0x200);
     Start(type);
     LoadImage(file.WriteTo(TempPath("boot-union-" + std::to_string(type) + ".bin")));
-    ASSERT_EQ(image.count, 3);
+    ASSERT_EQ(Image().count, 3);
     // The loader section is usable only once it is marked active.
-    image.sections[2].active = 1;
+    Image().sections[2].active = 1;
 
-    sequences.FlashUpload();
+    Upload();
 
-    EXPECT_EQ(context.succeeded.Get(), 1) << ::testing::PrintToString(TakeLogs());
+    EXPECT_TRUE(result.ok()) << ::testing::PrintToString(AllLogs());
     EXPECT_TRUE(Logged("Upload SFLD From image-union file"));
     EXPECT_TRUE(Logged("SFLD upload is successful"));
     EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 0x200), file.sfl);
@@ -94,10 +118,12 @@ TEST_P(BootTypeTest, LoaderFromTheImageUnionFileThenTheFlashIsProgrammed) {
     EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x1800), file.main);
     EXPECT_EQ(model->Violations(), std::vector<std::string>());
     // Type 5 leaves the record wait as it found it (off, as every request begins).
-    EXPECT_EQ(sequences.LastSession().RecordWaitMode, type != 5);
-    EXPECT_EQ(image.source.kind, ImageSource::Closed);
-    // The boot load is phase 1, between the start and the erase.
-    EXPECT_EQ(context.phasesSeen, std::vector<uint16_t>({0, 1, 2, 3}));
+    EXPECT_EQ(sequences->Session().RecordWaitMode, type != 5);
+    EXPECT_EQ(Image().source.kind, ImageSource::Closed);
+    // The boot load is phase 1, between the start and the erases; the first section is
+    // written by every upload, then the main firmware.
+    EXPECT_EQ(context.phasesSeen, std::vector<uint16_t>({0, 1, 2, 3, 2, 3}));
+    EXPECT_EQ(model->FlashBytes(UnionImage::kPflStart, 0x100), file.pfl);
     // Only a primary loader's targets show that the loader now runs.
     const bool primaryLoader = type >= 4;
     EXPECT_EQ(std::count(context.statusSeen.begin(), context.statusSeen.end(), "Run SFLD"),
@@ -110,14 +136,14 @@ TEST_P(BootTypeTest, NoLoaderSectionAndNoResourceLeavesTheFlashUntouched) {
     Start(type);
     LoadImage(file.WriteTo(TempPath("boot-nosfl-" + std::to_string(type) + ".bin")));
 
-    sequences.FlashUpload();
+    Upload();
 
-    EXPECT_EQ(context.succeeded.Get(), 0);
+    EXPECT_FALSE(result.ok());
     const std::vector<std::string> tail = {"Upload SFLD From resource",
                                            "ERROR: SFLD resource open failed"};
     EXPECT_EQ(LogsFrom("Upload SFLD From resource"), tail);
     EXPECT_EQ(context.statusText.Get(), "ERROR: SFLD resource open failed");
-    EXPECT_TRUE(link->Sent().empty());
+    EXPECT_TRUE(simLink->Sent().empty());
     EXPECT_TRUE(FlashUntouched());
 }
 
@@ -127,7 +153,7 @@ TEST_P(BootTypeTest, ADeviceThatLeavesWhileItsLoaderIsLoadedEndsTheRequestAtOnce
     config.faults.unplugAfter = 200;  // inside the loader's upload, whatever the connection
     Start(type);
     LoadImage(file.WriteTo(TempPath("boot-unplug-" + std::to_string(type) + ".bin")));
-    image.sections[2].active = 1;
+    Image().sections[2].active = 1;
     uint64_t leftAt = 0;
     clock.SetAdvanceHook([&](uint64_t now) {
         if (leftAt == 0 && model->Unplugged()) {
@@ -135,10 +161,10 @@ TEST_P(BootTypeTest, ADeviceThatLeavesWhileItsLoaderIsLoadedEndsTheRequestAtOnce
         }
     });
 
-    sequences.FlashUpload();
+    Upload();
 
     clock.SetAdvanceHook(nullptr);
-    EXPECT_EQ(context.succeeded.Get(), 0);
+    EXPECT_FALSE(result.ok());
     ASSERT_TRUE(model->Unplugged());
     if (leftAt == 0) {
         leftAt = clock.NowMs();  // it ended before the clock moved on
@@ -166,17 +192,16 @@ TEST_F(ResourceTest, LoaderFromTheTypesModuleResource) {
     SetModuleResources(&resources);
     Start(7);
     LoadImage(file.WriteTo(TempPath("boot-resource.bin")));
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 1);
+    Upload();
+    EXPECT_TRUE(result.ok());
     EXPECT_TRUE(Logged("Upload SFLD From resource"));
     EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 0x80), loader);
     EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x400), file.main);
 
     Start(6);
-    context.succeeded.Set(0);
     logs.clear();
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 0);
+    Upload();
+    EXPECT_FALSE(result.ok());
     EXPECT_TRUE(Logged("ERROR: SFLD resource open failed"));
 }
 
@@ -191,7 +216,7 @@ TEST_F(ResourceTest, EachTypeAsksForItsOwnResource) {
         SetModuleResources(&own);
         Start(type);
         LoadImage(path);
-        sequences.FlashUpload();
+        Upload();
         EXPECT_EQ(context.statusText.Get(), "ERROR: wrong SFLD resource format");
         SetModuleResources(nullptr);
     }
@@ -203,10 +228,10 @@ TEST_F(ResourceTest, UnreadableResourceIsAWrongFormat) {
     SetModuleResources(&resources);
     Start(1);
     LoadImage(file.WriteTo(TempPath("boot-badresource.bin")));
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 0);
+    Upload();
+    EXPECT_FALSE(result.ok());
     EXPECT_EQ(context.statusText.Get(), "ERROR: wrong SFLD resource format");
-    EXPECT_TRUE(link->Sent().empty());
+    EXPECT_TRUE(simLink->Sent().empty());
 }
 
 // --- Run ARM Image ---
@@ -226,20 +251,20 @@ TEST_P(RunImageTest, LoadsAndStartsTheSectionWhereTheTypeHasABootConnection) {
     const uint8_t type = static_cast<uint8_t>(GetParam());
     const std::vector<uint8_t> data = {0x18, 0xF0, 0x9F, 0xE5, 0x00, 0x00, 0xA0, 0xE3};
     Start(type);
-    engine.imagePathText.Set(WriteSection(data));
-    sequences.RunImage();
+    SetImagePath(WriteSection(data));
+    RunImage();
 
     EXPECT_TRUE(Logged("*Section report*"));
     EXPECT_EQ(context.phase.Get(), 4);
     const bool connects = type >= 1 && type <= 7;
-    EXPECT_EQ(context.succeeded.Get(), connects ? 1 : 0);
+    EXPECT_EQ(result.ok(), connects);
     EXPECT_EQ(Logged("ERROR: RUN Not supported for this target..."), type == 0 || type == 8);
     if (connects) {
         EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 8), data);
         EXPECT_EQ(ModeNow(), Personality::FlashLoader);
         EXPECT_EQ(context.statusText.Get(), "Complete");
     } else {
-        EXPECT_TRUE(link->Sent().empty());
+        EXPECT_TRUE(simLink->Sent().empty());
         EXPECT_EQ(context.statusText.Get(), "Open image");
     }
     EXPECT_EQ(model->Violations(), std::vector<std::string>());
@@ -257,14 +282,13 @@ TEST_F(BootSystemTest, RunImageOfCodeThatNeverAnswersSaysWhatHappened) {
     for (uint8_t type = 1; type <= 7; ++type) {
         SCOPED_TRACE(static_cast<int>(type));
         Start(type);
-        engine.imagePathText.Set(path);
-        context.succeeded.Set(0);
+        SetImagePath(path);
         context.statusSeen.clear();
         logs.clear();
-        sequences.RunImage();
+        RunImage();
         EXPECT_EQ(model->Counters().runs, 1u);
         const bool asksForAnswer = type >= 4;
-        EXPECT_EQ(context.succeeded.Get(), asksForAnswer ? 0 : 1);
+        EXPECT_EQ(result.ok(), !asksForAnswer);
         if (asksForAnswer) {
             EXPECT_EQ(context.statusText.Get(), "ERROR: started code did not answer");
             EXPECT_EQ(std::count(context.statusSeen.begin(), context.statusSeen.end(), "Complete"),
@@ -279,8 +303,8 @@ TEST_F(BootSystemTest, RunImageOfCodeThatNeverAnswersSaysWhatHappened) {
 
 TEST_F(BootSystemTest, RunImageOnTheMaskRomMonitorUsesItsTexts) {
     Start(2);
-    engine.imagePathText.Set(UnionImage(0x400, 0, false).WriteTo(TempPath("run-union.bin")));
-    sequences.RunImage();
+    SetImagePath(UnionImage(0x400, 0, false).WriteTo(TempPath("run-union.bin")));
+    RunImage();
     EXPECT_TRUE(Logged("Target - Orvane(Mask ROM)"));
     EXPECT_TRUE(Logged("Orvane(Mask ROM) Monitor ID - OM21"));
 }
@@ -302,14 +326,14 @@ TEST_F(BootSystemTest, RunImageEndsEarly) {
     for (const Case& c : cases) {
         Start(4);
         if (!c.portOpen) {
-            link->Close();
+            simLink->Close();
         }
-        engine.imagePathText.Set(c.path);
-        sequences.RunImage();
+        SetImagePath(c.path);
+        RunImage();
         EXPECT_EQ(context.statusText.Get(), c.status) << c.name;
         EXPECT_TRUE(Logged(c.status)) << c.name;
-        EXPECT_EQ(context.succeeded.Get(), 0) << c.name;
-        EXPECT_TRUE(link->Sent().empty()) << c.name;
+        EXPECT_FALSE(result.ok()) << c.name;
+        EXPECT_TRUE(simLink->Sent().empty()) << c.name;
     }
 }
 
@@ -324,23 +348,23 @@ TEST_F(BootSystemTest, CancelledRunImageIsNotStartedAndDoesNotSucceed) {
         << S3Line(UnionImage::kSflStart, {1, 2, 3, 4})
         << S3Line(UnionImage::kSflStart + 0x100, {5, 6, 7, 8}) << S7Line(UnionImage::kSflStart);
     Start(6);
-    engine.imagePathText.Set(path);
+    SetImagePath(path);
     clock.SetAdvanceHook([this](uint64_t) {
         if (model->Counters().recordsLoaded >= 1) {
             context.cancelRequest.Set(1);
         }
     });
-    sequences.RunImage();
+    RunImage();
     clock.SetAdvanceHook(nullptr);
 
-    EXPECT_EQ(context.succeeded.Get(), 0);
+    EXPECT_FALSE(result.ok());
     EXPECT_EQ(model->Counters().recordsLoaded, 1u);
-    const std::vector<uint8_t> sent = link->Sent();
+    const std::vector<uint8_t> sent = simLink->Sent();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 0);
     EXPECT_NE(context.statusText.Get(), "Complete");
     EXPECT_EQ(ModeNow(), Personality::PrimaryFlashLoader);
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
-    EXPECT_EQ(TakeLogs().back(), "Cancel...");
+    EXPECT_EQ(AllLogs().back(), "Cancel...");
 }
 
 }  // namespace
@@ -353,20 +377,22 @@ TEST_F(BootSystemTest, RunImageRequestIsServedByTheWorkerThread) {
     std::ofstream(path, std::ios::binary)
         << S3Line(UnionImage::kSflStart, data) << S7Line(UnionImage::kSflStart);
     Start(6);
-    engine.imagePathText.Set(path);
-    UploadWorker worker(clock, engine, link.get());
-    UploadSequences served(worker, image);
-    worker.SetRequests(&served);
+    SetImagePath(path);
+    request.job = UploadRequest::Job::RunImage;
+    LockedValue32 stopRequested{0};
+    SequenceRequests served;
+    UploadWorker worker(clock, stopRequested, *simLink, served);
     std::thread thread([&worker] { worker.ThreadMain(); });
-    worker.RequestRunImage();
+    ASSERT_TRUE(worker.Raise(request));
     // The request stays up until it has run; bounded so a fault cannot hang.
     for (int i = 0; i < 10000 && worker.IsRequestRunning(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    engine.stopRequested.Set(1);
+    stopRequested.Set(1);
     thread.join();
 
     EXPECT_TRUE(worker.HasSucceeded());
+    EXPECT_TRUE(worker.LastResult());
     EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 4), data);
     std::vector<std::string> lines;
     while (auto line = worker.TakeLogLine()) {
@@ -376,7 +402,7 @@ TEST_F(BootSystemTest, RunImageRequestIsServedByTheWorkerThread) {
     EXPECT_EQ(lines[1], "*** Run ARM Image ***");
     EXPECT_EQ(lines.back(), "**********************");
     // The connection ran at 57600; the worker puts back the speed it found.
-    EXPECT_EQ(link->GetSpeed(), 6);
+    EXPECT_EQ(simLink->GetSpeed(), 6);
 }
 
 }  // namespace
@@ -388,21 +414,20 @@ TEST_F(BootSystemTest, APrimaryLoaderAfterATypeEightUploadGetsNoRecordWait) {
     const UnionImage file(0x400, 0x200);
     Start(8);
     LoadImage(file.WriteTo(TempPath("session-first.bin")));
-    sequences.FlashUpload();
-    ASSERT_EQ(context.succeeded.Get(), 1);
-    ASSERT_TRUE(sequences.LastSession().RecordWaitMode);
+    Upload();
+    ASSERT_TRUE(result.ok());
+    ASSERT_TRUE(sequences->Session().RecordWaitMode);
 
     // A primary loader that never sends REC_WAIT_CODE.
     config.pflRecWait = false;
     Start(5);
     LoadImage(file.WriteTo(TempPath("session-second.bin")));
-    image.sections[2].active = 1;
-    context.succeeded.Set(0);
+    Image().sections[2].active = 1;
     const uint64_t start = clock.NowMs();
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 1) << ::testing::PrintToString(TakeLogs());
+    Upload();
+    EXPECT_TRUE(result.ok()) << ::testing::PrintToString(AllLogs());
     EXPECT_FALSE(Logged("'REC_WAIT_CODE' waiting time out."));
-    EXPECT_FALSE(sequences.LastSession().RecordWaitMode);
+    EXPECT_FALSE(sequences->Session().RecordWaitMode);
     EXPECT_LT(clock.NowMs() - start, 5000u);
     EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x400), file.main);
 }

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "BootFixture.h"
+#include "support/ProtocolFixture.h"
 #include "targets/OrvaneConnection.h"
 
 namespace {
 
 using Variant = OrvaneConnection::Variant;
 
-class OrvaneTest : public BootFixture {
+class OrvaneTest : public ProtocolFixture {
   protected:
     OrvaneConnection kalmer{context, Variant::OnKalmer};
 };
@@ -40,7 +40,7 @@ TEST_F(OrvaneTest, IdentificationReplies) {
         EXPECT_EQ(line.SentText(), "#V#");
         EXPECT_EQ(line.purges, 1);
         if (c.ok) {
-            EXPECT_EQ(Logs().back(), std::string("Orvane(Mask ROM) Monitor ID - ") + c.id);
+            EXPECT_EQ(AllLogs().back(), std::string("Orvane(Mask ROM) Monitor ID - ") + c.id);
         }
     }
     context.SetLink(&link);
@@ -80,7 +80,7 @@ TEST_F(OrvaneTest, SilentMonitorIsGivenUpAfterThirtySeconds) {
     EXPECT_GE(clock.NowMs() - start, 30000u);
     EXPECT_LT(clock.NowMs() - start, 31000u);
     EXPECT_EQ(context.statusText.Get(), "ERROR: monitor connect timeout");
-    EXPECT_EQ(Logs().back(), "ERROR: monitor connect timeout");
+    EXPECT_EQ(AllLogs().back(), "ERROR: monitor connect timeout");
 }
 
 TEST_F(OrvaneTest, WordsAreWrittenAsHexWithoutLeadingZeros) {
@@ -116,7 +116,7 @@ TEST_F(OrvaneTest, WordAnswerFailures) {
         EXPECT_FALSE(connection.OrvaneWriteWords(0x10, data, sizeof data, tracker));
         EXPECT_EQ(line.SentText(), "W10,4030201#");
         EXPECT_EQ(context.statusText.Get(), c.status);
-        EXPECT_EQ(Logs().back(), c.logLine);
+        EXPECT_EQ(AllLogs().back(), c.logLine);
         EXPECT_EQ(clock.NowMs() - start, *c.answer != '\0' ? 3u : 1000u);
     }
     context.SetLink(&link);

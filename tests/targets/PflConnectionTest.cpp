@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "BootFixture.h"
+#include "support/ProtocolFixture.h"
 #include "targets/PflConnection.h"
 
 namespace {
 
 using Variant = PflConnection::Variant;
 
-class PflConnectTest : public BootFixture {
+class PflConnectTest : public ProtocolFixture {
   protected:
     PflConnection pfl{context};
 };
@@ -131,7 +131,7 @@ TEST_F(PflConnectTest, VersionWithoutLineEndWithinASecondFailsSilently) {
     const uint64_t start = clock.NowMs();
     EXPECT_FALSE(pfl.PflReadVersion());
     EXPECT_EQ(clock.NowMs() - start, 1000u);
-    EXPECT_TRUE(Logs().empty());
+    EXPECT_TRUE(AllLogs().empty());
 }
 
 TEST_F(PflConnectTest, NoVersionLineFailsTheConnection) {

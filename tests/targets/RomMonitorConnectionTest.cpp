@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "BootFixture.h"
+#include "support/ProtocolFixture.h"
 #include "targets/RomMonitorConnection.h"
 
 namespace {
 
-class RomMonitorTest : public BootFixture {
+class RomMonitorTest : public ProtocolFixture {
   protected:
     RomMonitorConnection monitor{context};
 };
@@ -65,7 +65,7 @@ TEST_F(RomMonitorTest, TestScreenNotEnteredIsReported) {
     EXPECT_FALSE(monitor.RomMonitorEnterTestScreen());
     const std::vector<std::string> expected = {"ROM monitor timeout.",
                                                "ERROR: Mask ROM TestScreen enter timeout."};
-    EXPECT_EQ(Logs(), expected);
+    EXPECT_EQ(AllLogs(), expected);
 }
 
 TEST_F(RomMonitorTest, EchoedCommand) {
@@ -107,7 +107,7 @@ TEST_F(RomMonitorTest, AbortWhileAwaitingAnEchoEndsTheCommand) {
     CancelAt(clock.NowMs() + 50);
     EXPECT_FALSE(monitor.RomMonitorSendEchoed("G 00201000\r"));
     EXPECT_EQ(link.SentText(), "G");
-    EXPECT_TRUE(Logs().empty());
+    EXPECT_TRUE(AllLogs().empty());
 }
 
 TEST_F(RomMonitorTest, WordsAreLittleEndianWithAPromptAfterEach) {

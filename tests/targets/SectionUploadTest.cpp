@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "BootFixture.h"
 #include "SectionBytes.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
+#include "support/ProtocolFixture.h"
 #include "targets/OrvaneConnection.h"
 #include "targets/PflConnection.h"
 #include "targets/RomMonitorConnection.h"
@@ -16,7 +16,7 @@ constexpr uint16_t kResourceId = 500;
 const std::string kTwoRecords = S3Line(0x201000, {0x18, 0xF0, 0x9F, 0xE5, 0x00, 0x00, 0xA0, 0xE3}) +
                                 S3Line(0x201100, {1, 2, 3, 4, 5, 6}) + S7Line(0x201000);
 
-class SectionUploadTest : public BootFixture {
+class SectionUploadTest : public ProtocolFixture {
   protected:
     void Load(const std::string& text) {
         resources.Register(ImageSource::kResourceType, kResourceId, Bytes(text));
@@ -111,7 +111,7 @@ TEST_F(SectionUploadTest, PflLoadAndRunConnectsUploadsRunsAndSendsTheEndRecord) 
                                             "Kalmer PFL - connected",
                                             "Section upload is successful",
                                             "Run image at address 0x201000"};
-    EXPECT_EQ(Logs(), lines);
+    EXPECT_EQ(AllLogs(), lines);
 }
 
 TEST_F(SectionUploadTest, PflLoadAbortedBetweenRecordsIsNeitherRunNorComplete) {
@@ -123,7 +123,7 @@ TEST_F(SectionUploadTest, PflLoadAbortedBetweenRecordsIsNeitherRunNorComplete) {
     EXPECT_EQ(SentFrom("E"), "ED");
     EXPECT_EQ(records.size(), 1u);
     EXPECT_EQ(context.statusText.Get(), "Upload data");
-    EXPECT_EQ(Logs().back(), "Cancel...");
+    EXPECT_EQ(AllLogs().back(), "Cancel...");
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
 }
 
@@ -156,7 +156,7 @@ TEST_F(SectionUploadTest, HestanLoadAbortedMidwaySendsNoStartCommand) {
     EXPECT_EQ(link.TimesOf("P 00201100").size(), 0u);
     EXPECT_NE(context.statusText.Get(), "Complete");
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
-    EXPECT_EQ(Logs().back(), "Cancel...");
+    EXPECT_EQ(AllLogs().back(), "Cancel...");
 }
 
 TEST_F(SectionUploadTest, OrvaneLoadAbortedBetweenRecordsSendsNoRunCommand) {
@@ -173,7 +173,7 @@ TEST_F(SectionUploadTest, OrvaneLoadAbortedBetweenRecordsSendsNoRunCommand) {
     EXPECT_EQ(link.TimesOf("G").size(), 0u);
     EXPECT_NE(context.statusText.Get(), "Complete");
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
-    EXPECT_EQ(Logs().back(), "Cancel...");
+    EXPECT_EQ(AllLogs().back(), "Cancel...");
 }
 
 }  // namespace

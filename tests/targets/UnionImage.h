@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "testkit/ImageFiles.h"
+
 struct UnionImage {
-    static constexpr uint32_t kPflStart = 0x10000000;
-    static constexpr uint32_t kMainStart = 0x10004000;
-    static constexpr uint32_t kSflStart = 0x00201000;
+    static constexpr uint32_t kPflStart = imagefiles::kFlashStart;
+    static constexpr uint32_t kMainStart = imagefiles::kMainStart;
+    static constexpr uint32_t kSflStart = imagefiles::kSflStart;
     static constexpr uint32_t kMainOffset = 0x4000;
 
     // The section bytes as programmed or loaded: header included, checksum word not.

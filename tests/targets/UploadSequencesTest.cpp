@@ -1,14 +1,14 @@
 // The FLASH upload request routed by the target type, against the simulated device.
 #include <gmock/gmock.h>
 
-#include "../flashloader/WorkerLog.h"
 #include "../image/DamagedImages.h"
-#include "sim/DeviceModel.h"
-#include "sim/SimLink.h"
+#include "image/ImageCheck.h"
+#include "support/ProtocolFixture.h"
 #include "targets/UploadSequences.h"
 #include "testkit/ImageFiles.h"
 
 using imagefiles::Bytes;
+using imagefiles::kMainStart;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -16,124 +16,117 @@ using ::testing::Not;
 
 namespace {
 
-constexpr uint32_t kMain = 0x10004000;
-
-class UploadSequencesTest : public ::testing::Test {
+class UploadSequencesTest : public ProtocolFixture {
   protected:
-    UploadSequencesTest() : model(Config()) {
-        engine.imagePathText.Set(file.Path());
-        // As the engine leaves the image before it raises the request.
-        EXPECT_TRUE(image.Open(file.Path()));
-        image.LoadSections();
-        image.MarkActiveSections();
-        image.sections[0].active = 1;
-    }
-    static DeviceConfig Config() {
-        DeviceConfig config;
+    UploadSequencesTest() {
         config.recWait = true;
-        return config;
+        StartDevice();
     }
-    std::vector<std::string> Logged() { return DrainLog(context); }
+    static std::shared_ptr<const FileBytes> Read(const std::string& path) {
+        std::shared_ptr<const FileBytes> file;
+        EXPECT_TRUE(ReadImageFile(path, file)) << path;
+        return file;
+    }
+    // What the worker runs for a request of that target type with the image at path.
+    Result Serve(uint8_t targetType, const std::string& path) {
+        request.targetType = targetType;
+        request.image = Read(path);
+        sequences = std::make_unique<UploadSequences>(context, request);
+        return sequences->Run();
+    }
+    Result Serve(uint8_t targetType) { return Serve(targetType, file.Path()); }
     bool FlashHoldsImage() {
-        return model.FlashBytes(kMain, static_cast<uint32_t>(data.size())) == data;
+        return model->FlashBytes(kMainStart, static_cast<uint32_t>(data.size())) == data;
     }
 
     const Bytes data = imagefiles::RandomBytes(5000, 11);
-    imagefiles::TempFile file{imagefiles::S3Lines(kMain, data, 30) + imagefiles::SLine(7, kMain)};
-    VirtualClock clock{1000};
-    DeviceModel model;
-    SimLink link{model, clock};
-    EngineShared engine;
-    TestContext context{clock, engine, &link};
-    FirmwareImage image;
-    UploadSequences sequences{context, image};
+    imagefiles::TempFile file{imagefiles::S3Lines(kMainStart, data, 30) +
+                              imagefiles::SLine(7, kMainStart)};
+    UploadRequest request;
+    std::unique_ptr<UploadSequences> sequences;
 };
 
 TEST_F(UploadSequencesTest, TargetEightProgramsWithRecordWaitOn) {
-    engine.targetType.Set(8);
     context.phase.Set(7);
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 1);
-    EXPECT_TRUE(sequences.LastSession().RecordWaitMode);
+    EXPECT_TRUE(Serve(8));
+    EXPECT_TRUE(sequences->Session().RecordWaitMode);
     EXPECT_TRUE(FlashHoldsImage());
-    EXPECT_THAT(model.Violations(), IsEmpty());
-    EXPECT_EQ(sequences.LastSession().sfldVersion, "$SFLD V2.05");
+    EXPECT_THAT(model->Violations(), IsEmpty());
+    EXPECT_EQ(sequences->Session().sfldVersion, "$SFLD V2.05");
     // The request leaves the image closed and free.
-    EXPECT_EQ(image.inUse, 0);
-    EXPECT_EQ(image.source.kind, ImageSource::Closed);
+    EXPECT_EQ(sequences->Image().inUse, 0);
+    EXPECT_EQ(sequences->Image().source.kind, ImageSource::Closed);
     EXPECT_EQ(context.programmingStarted.Get(), 1);
     const auto lines = Logged();
     EXPECT_EQ(lines.front(), "Open image file name - " + file.Path());
+    // The image report is logged once, by the request.
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "----------- Image Info -----------"), 1);
+    EXPECT_THAT(lines, Contains("Active flag: on"));
     EXPECT_THAT(lines, Contains("FLASH Programming Complete."));
     EXPECT_THAT(lines, Not(Contains("Cancel...")));
 }
 
 TEST_F(UploadSequencesTest, TargetZeroProgramsWithRecordWaitOff) {
-    model.Config().recWait = false;
-    engine.targetType.Set(0);
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 1);
-    EXPECT_FALSE(sequences.LastSession().RecordWaitMode);
+    model->Config().recWait = false;
+    EXPECT_TRUE(Serve(0));
+    EXPECT_FALSE(sequences->Session().RecordWaitMode);
     EXPECT_TRUE(FlashHoldsImage());
 }
 
 TEST_F(UploadSequencesTest, TargetsAboveEightRunNothing) {
     for (int target : {9, 42, 255}) {
         SCOPED_TRACE(target);
-        engine.targetType.Set(static_cast<uint8_t>(target));
         context.statusText.Set("before");
         context.cancelRequest.Set(target == 255);
-        sequences.FlashUpload();
-        EXPECT_EQ(context.succeeded.Get(), 0);
+        const Result result = Serve(static_cast<uint8_t>(target));
+        EXPECT_EQ(result.code(), Result::Code::NotSupported);
         EXPECT_EQ(context.statusText.Get(), "before");
         EXPECT_EQ(Logged(), target == 255 ? std::vector<std::string>{"Cancel..."}
                                           : std::vector<std::string>{});
-        EXPECT_EQ(model.Counters().bytesReceived, 0u);
+        EXPECT_EQ(model->Counters().bytesReceived, 0u);
     }
 }
 
 TEST_F(UploadSequencesTest, AClosedPortEndsTheRequestBeforeTheImageIsOpened) {
-    link.Close();
-    engine.targetType.Set(8);
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 0);
+    simLink->Close();
+    const Result result = Serve(8);
+    EXPECT_EQ(result.code(), Result::Code::NoPort);
+    EXPECT_EQ(result.words(), "ERROR: no port available");
     EXPECT_EQ(context.statusText.Get(), "ERROR: no port available");
     EXPECT_THAT(Logged(), ElementsAre("ERROR: no port available"));
     // The port keeper had its chance to open the port, and no more.
-    EXPECT_EQ(clock.NowMs() - 1000, 1000u);
+    EXPECT_EQ(Elapsed(), 1000u);
 }
 
 TEST_F(UploadSequencesTest, ACancelWhileThePortIsAwaitedEndsSilently) {
-    link.Close();
+    simLink->Close();
     context.cancelRequest.Set(1);
-    engine.targetType.Set(8);
-    sequences.FlashUpload();
+    EXPECT_EQ(Serve(8).code(), Result::Code::Aborted);
     EXPECT_EQ(context.statusText.Get(), "");
     EXPECT_THAT(Logged(), ElementsAre("Cancel..."));
 }
 
 TEST_F(UploadSequencesTest, APortTheKeeperReopensInTimeGetsTheUpload) {
     // The device re-appeared: its port was closed and the keeper opens the new one.
-    link.Close();
+    simLink->Close();
     clock.SetAdvanceHook([&](uint64_t now) {
-        if (now >= 1300 && link.IsOpen() == 0) {
-            link.Open();
+        if (now >= 1300 && simLink->IsOpen() == 0) {
+            simLink->Open();
         }
     });
-    engine.targetType.Set(8);
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 1);
+    EXPECT_TRUE(Serve(8));
     EXPECT_TRUE(FlashHoldsImage());
 }
 
-// The upload reads the file again: one damaged since it was checked fails before a byte is sent.
+// The bytes written are the ones read: a damaged image fails before a byte is sent, and a
+// request that carries no image fails as one that cannot be opened.
 TEST_F(UploadSequencesTest, AnImageThatCannotBeOpenedOrIsDamagedFailsTheRequest) {
-    engine.imagePathText.Set(file.Path() + ".missing");
-    engine.targetType.Set(8);
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 0);
+    request.targetType = 8;
+    request.image = nullptr;
+    const Result missing = UploadSequences(context, request).Run();
+    EXPECT_EQ(missing.code(), Result::Code::ImageUnusable);
     EXPECT_EQ(context.statusText.Get(), "ERROR: image open FAILED");
-    EXPECT_EQ(model.Counters().bytesReceived, 0u);
+    EXPECT_EQ(model->Counters().bytesReceived, 0u);
 
     imagefiles::TempFolder folder;
     for (const imagefiles::DamagedImage& c : imagefiles::MakeDamagedImages(folder)) {
@@ -141,28 +134,64 @@ TEST_F(UploadSequencesTest, AnImageThatCannotBeOpenedOrIsDamagedFailsTheRequest)
             continue;
         }
         SCOPED_TRACE(c.name);
-        engine.imagePathText.Set(c.path);
-        sequences.FlashUpload();
-        EXPECT_EQ(context.succeeded.Get(), 0);
-        const std::string status = context.statusText.Get();
-        EXPECT_TRUE(status == "ERROR: image open FAILED" || status == "ERROR: " + c.problem)
-            << status;
-        EXPECT_EQ(model.Counters().bytesReceived, 0u);
+        std::shared_ptr<const FileBytes> read;
+        if (!ReadImageFile(c.path, read)) {
+            continue;  // never reaches a request: the dialog's side refuses it
+        }
+        const Result result = Serve(8, c.path);
+        EXPECT_EQ(result.code(), Result::Code::ImageUnusable);
+        EXPECT_EQ(result.words(), "ERROR: " + c.problem);
+        EXPECT_EQ(context.statusText.Get(), "ERROR: " + c.problem);
+        EXPECT_EQ(model->Counters().bytesReceived, 0u);
     }
 }
 
 TEST_F(UploadSequencesTest, ACancelledUploadSaysSo) {
-    engine.targetType.Set(8);
     clock.SetAdvanceHook([&](uint64_t now) {
         if (now > 1500) {
             context.cancelRequest.Set(1);
         }
     });
-    sequences.FlashUpload();
-    EXPECT_EQ(context.succeeded.Get(), 0);
+    EXPECT_EQ(Serve(8).code(), Result::Code::Aborted);
     EXPECT_EQ(Logged().back(), "Cancel...");
     EXPECT_FALSE(FlashHoldsImage());
-    EXPECT_EQ(image.inUse, 0);
+    EXPECT_EQ(sequences->Image().inUse, 0);
+}
+
+// The reason is the step that failed, not the last "ERROR: " line: a record refusal that a
+// retry mended is in the log, and the erase that then failed is what the user reads.
+TEST_F(UploadSequencesTest, AFailureCarriesTheReasonOfTheStepThatFailed) {
+    struct Case {
+        const char* what;
+        uint32_t errorRecord;
+        uint8_t errorCode;
+        uint32_t chipSize;  // 0: the usual chip
+        Result::Code code;
+        std::string words;
+    };
+    const Case cases[] = {
+        {"erase fails after a mended BAD_CSUM", 1, SimCodes::BAD_CSUM, 0x4000,
+         Result::Code::EraseFailed,
+         "ERROR: FLASH Program FAILED\nERROR: FLASH erase failed.\nImage size exeed FLASH space."},
+        {"a record refused until the time is up", 2, SimCodes::BAD_LENGTH, 0, Result::Code::Refused,
+         "ERROR: FLASH Program FAILED\nERROR: Send Record TIMEOUT.\nERROR: BAD_LENGTH"},
+        {"the flash does not take a record", 3, SimCodes::PROGRAM_FAIL, 0,
+         Result::Code::ProgramFailed, "ERROR: FLASH Program FAILED\n'PROGRAM_FAIL' msg received."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        config.faults.errorRecord = c.errorRecord;
+        config.faults.errorCode = c.errorCode;
+        config.faults.errorCount = c.errorCode == SimCodes::BAD_CSUM ? 1 : 100000;
+        config.chip.size = c.chipSize != 0 ? c.chipSize : DeviceConfig().chip.size;
+        StartDevice();
+        const Result result = Serve(8);
+        EXPECT_EQ(result.code(), c.code);
+        EXPECT_EQ(result.words(), c.words);
+        if (c.errorCode == SimCodes::BAD_CSUM) {
+            EXPECT_TRUE(Logged("ERROR: BAD_CSUM"));
+        }
+    }
 }
 
 }  // namespace

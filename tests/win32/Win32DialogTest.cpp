@@ -33,9 +33,10 @@ class FakeEngine : public EngineApi {
     FakeEngine() : threadsStarted(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
     ~FakeEngine() override { CloseHandle(threadsStarted); }
 
-    std::string CheckImage(const std::string& path) override {
+    Result CheckImage(const std::string& path) override {
         Record("CheckImage " + path);
-        return imageProblem;
+        return imageProblem.empty() ? Result()
+                                    : Result::Failure(Result::Code::ImageUnusable, imageProblem);
     }
     void StartThreads() override {
         Record("StartThreads");
@@ -55,7 +56,6 @@ class FakeEngine : public EngineApi {
         Record("LoadImage " + path);
         return true;
     }
-    std::string ImageProblem() override { return ""; }
     bool StartUpload() override {
         Record("StartUpload");
         return true;
@@ -74,9 +74,10 @@ class FakeEngine : public EngineApi {
     // As on Windows: a device-change notification is the only hint of a re-appearance.
     bool TellsReplacedDevice() override { return false; }
     bool ProgrammingRan() override { return false; }
-    std::string FailureReason() override {
+    Result LastResult() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        return failureReason;
+        return failureReason.empty() ? Result()
+                                     : Result::Failure(Result::Code::EraseFailed, failureReason);
     }
 
     void SetStatus(const std::string& text, uint16_t value, int newState,

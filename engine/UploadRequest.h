@@ -1,0 +1,30 @@
+#pragma once
+// A request is a value: formed once on the dialog's side and handed to the worker whole, so
+// that the worker reads nothing of it from shared values and writes exactly the bytes that
+// were checked.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/FileBytes.h"
+
+struct UploadRequest {
+    enum class Job : uint8_t { FlashUpload, RunImage };
+    static constexpr uint8_t kRunningSfldTarget = 8;
+
+    Job job = Job::FlashUpload;
+    // The port's name as the user gave it, for messages.
+    std::string port;
+    // The kind of boot connection the device offers; 8: its flash loader runs already.
+    uint8_t targetType = kRunningSfldTarget;
+    // The boot connections' speed choice; 0 stands for each connection's own speed.
+    uint8_t baudSelection = 0;
+    // The image, read and checked; a request without one fails as an image that cannot be
+    // opened.
+    std::shared_ptr<const FileBytes> image;
+    // The flash loader a boot connection loads; without one, the image's own loader section,
+    // else the module resource of the target type.
+    std::shared_ptr<const FileBytes> loader;
+    // The first section's programming begins with BOOT_RELOAD.
+    bool bootReload = false;
+};
