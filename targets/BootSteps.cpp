@@ -39,25 +39,26 @@ const uint8_t* RecordData(const SfldRecord& record) {
     return record.Frame() + SfldRecord::kPayloadOffset + 4;
 }
 
-bool UploadRecords(ProtocolContext& context, ImageSource& source, Section& section,
-                   const std::function<bool(SfldRecord&)>& write) {
+Result UploadRecords(ProtocolContext& context, ImageSource& source, Section& section,
+                     const std::function<Result(SfldRecord&)>& write) {
+    constexpr char kReadError[] = "Section read error";
     // Too large for the worker thread's stack to hold comfortably next to the protocol frames.
     auto record = std::make_unique<SfldRecord>();
     section.Rewind(source);
     for (;;) {
         if (context.IsAborted()) {
-            return false;
+            return Result::Aborted();
         }
         if (!section.NextRecord(*record, source)) {
-            context.SetStatus("Section read error");
-            context.Log("Section read error");
-            return false;
+            context.SetStatus(kReadError);
+            context.Log(kReadError);
+            return Result::Failure(Result::Code::ImageUnusable, kReadError);
         }
         if (record->dataCount == 0) {
-            return true;
+            return {};
         }
-        if (!write(*record)) {
-            return false;
+        if (Result written = write(*record); !written) {
+            return written;
         }
     }
 }
@@ -69,16 +70,18 @@ Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
     context.SetProgress(0);
     context.SetStatus("Connect target");
 
-    Result outcome;
-    if (!steps.connect()) {
-        outcome =
-            Result::Failure(Result::Code::NoAnswer, "ERROR: " + steps.name + " did not connect");
-    } else {
+    // A step that failed without words of its own is named for the user.
+    const auto named = [&steps](const Result& step, const char* what) {
+        return step.words().empty() ? Result::Failure(step.code(), "ERROR: " + steps.name + what)
+                                    : step;
+    };
+    Result outcome = named(steps.connect(), " did not connect");
+    if (outcome) {
         context.Log(steps.name + " - connected");
         context.SetStatus("Upload data");
-        if (!steps.upload()) {
+        if (Result uploaded = steps.upload(); !uploaded) {
             context.Log(kUploadFailed);
-            outcome = Result::Failure(Result::Code::Refused, kUploadFailed);
+            outcome = uploaded.Within(kUploadFailed);
         }
     }
     // An upload cut short by an abort has already failed above, so no run command ever goes
@@ -86,10 +89,7 @@ Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
     if (outcome) {
         context.SetStatus("Run");
         context.Log("Section upload is successful");
-        if (!steps.run()) {
-            outcome = Result::Failure(Result::Code::NoAnswer,
-                                      "ERROR: " + steps.name + " did not start the code");
-        }
+        outcome = named(steps.run(), " did not start the code");
     }
     if (context.CancelRequested()) {
         context.Log("Cancel...");
@@ -100,13 +100,15 @@ Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
     if (!outcome) {
         return outcome;
     }
-    if (steps.answer && !steps.answer()) {
-        if (context.IsAborted()) {
-            return Result::Aborted();
+    if (steps.answer) {
+        if (Result answered = steps.answer(); !answered) {
+            if (context.IsAborted()) {
+                return Result::Aborted();
+            }
+            context.SetStatus(kNoAnswer);
+            context.Log(kNoAnswer);
+            return answered.Within(kNoAnswer);
         }
-        context.SetStatus(kNoAnswer);
-        context.Log(kNoAnswer);
-        return Result::Failure(Result::Code::NoAnswer, kNoAnswer);
     }
     context.SetStatus("Complete");
     return {};

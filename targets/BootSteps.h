@@ -30,21 +30,21 @@ uint16_t WordsPerMille(double done, double total);
 // The data bytes of a built record: after '[', the word count and the 4-byte address.
 const uint8_t* RecordData(const SfldRecord& record);
 
-// Rewinds the section and hands each data record to write until the section ends (true).
-// A read error ("Section read error"), a failed write or an abort ends it with false: an
+// Rewinds the section and hands each data record to write until the section ends. A read
+// error ("Section read error"), a failed write or an abort ends it with that failure: an
 // upload cut short is never a loaded section.
-bool UploadRecords(ProtocolContext& context, ImageSource& source, Section& section,
-                   const std::function<bool(SfldRecord&)>& write);
+Result UploadRecords(ProtocolContext& context, ImageSource& source, Section& section,
+                     const std::function<Result(SfldRecord&)>& write);
 
 // The steps of a load: what differs between the connections.
 struct LoadSteps {
     // The connection's name, as its "Target - " and " - connected" lines give it.
     std::string name;
-    std::function<bool()> connect;
-    std::function<bool()> upload;
-    std::function<bool()> run;
+    std::function<Result()> connect;
+    std::function<Result()> upload;
+    std::function<Result()> run;
     // The started code's answer; none where the connection asks the started code nothing.
-    std::function<bool()> answer;
+    std::function<Result()> answer;
 };
 
 // "*Load image*" to the run step, the cancel report, the started code's answer and the status

@@ -42,7 +42,7 @@ Result OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section)
                    [&] { return PflConnection(context_).PflRunAt(section.start); }, nullptr});
 }
 
-bool OrvaneConnection::OrvaneConnect() {
+Result OrvaneConnection::OrvaneConnect() {
     boot::StartLine(context_, speedcode::k57600);
     CommLink& link = context_.Link();
     Clock& clock = context_.GetClock();
@@ -52,22 +52,19 @@ bool OrvaneConnection::OrvaneConnect() {
         if (clock.NowMs() - start >= kConnectLimitMs) {
             context_.SetStatus(kConnectTimeout);
             context_.Log(kConnectTimeout);
-            return false;
+            return Result::Failure(Result::Code::NoAnswer, kConnectTimeout);
         }
         link.WriteText(kPortQuery);
         link.WriteText(kEnterMonitor);
-        if (!linkwait::WaitTransmitDone(context_)) {
-            return false;
-        }
-        if (!AwaitPrompt()) {
-            return false;
+        if (!linkwait::WaitTransmitDone(context_) || !AwaitPrompt()) {
+            break;
         }
         context_.InterruptibleSleep(link.TransmitTime(50));
         if (OrvaneQueryId()) {
-            return true;
+            return {};
         }
     }
-    return false;
+    return Result::Aborted();
 }
 
 // The prompt window runs the same with or without the prompt; false only on abort.
@@ -129,7 +126,7 @@ bool OrvaneConnection::OrvaneQueryId() {
     return true;
 }
 
-bool OrvaneConnection::OrvaneUploadSection(ImageSource& source, Section& section) {
+Result OrvaneConnection::OrvaneUploadSection(ImageSource& source, Section& section) {
     Tracker tracker{static_cast<double>(section.size), 0, 0};
     context_.SetProgress(0);
     return boot::UploadRecords(context_, source, section, [&](SfldRecord& record) {
@@ -137,50 +134,47 @@ bool OrvaneConnection::OrvaneUploadSection(ImageSource& source, Section& section
     });
 }
 
-bool OrvaneConnection::OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker) {
+Result OrvaneConnection::OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker) {
     return OrvaneWriteWords(record.address, boot::RecordData(record), record.dataCount, tracker);
 }
 
-bool OrvaneConnection::OrvaneWriteWords(uint32_t address, const uint8_t* data, uint32_t count,
-                                        Tracker& tracker) {
+Result OrvaneConnection::OrvaneWriteWords(uint32_t address, const uint8_t* data, uint32_t count,
+                                          Tracker& tracker) {
     for (uint32_t i = 0; i < count; i += 4) {
         tracker.done += 4;
         tracker.perMille = boot::WordsPerMille(tracker.done, tracker.total);
         context_.SetProgress(tracker.perMille);
         const uint32_t word = boot::WordAt(data, count, i);
         context_.Link().WriteText(FormatText("W%X,%X#", address + i, word).c_str());
-        if (!AwaitWordAnswer()) {
-            return false;
+        if (Result answered = AwaitWordAnswer(); !answered) {
+            return answered;
         }
     }
     context_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
-    return true;
+    return {};
 }
 
-bool OrvaneConnection::AwaitWordAnswer() {
+Result OrvaneConnection::AwaitWordAnswer() {
+    constexpr char kTimeout[] = "ERROR: communication(timeout)";
+    constexpr char kNoPrompt[] = "ERROR: communication(expected '>' absent)";
     Clock& clock = context_.GetClock();
     const uint64_t sent = clock.NowMs();
-    if (context_.IsAborted()) {
-        return false;
-    }
-    for (;;) {
+    while (!context_.IsAborted()) {
         context_.InterruptibleSleep(1);
         if (clock.NowMs() - sent >= kWordAnswerMs) {
-            context_.SetStatus("ERROR: communication(timeout)");
-            context_.Log("ERROR: communication(timeout)");
-            return false;
+            context_.SetStatus(kTimeout);
+            context_.Log(kTimeout);
+            return Result::Failure(Result::Code::NoAnswer, kTimeout);
         }
         uint8_t byte = 0;
         if (context_.Link().ReadByte(byte)) {
             if (byte != kPrompt) {
                 context_.SetStatus("ERROR: communication error");
-                context_.Log("ERROR: communication(expected '>' absent)");
-                return false;
+                context_.Log(kNoPrompt);
+                return Result::Failure(Result::Code::Refused, kNoPrompt);
             }
-            return !context_.IsAborted();
-        }
-        if (context_.IsAborted()) {
-            return false;
+            return context_.IsAborted() ? Result::Aborted() : Result();
         }
     }
+    return Result::Aborted();
 }

@@ -26,16 +26,17 @@ class OrvaneConnection {
 
     // Connects, writes the section and starts it at its start address; no end record follows.
     Result OrvaneLoadAndRun(ImageSource& source, Section& section);
-    bool OrvaneConnect();
+    Result OrvaneConnect();
     bool OrvaneQueryId();
     // The words of one record's data, written from address on.
-    bool OrvaneUploadSection(ImageSource& source, Section& section);
-    bool OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker);
-    bool OrvaneWriteWords(uint32_t address, const uint8_t* data, uint32_t count, Tracker& tracker);
+    Result OrvaneUploadSection(ImageSource& source, Section& section);
+    Result OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker);
+    Result OrvaneWriteWords(uint32_t address, const uint8_t* data, uint32_t count,
+                            Tracker& tracker);
 
   private:
     bool AwaitPrompt();
-    bool AwaitWordAnswer();
+    Result AwaitWordAnswer();
     const char* Name() const;
 
     ProtocolContext& context_;

@@ -21,17 +21,19 @@ constexpr uint8_t kWakeMessage[] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
 
 Result PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section& section) {
     // The started code must answer the end record; "Complete" waits for that answer.
-    return boot::LoadAndRun(context_, {"Kalmer PFL", [&] { return PflConnect(variant); },
-                                       [&] { return PflUploadSection(source, section); },
-                                       [&] { return PflRunAt(section.start); },
-                                       [&] {
-                                           SfldRecord end;
-                                           end.MakeEnd();
-                                           return sendRecord_ && sendRecord_(end);
-                                       }});
+    return boot::LoadAndRun(
+        context_,
+        {"Kalmer PFL", [&] { return PflConnect(variant); },
+         [&] { return PflUploadSection(source, section); }, [&] { return PflRunAt(section.start); },
+         [&] {
+             SfldRecord end;
+             end.MakeEnd();
+             return sendRecord_ ? sendRecord_(end)
+                                : Result::Failure(Result::Code::NotSupported, "");
+         }});
 }
 
-bool PflConnection::PflConnect(Variant variant) {
+Result PflConnection::PflConnect(Variant variant) {
     boot::StartLine(context_, variant == Variant::A ? speedcode::k19200 : speedcode::k57600);
     if (!context_.IsAborted()) {
         for (;;) {
@@ -49,7 +51,7 @@ bool PflConnection::PflConnect(Variant variant) {
                     break;
             }
             if (window == Window::kAborted) {
-                return false;
+                return Result::Aborted();
             }
             if (window == Window::kAnswered || context_.IsAborted()) {
                 break;
@@ -57,10 +59,11 @@ bool PflConnection::PflConnect(Variant variant) {
         }
     }
     if (!PflReadVersion()) {
-        return false;
+        return context_.IsAborted() ? Result::Aborted()
+                                    : Result::Failure(Result::Code::NoAnswer, "");
     }
     context_.Link().WriteByte(kAnswer);
-    return true;
+    return {};
 }
 
 bool PflConnection::SendProbe() {
@@ -163,35 +166,34 @@ bool PflConnection::PflReadVersion() {
     }
 }
 
-bool PflConnection::PflUploadSection(ImageSource& source, Section& section) {
+Result PflConnection::PflUploadSection(ImageSource& source, Section& section) {
     if (!sendRecord_) {
-        return false;
+        return Result::Failure(Result::Code::NotSupported, "");
     }
     context_.SetProgress(0);
     double sent = 0;
-    const bool uploaded = boot::UploadRecords(context_, source, section, [&](SfldRecord& record) {
-        if (!sendRecord_(record)) {
-            return false;
+    Result uploaded = boot::UploadRecords(context_, source, section, [&](SfldRecord& record) {
+        Result written = sendRecord_(record);
+        if (written) {
+            sent += record.dataCount;
+            context_.SetProgress(PerMille(sent, section.size));
         }
-        sent += record.dataCount;
-        context_.SetProgress(PerMille(sent, section.size));
-        return true;
+        return written;
     });
-    if (!uploaded) {
-        return false;
+    if (uploaded) {
+        context_.SetProgress(1000);
     }
-    context_.SetProgress(1000);
-    return true;
+    return uploaded;
 }
 
-bool PflConnection::PflRunAt(uint32_t address) {
+Result PflConnection::PflRunAt(uint32_t address) {
     CommLink& link = context_.Link();
     context_.Log(FormatText("Run image at address 0x%X", address));
     link.WriteText(FormatText("G%X#", address).c_str());
     if (!linkwait::WaitTransmitDone(context_)) {
-        return false;
+        return Result::Aborted();
     }
     link.Purge();
     context_.InterruptibleSleep(link.TransmitTime(3));
-    return true;
+    return {};
 }

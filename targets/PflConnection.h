@@ -17,7 +17,7 @@ class PflConnection {
     enum class Variant { A, B, C };
 
     // The loader's record transfer: lead byte, frame, acknowledgement, retried.
-    using RecordSend = std::function<bool(const SfldRecord&)>;
+    using RecordSend = std::function<Result(const SfldRecord&)>;
 
     // Without a record transfer only the handshake, version and run steps can be used.
     explicit PflConnection(ProtocolContext& context) : context_(context) {}
@@ -27,10 +27,10 @@ class PflConnection {
     // Connects, uploads the section, runs it at its start address and sends the end record,
     // which the started code must answer.
     Result PflLoadAndRun(Variant variant, ImageSource& source, Section& section);
-    bool PflConnect(Variant variant);
+    Result PflConnect(Variant variant);
     bool PflReadVersion();
-    bool PflUploadSection(ImageSource& source, Section& section);
-    bool PflRunAt(uint32_t address);
+    Result PflUploadSection(ImageSource& source, Section& section);
+    Result PflRunAt(uint32_t address);
 
     // The loader's last version line.
     const std::string& PfldVersion() const { return pfldVersion_; }

@@ -25,28 +25,24 @@ Result RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& sect
                                        [&] { return RomMonitorRunAt(section.start); }, nullptr});
 }
 
-bool RomMonitorConnection::RomMonitorConnect() {
+Result RomMonitorConnection::RomMonitorConnect() {
+    // Asked until it answers: only an abort ends the wait.
     boot::StartLine(context_, speedcode::k19200);
-    if (context_.IsAborted()) {
-        return false;
-    }
     CommLink& link = context_.Link();
-    for (;;) {
+    while (!context_.IsAborted()) {
         link.WriteText(kWake);
         if (!linkwait::WaitTransmitDone(context_)) {
-            return false;
+            break;
         }
         if (AwaitPromptAndEnter()) {
-            return true;
+            return {};
         }
         if (context_.IsAborted()) {
-            return false;
+            break;
         }
         context_.InterruptibleSleep(link.TransmitTime(50));
-        if (context_.IsAborted()) {
-            return false;
-        }
     }
+    return Result::Aborted();
 }
 
 // One 500 ms window after the wake-up; true once the test screen is entered. False also on
@@ -128,7 +124,7 @@ bool RomMonitorConnection::RomMonitorWaitTestPrompt() {
     return false;
 }
 
-bool RomMonitorConnection::RomMonitorSendEchoed(const std::string& text) {
+Result RomMonitorConnection::RomMonitorSendEchoed(const std::string& text) {
     CommLink& link = context_.Link();
     const size_t end = text.find('\r');
     for (size_t i = 0; i < end && i < text.size(); ++i) {
@@ -137,51 +133,55 @@ bool RomMonitorConnection::RomMonitorSendEchoed(const std::string& text) {
         uint8_t echo = 0;
         switch (linkwait::NextByte(context_, context_.GetClock().NowMs(), kEchoMs, echo)) {
             case linkwait::Got::TimedOut:
-                context_.Log("ROM monitor echo timeout.");
-                return false;
+                return Fail(Result::Code::NoAnswer, "ROM monitor echo timeout.");
             case linkwait::Got::Aborted:
                 // The rest of the command is not sent: an aborted command is not a good one.
-                return false;
+                return Result::Aborted();
             case linkwait::Got::Byte:
                 if (echo != sent) {
-                    context_.Log("ROM monitor wrong answer.");
-                    return false;
+                    return Fail(Result::Code::Refused, "ROM monitor wrong answer.");
                 }
                 break;
         }
     }
     // The monitor answers the CR with its prompt, not an echo.
     link.WriteByte('\r');
-    return true;
+    return {};
 }
 
-bool RomMonitorConnection::RomMonitorWriteWords(uint32_t address, const uint8_t* data,
-                                                uint32_t count, Progress& progress) {
+Result RomMonitorConnection::Fail(Result::Code code, const char* line) {
+    context_.Log(line);
+    return Result::Failure(code, line);
+}
+
+Result RomMonitorConnection::RomMonitorWriteWords(uint32_t address, const uint8_t* data,
+                                                  uint32_t count, Progress& progress) {
     for (uint32_t k = 0; k < count; k += 4) {
         progress.sent += 4;
         progress.last = boot::WordsPerMille(progress.sent, progress.size);
         context_.SetProgress(progress.last);
         const uint32_t word = boot::WordAt(data, count, k);
-        if (!RomMonitorSendEchoed(FormatText("P %08X %08X\r", address + k, word))) {
-            return false;
+        if (Result sent = RomMonitorSendEchoed(FormatText("P %08X %08X\r", address + k, word));
+            !sent) {
+            return sent;
         }
-        if (!RomMonitorWaitTestPrompt()) {
-            return false;
-        }
-        if (context_.IsAborted()) {
-            return false;
+        // The prompt's wait logs its own time-out.
+        if (!RomMonitorWaitTestPrompt() || context_.IsAborted()) {
+            return context_.IsAborted()
+                       ? Result::Aborted()
+                       : Result::Failure(Result::Code::NoAnswer, "ROM monitor timeout.");
         }
     }
     context_.Log(FormatText("Record write succesfull (A=0x%08X,SZ=0x%04X)", address, count));
-    return true;
+    return {};
 }
 
-bool RomMonitorConnection::RomMonitorWriteRecord(const SfldRecord& record, Progress& progress) {
+Result RomMonitorConnection::RomMonitorWriteRecord(const SfldRecord& record, Progress& progress) {
     return RomMonitorWriteWords(record.address, boot::RecordData(record), record.dataCount,
                                 progress);
 }
 
-bool RomMonitorConnection::RomMonitorUploadSection(ImageSource& source, Section& section) {
+Result RomMonitorConnection::RomMonitorUploadSection(ImageSource& source, Section& section) {
     // The progress stays at the last word's value; it is not forced to 1000.
     Progress progress{static_cast<double>(section.size), 0, 0};
     context_.SetProgress(0);
@@ -190,18 +190,18 @@ bool RomMonitorConnection::RomMonitorUploadSection(ImageSource& source, Section&
     });
 }
 
-bool RomMonitorConnection::RomMonitorRunAt(uint32_t address) {
+Result RomMonitorConnection::RomMonitorRunAt(uint32_t address) {
     context_.Log(FormatText("Run image at address 0x%X", address));
-    if (!RomMonitorSendEchoed(FormatText("G %08X\r", address))) {
-        return false;
+    if (Result sent = RomMonitorSendEchoed(FormatText("G %08X\r", address)); !sent) {
+        return sent;
     }
     // The final CR is not echoed; let it leave the port before the purge, which would
     // otherwise drop it from the transmit queue and the monitor would never start the code.
     if (!linkwait::WaitTransmitDone(context_)) {
-        return false;
+        return Result::Aborted();
     }
     CommLink& link = context_.Link();
     link.Purge();
     context_.InterruptibleSleep(link.TransmitTime(3));
-    return true;
+    return {};
 }

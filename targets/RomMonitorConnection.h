@@ -23,19 +23,21 @@ class RomMonitorConnection {
 
     // Connects, writes the section and starts it at its start address.
     Result HestanLoadAndRun(ImageSource& source, Section& section);
-    bool RomMonitorConnect();
+    Result RomMonitorConnect();
     bool RomMonitorEnterTestScreen();
     bool RomMonitorWaitTestPrompt();
-    bool RomMonitorSendEchoed(const std::string& text);
+    Result RomMonitorSendEchoed(const std::string& text);
     // The words of one record's data, stored from address on.
-    bool RomMonitorWriteWords(uint32_t address, const uint8_t* data, uint32_t count,
-                              Progress& progress);
-    bool RomMonitorWriteRecord(const SfldRecord& record, Progress& progress);
-    bool RomMonitorUploadSection(ImageSource& source, Section& section);
-    bool RomMonitorRunAt(uint32_t address);
+    Result RomMonitorWriteWords(uint32_t address, const uint8_t* data, uint32_t count,
+                                Progress& progress);
+    Result RomMonitorWriteRecord(const SfldRecord& record, Progress& progress);
+    Result RomMonitorUploadSection(ImageSource& source, Section& section);
+    Result RomMonitorRunAt(uint32_t address);
 
   private:
     bool AwaitPromptAndEnter();
+    // Logs the line and fails with it.
+    Result Fail(Result::Code code, const char* line);
 
     ProtocolContext& context_;
 };

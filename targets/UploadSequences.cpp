@@ -203,7 +203,7 @@ Result UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Secti
         case BootLoader::PflC: {
             SfldLoader records(context_, session_);
             PflConnection pfl(context_, [&records](const SfldRecord& record) {
-                return records.SendRecord(record).ok();
+                return records.SendRecord(record);
             });
             const auto variant = loader == BootLoader::PflA   ? PflConnection::Variant::A
                                  : loader == BootLoader::PflB ? PflConnection::Variant::B

@@ -88,10 +88,12 @@ TEST_F(RomMonitorTest, EchoedCommand) {
             line.Answer(std::string(1, "G 1"[i]), std::string(1, c.echoed[i]), 2, 1);
         }
         RomMonitorConnection connection(context);
-        EXPECT_EQ(connection.RomMonitorSendEchoed("G 1\r"), c.ok) << c.name;
+        const Result sent = connection.RomMonitorSendEchoed("G 1\r");
+        EXPECT_EQ(sent.ok(), c.ok) << c.name;
         EXPECT_EQ(line.SentText(), c.sent) << c.name;
         if (c.logLine != nullptr) {
             EXPECT_TRUE(Logged(c.logLine)) << c.name;
+            EXPECT_EQ(sent.words(), c.logLine) << c.name;
         }
     }
     context.SetLink(&link);

@@ -49,7 +49,8 @@ class SectionUploadTest : public ProtocolFixture {
                           if (cancelAfterFirst) {
                               context.cancelRequest.Set(1);
                           }
-                          return !refuse;
+                          return refuse ? Result::Failure(Result::Code::Refused, "ERROR: BAD_CSUM")
+                                        : Result();
                       }};
 };
 
@@ -70,13 +71,15 @@ TEST_F(SectionUploadTest, PflUploadEndings) {
         bool refuse;
         bool cancel;
         bool unreadable;
-        bool ok;
+        Result::Code code;
+        std::string words;  // the failed step's
         size_t records;
     };
     const std::vector<Case> cases = {
-        {"refused record", true, false, false, false, 1},
-        {"abort between records", false, true, false, false, 1},
-        {"unreadable section", false, false, true, false, 0},
+        {"refused record", true, false, false, Result::Code::Refused, "ERROR: BAD_CSUM", 1},
+        {"abort between records", false, true, false, Result::Code::Aborted, "", 1},
+        {"unreadable section", false, false, true, Result::Code::ImageUnusable,
+         "Section read error", 0},
     };
     Load(kTwoRecords);
     for (const Case& c : cases) {
@@ -85,7 +88,9 @@ TEST_F(SectionUploadTest, PflUploadEndings) {
         cancelAfterFirst = c.cancel;
         context.cancelRequest.Set(0);
         section.format = c.unreadable ? SectionFormat::Unknown : SectionFormat::SRecord;
-        EXPECT_EQ(pfl.PflUploadSection(source, section), c.ok) << c.name;
+        const Result uploaded = pfl.PflUploadSection(source, section);
+        EXPECT_EQ(uploaded.code(), c.code) << c.name;
+        EXPECT_EQ(uploaded.words(), c.words) << c.name;
         EXPECT_EQ(records.size(), c.records) << c.name;
         EXPECT_NE(context.progress.Get(), 1000) << c.name;
         EXPECT_EQ(Logged("Section read error"), c.unreadable) << c.name;
