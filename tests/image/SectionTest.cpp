@@ -12,7 +12,6 @@ using namespace imagefiles;
 
 namespace {
 
-
 struct Opened {
     std::unique_ptr<TempFile> file;
     ImageSource source;
@@ -54,23 +53,25 @@ TEST(BinarySectionTest, ChecksumWordAndRawFallback) {
     const Bytes good = BinarySection(kMainStart, 0x100, true);
     const BinaryCase cases[] = {
         {"checksum word present", good, CrcState::Matched, kMainStart, 0x100},
-        {"file ends after the data", BinarySection(kMainStart, 0x100, false), CrcState::NoChecksumWord,
-         kMainStart, 0x100},
+        {"file ends after the data", BinarySection(kMainStart, 0x100, false),
+         CrcState::NoChecksumWord, kMainStart, 0x100},
         {"trailing data after the word", Join(good, Bytes(10, 0xEE)), CrcState::Matched, kMainStart,
          0x100},
-        {"size not a whole number of words", Join(BinarySection(kMainStart, 0x100, false), Bytes(4, 0)),
-         CrcState::None, kFlashStart, 0x104},
+        {"size not a whole number of words",
+         Join(BinarySection(kMainStart, 0x100, false), Bytes(4, 0)), CrcState::None, kFlashStart,
+         0x104},
         // the raw cases: the whole file from the offset at 0x10000000
         {"checksum word wrong", WithWrongChecksum(), CrcState::None, kFlashStart, 0x104},
-        {"checksum word cut short", Bytes(good.begin(), good.end() - 2), CrcState::None, kFlashStart,
-         0x102},
-        {"start below 0x200000", WithRange(0x001FFFFC, 0x001FFFFC + 0x100), CrcState::None, kFlashStart,
+        {"checksum word cut short", Bytes(good.begin(), good.end() - 2), CrcState::None,
+         kFlashStart, 0x102},
+        {"start below 0x200000", WithRange(0x001FFFFC, 0x001FFFFC + 0x100), CrcState::None,
+         kFlashStart, 0x104},
+        {"end past 0x10200000", WithRange(0x10200000 - 0xFC, 0x10200004), CrcState::None,
+         kFlashStart, 0x104},
+        {"end not after start", WithRange(kMainStart, kMainStart), CrcState::None, kFlashStart,
          0x104},
-        {"end past 0x10200000", WithRange(0x10200000 - 0xFC, 0x10200004), CrcState::None, kFlashStart,
-         0x104},
-        {"end not after start", WithRange(kMainStart, kMainStart), CrcState::None, kFlashStart, 0x104},
-        {"shorter than its header", Bytes(good.begin(), good.begin() + 39), CrcState::None, kFlashStart,
-         39},
+        {"shorter than its header", Bytes(good.begin(), good.begin() + 39), CrcState::None,
+         kFlashStart, 39},
         {"data shorter than the header says", Bytes(good.begin(), good.begin() + 0x80),
          CrcState::None, kFlashStart, 0x80},
     };
@@ -98,7 +99,8 @@ struct IdentityCase {
 TEST(IdentifyTest, LoadAddressSizeAndChecksumGiveTheIdentity) {
     const IdentityCase cases[] = {
         {"Pfl", BinarySection(kFlashStart, 0x4000, true), FirmwareId::Pfl, true},
-        {"Pfl without checksum word", BinarySection(kFlashStart, 0x4000, false), FirmwareId::Pfl, true},
+        {"Pfl without checksum word", BinarySection(kFlashStart, 0x4000, false), FirmwareId::Pfl,
+         true},
         {"Pfl one byte too long",
          [] {
              Bytes b = BinarySection(kFlashStart, 0x4004, false);
@@ -209,6 +211,35 @@ TEST(FirmwareImageTest, ActiveFlagsFollowTheIdentityAndSurviveReloading) {
     EXPECT_FALSE(image.sections[0].skipBootReload);
 }
 
+// Section 0 must lie in the flash and hold firmware of 4 KiB to 8 MiB, bounds included.
+TEST(FirmwareImageTest, TheUploadTakesSectionZeroWithinItsBoundsOnly) {
+    struct Case {
+        uint32_t start, size;
+        CrcState crc;
+        bool taken;
+    };
+    const Case cases[] = {
+        {0x10000000, 0x1000, CrcState::Matched, true},
+        {0x10800000, 0x800000, CrcState::NoChecksumWord, true},
+        {0x0FFFFFFF, 0x1000, CrcState::Matched, false},
+        {0x10800001, 0x1000, CrcState::Matched, false},
+        {0x10000000, 0xFFF, CrcState::Matched, false},
+        {0x10000000, 0x800001, CrcState::Matched, false},
+        {0x10000000, 0x1000, CrcState::None, false},
+    };
+    FirmwareImage image;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << std::hex << c.start << " " << c.size);
+        image.count = 1;
+        image.sections[0].start = c.start;
+        image.sections[0].size = c.size;
+        image.sections[0].crcState = c.crc;
+        EXPECT_EQ(image.UploadProblem().empty(), c.taken);
+    }
+    image.count = 0;  // what an earlier image left in section 0 does not count
+    EXPECT_FALSE(image.UploadProblem().empty());
+}
+
 TEST(SectionReaderTest, TakesHeadersAtFaceValue) {
     // a wrong checksum and an address no checked section accepts
     Bytes bytes = BinarySection(0x00100000, 0x80, true);
@@ -247,8 +278,8 @@ TEST(ScanSRecordsTest, ExtentAndEntry) {
     const std::string s0 = SLine(0, 0);
     const ScanCase cases[] = {
         // the size reaches the end of the last line's data: 3 lines of 16 bytes are 48
-        {"consecutive lines", s0 + S3Lines(kMainStart, Bytes(48, 1)) + SLine(7, kMainStart + 8), true, kMainStart,
-         48, kMainStart + 8},
+        {"consecutive lines", s0 + S3Lines(kMainStart, Bytes(48, 1)) + SLine(7, kMainStart + 8),
+         true, kMainStart, 48, kMainStart + 8},
         {"highest line not the one ending highest",
          SLine(3, 0x100, Bytes(30, 1)) + SLine(3, 0x110, Bytes(4, 2)) + SLine(7, 0), true, 0x100,
          30, 0},
