@@ -459,6 +459,15 @@ TEST_F(UpdateDialogTest, FailedUploadShowsWhyInTheBoxAndCloses) {
     EXPECT_TRUE(view.calls.empty());
 }
 
+// The exit status follows the failed step's reason: an image the request could not read.
+TEST_F(UpdateDialogTest, ARequestThatCouldNotReadItsImageEndsWithTheImageStatus) {
+    StartUploading();
+    engine.lastResult = Result::Failure(Result::Code::ImageUnusable, "Section read error");
+    Tick("Section read error", 0, -1);
+    EXPECT_EQ(view.calls.back(), "close");
+    EXPECT_EQ(dialog.Outcome(), ExitStatus::ImageUnusable);
+}
+
 TEST_F(UpdateDialogTest, StoppedTerminalSaysWhatTheDeviceNeeds) {
     struct Case {
         const char* what;

@@ -18,37 +18,32 @@
 #include "engine/ProtocolContext.h"
 #include "flashloader/SfldLoader.h"
 #include "serial/FakeSerialDevice.h"
+#include "support/WorkerRun.h"
 #include "testkit/ImageFiles.h"
 
 namespace {
 
-// A request body scripted by the test: without a body the request fails.
-class ScriptedRequests : public WorkerRequests {
+// The engine's context for a request's protocols, with its port's waits for a byte moving the
+// test's virtual clock on instead of blocking for real.
+class VirtualWaits : public ProtocolContext, public CommLink {
   public:
-    Result Serve(ProtocolContext& context, const UploadRequest& request) override {
-        ++serves;
-        served = request;
-        entered.Set();
-        return body ? body(context) : Result::Failure(Result::Code::Refused, "ERROR: scripted");
-    }
+    VirtualWaits(ProtocolContext& engine, VirtualClock& clock)
+        : engine_(engine), port_(engine.Link()), clock_(clock) {}
+    void Log(const std::string& line) override { engine_.Log(line); }
+    void SetStatus(const std::string& text) override { engine_.SetStatus(text); }
+    void SetPhase(uint16_t value) override { engine_.SetPhase(value); }
+    void SetProgress(uint16_t perMille) override { engine_.SetProgress(perMille); }
+    void ProgrammingStarted() override { engine_.ProgrammingStarted(); }
+    void ProgrammingRuns(uint32_t bytes) override { engine_.ProgrammingRuns(bytes); }
+    void AddProgrammed(uint32_t bytes) override { engine_.AddProgrammed(bytes); }
+    bool IsAborted() override { return engine_.IsAborted(); }
+    void WatchDevice(bool watch) override { engine_.WatchDevice(watch); }
+    bool CancelRequested() override { return engine_.CancelRequested(); }
+    void InterruptibleSleep(uint32_t ms) override { engine_.InterruptibleSleep(ms); }
+    CommLink& Link() override { return *this; }
+    Clock& GetClock() override { return engine_.GetClock(); }
+    uint8_t BaudSelection() override { return engine_.BaudSelection(); }
 
-    std::function<Result(ProtocolContext&)> body;
-    Event entered{Event::Mode::Manual};
-    std::atomic<int> serves{0};
-    UploadRequest served;
-};
-
-// Sleeps between looks, so the test never spins while the worker runs.
-void WaitUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 10000 && !done(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-// A link whose waits for a byte move the test's virtual clock on instead of blocking for real.
-class VirtualTimeLink : public CommLink {
-  public:
-    VirtualTimeLink(CommLink& port, VirtualClock& clock) : port_(port), clock_(clock) {}
     void Close() override { port_.Close(); }
     uint32_t IsOpen() override { return port_.IsOpen(); }
     bool ReadByte(uint8_t& byte) override { return port_.ReadByte(byte); }
@@ -65,33 +60,9 @@ class VirtualTimeLink : public CommLink {
     }
 
   private:
+    ProtocolContext& engine_;
     CommLink& port_;
     VirtualClock& clock_;
-};
-
-// The engine's context for a request's protocols, its port's waits on the virtual clock.
-class VirtualWaits : public ProtocolContext {
-  public:
-    VirtualWaits(ProtocolContext& engine, VirtualClock& clock)
-        : engine_(engine), link_(engine.Link(), clock) {}
-    void Log(const std::string& line) override { engine_.Log(line); }
-    void SetStatus(const std::string& text) override { engine_.SetStatus(text); }
-    void SetPhase(uint16_t value) override { engine_.SetPhase(value); }
-    void SetProgress(uint16_t perMille) override { engine_.SetProgress(perMille); }
-    void ProgrammingStarted() override { engine_.ProgrammingStarted(); }
-    void ProgrammingRuns(uint32_t bytes) override { engine_.ProgrammingRuns(bytes); }
-    void AddProgrammed(uint32_t bytes) override { engine_.AddProgrammed(bytes); }
-    bool IsAborted() override { return engine_.IsAborted(); }
-    void WatchDevice(bool watch) override { engine_.WatchDevice(watch); }
-    bool CancelRequested() override { return engine_.CancelRequested(); }
-    void InterruptibleSleep(uint32_t ms) override { engine_.InterruptibleSleep(ms); }
-    CommLink& Link() override { return link_; }
-    Clock& GetClock() override { return engine_.GetClock(); }
-    uint8_t BaudSelection() override { return engine_.BaudSelection(); }
-
-  private:
-    ProtocolContext& engine_;
-    VirtualTimeLink link_;
 };
 
 int Closes(FakeSerialDevice& device) {
@@ -281,10 +252,7 @@ TEST_F(UploadEngineTest, ShutdownDuringARequestEndsBothThreads) {
     EXPECT_FALSE(device.IsDeviceOpen());
     EXPECT_EQ(real.GetState(), 0);  // stopped, not failed
     EXPECT_EQ(real.LastResult().code(), Result::Code::Aborted);
-    std::vector<std::string> lines;
-    while (auto line = real.NextLogLine()) {
-        lines.push_back(*line);
-    }
+    const std::vector<std::string> lines = DrainLog([&real] { return real.NextLogLine(); });
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1], "*** FLASH Upload ****");
     EXPECT_EQ(lines[3], "**********************");

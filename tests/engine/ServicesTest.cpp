@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -11,6 +10,7 @@
 #include "engine/Locked.h"
 #include "engine/LogQueue.h"
 #include "engine/UploadWorker.h"
+#include "support/WorkerRun.h"
 
 TEST(LockedValueTest, NewValueIsUnchangedAndGetClearsOnlyTheMark) {
     LockedValue32 value(0);
@@ -88,29 +88,15 @@ TEST(LogQueueTest, UninitialisedQueueTakesNothing) {
     EXPECT_EQ(queue.Take(), std::nullopt);
 }
 
-// What a request body does with the worker's context, run on the worker's own thread.
-class ContextRequests : public WorkerRequests {
-  public:
-    Result Serve(ProtocolContext& context, const UploadRequest&) override {
-        return body ? body(context) : Result();
-    }
-    std::function<Result(ProtocolContext&)> body;
-};
-
 class WorkerServicesTest : public ::testing::Test {
   protected:
-    // Serves one request whose body is given, and stops the worker.
-    void ServeOne(std::function<Result(ProtocolContext&)> body) {
+    // Serves one request of that job whose body is given.
+    void Serve(std::function<Result(ProtocolContext&)> body,
+               UploadRequest::Job job = UploadRequest::Job::FlashUpload) {
         requests.body = std::move(body);
-        stopRequested.Set(0);
-        std::thread thread([this] { worker.ThreadMain(); });
-        EXPECT_TRUE(worker.Raise(UploadRequest()));
-        for (int i = 0; i < 10000 && worker.IsRequestRunning(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        stopRequested.Set(1);
-        worker.Wake();
-        thread.join();
+        UploadRequest request;
+        request.job = job;
+        ServeOne(worker, stopRequested, request);
     }
     // The lengths of the slices a sleep waited, recorded through the clock.
     std::vector<uint64_t> SleepSlices(uint32_t ms, bool stopBefore) {
@@ -128,7 +114,7 @@ class WorkerServicesTest : public ::testing::Test {
     VirtualClock clock;
     LockedValue32 stopRequested{0};
     CommLink link;
-    ContextRequests requests;
+    ScriptedRequests requests;
     UploadWorker worker{clock, stopRequested, link, requests};
 };
 
@@ -155,7 +141,7 @@ TEST_F(WorkerServicesTest, InterruptibleSleepSlices) {
 
 TEST_F(WorkerServicesTest, StopSetDuringTheWorkersSleepEndsItAfterTheCurrentSlice) {
     uint64_t woke = 0;
-    ServeOne([&](ProtocolContext& context) {
+    Serve([&](ProtocolContext& context) {
         const uint64_t start = clock.NowMs();
         clock.SetAdvanceHook([&, start](uint64_t now) {
             if (now == start + 300) {
@@ -181,7 +167,7 @@ TEST_F(WorkerServicesTest, IsAbortedFollowsStopAndCancel) {
         worker.RequestCancel();  // a new request clears the cancel
         bool aborted = false;
         bool cancelled = false;
-        ServeOne([&](ProtocolContext& context) {
+        Serve([&](ProtocolContext& context) {
             if (c.cancel != 0) {
                 worker.RequestCancel();
             }
@@ -197,20 +183,75 @@ TEST_F(WorkerServicesTest, IsAbortedFollowsStopAndCancel) {
 }
 
 TEST_F(WorkerServicesTest, LogCopiesBothForms) {
-    ServeOne([](ProtocolContext& context) {
+    Serve([](ProtocolContext& context) {
         std::string text = "abc";
         context.Log(text);
         text[0] = 'x';
         context.Log("zero-terminated");
         return Result();
     });
-    std::vector<std::string> lines;
-    while (auto line = worker.TakeLogLine()) {
-        lines.push_back(*line);
+    EXPECT_EQ(DrainLog([this] { return worker.TakeLogLine(); }),
+              (std::vector<std::string>{"**********************", "*** FLASH Upload ****",
+                                        "**********************", "abc", "zero-terminated",
+                                        "**********************"}));
+}
+
+TEST_F(WorkerServicesTest, FailureIsRecordedOnlyForAnUncancelledUnsuccessfulRequest) {
+    struct Case {
+        const char* what;
+        bool succeed;
+        bool cancel;
+        bool stop;
+        UploadRequest::Job job;
+        bool failed;
+    };
+    using Job = UploadRequest::Job;
+    const Case cases[] = {
+        {"success", true, false, false, Job::FlashUpload, false},
+        {"failure", false, false, false, Job::FlashUpload, true},
+        {"cancelled", false, true, false, Job::FlashUpload, false},
+        {"stopped", false, false, true, Job::FlashUpload, false},
+        {"run image failure", false, false, false, Job::RunImage, true},
+    };
+    const auto refuse = [](ProtocolContext&) {
+        return Result::Failure(Result::Code::Refused, "ERROR: no");
+    };
+    for (const Case& c : cases) {
+        // A failure left over from an earlier request.
+        Serve(refuse);
+        ASSERT_TRUE(worker.HasFailed());
+        EXPECT_EQ(worker.LastResult().words(), "ERROR: no");
+        Serve(
+            [&](ProtocolContext& context) {
+                if (c.cancel) {
+                    worker.RequestCancel();
+                }
+                if (c.stop) {
+                    stopRequested.Set(1);
+                }
+                return c.succeed ? Result() : refuse(context);
+            },
+            c.job);
+        // A cancelled or stopped request fails nobody: its result says it was aborted.
+        EXPECT_EQ(worker.LastResult().code(), c.succeed            ? Result::Code::Ok
+                                              : c.cancel || c.stop ? Result::Code::Aborted
+                                                                   : Result::Code::Refused)
+            << c.what;
+        EXPECT_EQ(requests.served.job, c.job) << c.what;
+        EXPECT_FALSE(worker.IsRequestRunning()) << c.what;
+        EXPECT_EQ(worker.HasFailed(), c.failed) << c.what;
+        EXPECT_EQ(worker.HasSucceeded(), c.succeed) << c.what;
+        EXPECT_FALSE(worker.IsThreadRunning()) << c.what;
     }
-    ASSERT_EQ(lines.size(), 6u);  // between the banners
-    EXPECT_EQ(lines[3], "abc");
-    EXPECT_EQ(lines[4], "zero-terminated");
+    // A new request clears the failure as it is raised, and a second waits for the first.
+    Serve(refuse);
+    ASSERT_TRUE(worker.Raise(UploadRequest()));
+    EXPECT_FALSE(worker.HasFailed());
+    EXPECT_TRUE(worker.LastResult());
+    EXPECT_FALSE(worker.Raise(UploadRequest()));
+    requests.body = nullptr;
+    ServeOne(worker, stopRequested, std::nullopt);
+    EXPECT_TRUE(worker.HasSucceeded());
 }
 
 TEST(EventTest, AutoResetReleasesOneWaitAndManualStaysSet) {

@@ -8,15 +8,13 @@
 #include "support/ProtocolFixture.h"
 #include "testkit/ImageFiles.h"
 
-using imagefiles::Bytes;
+using namespace imagefiles;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
 namespace {
-
-using imagefiles::kMainStart;
 
 // An opened image with its sections found and marked, as the engine leaves it.
 struct Image {
@@ -91,11 +89,11 @@ TEST_F(FlashProgramTest, AnSRecordImageEndsUpInTheFlash) {
 }
 
 TEST_F(FlashProgramTest, TheRunningLoaderIsNeverProgrammed) {
-    const Bytes pfl = imagefiles::BinarySection(0x10000000, 0x1000, true, 1);
+    const Bytes pfl = imagefiles::BinarySection(kFlashStart, 0x1000, true, 1);
     Bytes file = pfl;
     file.resize(0x4000, 0xFF);
     const Bytes main = imagefiles::BinarySection(kMainStart, 0x3000, true, 2);
-    const Bytes sfl = imagefiles::BinarySection(0x00201000, 0x800, true, 3);
+    const Bytes sfl = imagefiles::BinarySection(kSflStart, 0x800, true, 3);
     file = imagefiles::Join(imagefiles::Join(file, main), sfl);
     Restart();
     image = std::make_unique<Image>(file);
@@ -105,7 +103,7 @@ TEST_F(FlashProgramTest, TheRunningLoaderIsNeverProgrammed) {
         section.active = 1;
     }
     ASSERT_TRUE(onDevice->FlashProgram(image->image));
-    EXPECT_TRUE(FlashHolds(0x10000000, Bytes(pfl.begin(), pfl.end() - 4)));
+    EXPECT_TRUE(FlashHolds(kFlashStart, Bytes(pfl.begin(), pfl.end() - 4)));
     EXPECT_TRUE(FlashHolds(kMainStart, Bytes(main.begin(), main.end() - 4)));
     EXPECT_EQ(model->Counters().eraseRanges, 2u);
     const auto lines = Logged();
@@ -186,33 +184,33 @@ TEST_F(FlashProgramTest, FiveSecondsForASectorFailTheUpload) {
     EXPECT_EQ(model->Counters().recordsProgrammed, 0u);
 }
 
-TEST_F(FlashProgramTest, EraseFailuresEndTheUpload) {
+// The failure carries the reason of the erase, whatever the log holds before it.
+TEST_F(FlashProgramTest, EraseFailuresEndTheUploadBeforeAnythingIsWritten) {
     struct Case {
-        uint8_t code;
+        const char* what;
+        uint8_t code;       // the answer to the first record, the erase range; 0: none
+        uint32_t chipSize;  // 0: the usual chip
         const char* line;
+        std::string words;
     };
+    const std::string erase = "ERROR: FLASH Program FAILED\nERROR: FLASH erase failed.";
+    const std::string full = erase + "\nImage size exeed FLASH space.";
     const Case cases[] = {
-        {SimCodes::PROGRAM_FAIL, "FLASH erase failure."},
-        {SimCodes::FLASH_FULL_CODE, "Image size exeed FLASH space."},
+        {"PROGRAM_FAIL", SimCodes::PROGRAM_FAIL, 0, "FLASH erase failure.", erase},
+        {"FLASH_FULL_CODE", SimCodes::FLASH_FULL_CODE, 0, "Image size exeed FLASH space.", full},
+        {"an image beyond the chip", 0, 0x4000, "Image size exeed FLASH space.", full},
+        {"BAD_CSUM mended by a retry", SimCodes::BAD_CSUM, 0x4000, "ERROR: BAD_CSUM", full},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        // The first record of the section is its erase range.
-        config.faults.errorRecord = 1;
+        SCOPED_TRACE(c.what);
+        config.faults.errorRecord = c.code != 0 ? 1 : 0;
         config.faults.errorCode = c.code;
-        EXPECT_FALSE(Program(srec));
+        config.chip.size = c.chipSize != 0 ? c.chipSize : DeviceConfig().chip.size;
+        EXPECT_EQ(Program(srec).words(), c.words);
         EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
         EXPECT_THAT(Logged(), Contains(c.line));
         EXPECT_EQ(model->Counters().recordsProgrammed, 0u);
     }
-}
-
-TEST_F(FlashProgramTest, AnImageBeyondTheChipIsRefusedBeforeAnythingIsWritten) {
-    config.chip.size = 0x8000;
-    const Bytes big = imagefiles::RandomBytes(0x6000, 4);
-    EXPECT_FALSE(Program(imagefiles::ToBytes(SRecordImage(big))));
-    EXPECT_THAT(Logged(), Contains("Image size exeed FLASH space."));
-    EXPECT_EQ(model->Counters().recordsProgrammed, 0u);
 }
 
 TEST_F(FlashProgramTest, ProgramFailAnywhereInTheSectionFailsTheUpload) {
@@ -235,7 +233,8 @@ TEST_F(FlashProgramTest, ProgramFailAnywhereInTheSectionFailsTheUpload) {
         config.faults.errorCode = SimCodes::PROGRAM_FAIL;
         config.faults.programFailEarly = c.early;
         config.faults.programFailThenOk = c.thenOk;
-        EXPECT_FALSE(Program(srec));
+        EXPECT_EQ(Program(srec).words(),
+                  "ERROR: FLASH Program FAILED\n'PROGRAM_FAIL' msg received.");
         EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");
         EXPECT_THAT(Logged(), Contains("'PROGRAM_FAIL' msg received."));
         // no record after it, not even the same one again; the loader's answers were all read

@@ -4,6 +4,7 @@
 #include "flashloader/SfldCodes.h"
 #include "support/ProtocolFixture.h"
 
+using imagefiles::kMainStart;
 using ::testing::Each;
 using ::testing::ElementsAre;
 using namespace sfld;
@@ -15,7 +16,7 @@ class RecordTest : public ProtocolFixture {
     void SetUp() override {
         const uint8_t data[] = {0xDE, 0xAD, 0xBE};
         record.Begin();
-        record.Append(0x10004000, 3, data);
+        record.Append(kMainStart, 3, data);
         record.Finish();
     }
     // The loader answers every complete frame with `answer`, `delayMs` after it.
@@ -55,7 +56,7 @@ TEST_F(RecordTest, ErrorCodesFailTheAttempt) {
     for (const auto& [code, line] : cases) {
         SCOPED_TRACE(line);
         AnswerFrames({code, OK_CODE});
-        EXPECT_FALSE(loader.SendRecordOnce(record));
+        EXPECT_EQ(loader.SendRecordOnce(record).words(), line);
         EXPECT_THAT(Logged(), ElementsAre(line));
         link.Purge();
     }
@@ -69,7 +70,7 @@ TEST_F(RecordTest, AParameterMessageIsConsumedWhole) {
 
 TEST_F(RecordTest, NoAnswerTimesOutAfterFiveSeconds) {
     AnswerFrames({});
-    EXPECT_FALSE(loader.SendRecordOnce(record));
+    EXPECT_EQ(loader.SendRecordOnce(record).code(), Result::Code::NoAnswer);
     EXPECT_EQ(Elapsed(), 5000u);
     EXPECT_THAT(Logged(), ElementsAre("ERROR: Record asknowledge TIMEOUT."));
 }
@@ -102,7 +103,8 @@ TEST_F(RecordTest, AnAnswerEndsTheWaitForTheTransmitter) {
 
 TEST_F(RecordTest, BadChecksumIsRetriedWholeUntilTenSeconds) {
     AnswerFrames({BAD_CSUM}, 50);
-    EXPECT_FALSE(loader.SendRecord(record));
+    // The reason is the time-out, with the refusal that ran it out.
+    EXPECT_EQ(loader.SendRecord(record).words(), "ERROR: Send Record TIMEOUT.\nERROR: BAD_CSUM");
     const auto lines = Logged();
     EXPECT_EQ(lines.back(), "ERROR: Send Record TIMEOUT.");
     EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.end() - 1), Each("ERROR: BAD_CSUM"));
@@ -144,7 +146,7 @@ TEST_F(RecordTest, AbortStopsTheRetrySilently) {
             context.cancelRequest.Set(1);
         }
     });
-    EXPECT_FALSE(loader.SendRecord(record));
+    EXPECT_EQ(loader.SendRecord(record).code(), Result::Code::Aborted);
     EXPECT_LT(Elapsed(), 400u);
     EXPECT_THAT(Logged(), Each("ERROR: BAD_CSUM"));
 }

@@ -16,7 +16,6 @@ namespace {
 
 class ImageReportTest : public ::testing::Test {
   protected:
-    std::vector<std::string> TakeLog() { return context.TakeLog(); }
     // The file as the dialog's side reads it, opened as a request opens it.
     Result Open(const std::string& path) {
         std::shared_ptr<const FileBytes> file;
@@ -30,10 +29,10 @@ class ImageReportTest : public ::testing::Test {
 };
 
 TEST_F(ImageReportTest, OpenImageReportsEverySection) {
-    Bytes bytes = BinarySection(0x10000000, 0x3000, true, 1);
+    Bytes bytes = BinarySection(kFlashStart, 0x3000, true, 1);
     bytes.resize(0x4000, 0xFF);
     // the main firmware without its checksum word: the file ends after its data
-    bytes = Join(bytes, BinarySection(0x10004000, 0x2000, false, 2));
+    bytes = Join(bytes, BinarySection(kMainStart, 0x2000, false, 2));
     TempFile file(bytes);
     // The flags are shown as the upload takes them: the first section is always written.
     ASSERT_TRUE(Open(file.Path()));
@@ -62,7 +61,7 @@ TEST_F(ImageReportTest, OpenImageReportsEverySection) {
         "CRC State: ok",
         "",
     };
-    EXPECT_EQ(TakeLog(), expected);
+    EXPECT_EQ(context.TakeLog(), expected);
 }
 
 // A damaged section is reported like any other, then the image is refused.
@@ -73,7 +72,7 @@ TEST_F(ImageReportTest, RawSRecordElfAndHexSections) {
         std::vector<std::string> section;
         std::string refusal;
     };
-    Bytes wrong = BinarySection(0x10004000, 0x100, true);
+    Bytes wrong = BinarySection(kMainStart, 0x100, true);
     wrong.back() ^= 1;
     // the flipped bit is the top one of the little-endian word
     const uint32_t computed = XorOfWords(Bytes(wrong.begin(), wrong.begin() + 0x100));
@@ -86,17 +85,17 @@ TEST_F(ImageReportTest, RawSRecordElfAndHexSections) {
                     "0x%08X",
                     computed ^ 0x01000000u, computed)},
         {"S-records",
-         ToBytes(S3Lines(0x00201000, Bytes(0x30, 1)) + SLine(7, 0x00201004)),
+         ToBytes(S3Lines(kSflStart, Bytes(0x30, 1)) + SLine(7, 0x00201004)),
          {"Format: Motorola S-record", "FW ID: SFL", "Start address: 0x00201000",
           "Size: 0x00000030", "Entry: 0x00201004", "CRC State: ok"},
          ""},
         {"ELF",
-         ElfFile({{0x10004000, Bytes(0x30, 1)}}, 0x10004001),
+         ElfFile({{kMainStart, Bytes(0x30, 1)}}, 0x10004001),
          {"Format: ELF", "FW ID: Main F/W", "Start address: 0x10004000", "Size: 0x00000030",
           "Entry: 0x10004001", "CRC State: ok"},
          ""},
         {"Intel HEX",
-         ToBytes(HexLines(0x10000000, Bytes(0x30, 1)) + HexRecord(5, 0, {0x10, 0, 0, 9}) +
+         ToBytes(HexLines(kFlashStart, Bytes(0x30, 1)) + HexRecord(5, 0, {0x10, 0, 0, 9}) +
                  HexRecord(1, 0)),
          {"Format: Intel HEX", "FW ID: PFL", "Start address: 0x10000000", "Size: 0x00000030",
           "Entry: 0x10000000", "CRC State: ok"},
@@ -107,7 +106,7 @@ TEST_F(ImageReportTest, RawSRecordElfAndHexSections) {
         TempFile file(c.bytes);
         context.statusText.Set("");
         ASSERT_EQ(Open(file.Path()).ok(), c.refusal.empty());
-        std::vector<std::string> log = TakeLog();
+        std::vector<std::string> log = context.TakeLog();
         const size_t refused = c.refusal.empty() ? 0 : 1;
         ASSERT_EQ(log.size(), 5u + 2 + c.section.size() + 1 + refused);
         EXPECT_EQ(log[4], "Sections in all: 1");
@@ -126,20 +125,20 @@ TEST_F(ImageReportTest, OpenFailureIsReportedOnce) {
     EXPECT_EQ(opened.code(), Result::Code::ImageUnusable);
     EXPECT_EQ(opened.words(), "ERROR: image open FAILED");
     EXPECT_EQ(context.statusText.Get(), "ERROR: image open FAILED");
-    EXPECT_EQ(TakeLog(),
+    EXPECT_EQ(context.TakeLog(),
               (std::vector<std::string>{"Open image file name - ", "ERROR: image open FAILED"}));
 }
 
 TEST_F(ImageReportTest, ReportSection) {
     SectionReader section;
     ReportSection(context, section);
-    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"*Section report*", "Format: unknown"}));
+    EXPECT_EQ(context.TakeLog(), (std::vector<std::string>{"*Section report*", "Format: unknown"}));
     section.format = SectionFormat::SRecord;
-    section.start = 0x00201000;
+    section.start = kSflStart;
     section.size = 0x7F0;
-    section.entry = 0x00201000;
+    section.entry = kSflStart;
     ReportSection(context, section);
-    EXPECT_EQ(TakeLog(),
+    EXPECT_EQ(context.TakeLog(),
               (std::vector<std::string>{"*Section report*", "Format: Motorola S-record",
                                         "Start address: 0x00201000",
                                         "Size: 0x000007F0 (2032) bytes", "Entry: 0x00201000"}));

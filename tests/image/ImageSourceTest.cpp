@@ -76,8 +76,8 @@ std::string Replace(std::string line, size_t at, char c) {
     return line;
 }
 
-const std::string kGood = SLine(3, 0x10004000, {0xDE, 0xAD, 0xBE, 0xEF});
-const std::string kLongest = SLine(3, 0x10004000, Bytes(31, 0x5A), "");  // 76 characters
+const std::string kGood = SLine(3, kMainStart, {0xDE, 0xAD, 0xBE, 0xEF});
+const std::string kLongest = SLine(3, kMainStart, Bytes(31, 0x5A), "");  // 76 characters
 
 std::string LowerHex(std::string line) {
     for (size_t i = 2; i < line.size(); ++i) {
@@ -87,17 +87,17 @@ std::string LowerHex(std::string line) {
 }
 
 const LineCase kLines[] = {
-    {"S3", kGood, ReadResult::Data, 3, 0x10004000, {0xDE, 0xAD, 0xBE, 0xEF}},
+    {"S3", kGood, ReadResult::Data, 3, kMainStart, {0xDE, 0xAD, 0xBE, 0xEF}},
     {"S1", SLine(1, 0x1234, {1, 2}), ReadResult::Data, 1, 0x1234, {1, 2}},
     {"S2", SLine(2, 0x123456, {9}), ReadResult::Data, 2, 0x123456, {9}},
     {"S7 entry", SLine(7, 0x10004400), ReadResult::Data, 7, 0x10004400, {}},
     {"S3 without data", SLine(3, 0x200), ReadResult::Data, 3, 0x200, {}},
-    {"lower-case hex", LowerHex(kGood), ReadResult::Data, 3, 0x10004000, {0xDE, 0xAD, 0xBE, 0xEF}},
+    {"lower-case hex", LowerHex(kGood), ReadResult::Data, 3, kMainStart, {0xDE, 0xAD, 0xBE, 0xEF}},
     {"CR LF", SLine(3, 0x10, {7}, "\r\n"), ReadResult::Data, 3, 0x10, {7}},
     {"no line end", SLine(3, 0x10, {7}, ""), ReadResult::Data, 3, 0x10, {7}},
-    {"78 with CR LF", kLongest + "\r\n", ReadResult::Data, 3, 0x10004000, Bytes(31, 0x5A)},
+    {"78 with CR LF", kLongest + "\r\n", ReadResult::Data, 3, kMainStart, Bytes(31, 0x5A)},
     {"79 with CR LF", kLongest + " \r\n", ReadResult::Error, 0, 0, {}},
-    {"79 with LF", SLine(3, 0x10004000, Bytes(32, 0x5A)), ReadResult::Error, 0, 0, {}},
+    {"79 with LF", SLine(3, kMainStart, Bytes(32, 0x5A)), ReadResult::Error, 0, 0, {}},
     {"checksum wrong",
      Replace(kGood, kGood.size() - 2, kGood[kGood.size() - 2] == '0' ? '1' : '0'),
      ReadResult::Error,

@@ -16,7 +16,7 @@ Bytes FrameOf(const SfldRecord& record) {
 
 TEST(SfldRecordTest, FixedFrames) {
     auto record = std::make_unique<SfldRecord>();
-    record->MakeErase(0x10004000, 0x10100000);
+    record->MakeErase(kMainStart, 0x10100000);
     EXPECT_EQ(FrameOf(*record), (Bytes{0x5B, 0x00, 0x04, 0x10, 0x00, 0x40, 0x00, 0x10, 0x10, 0x00,
                                        0x00, 0x40, 0x10, 0x5D}));
     EXPECT_EQ(record->address, 0x10004000u);
@@ -28,7 +28,7 @@ TEST(SfldRecordTest, FixedFrames) {
     // odd byte count: one pad byte, counted in N and in the checksum
     record->Begin();
     const uint8_t three[] = {0x01, 0x02, 0x03};
-    EXPECT_FALSE(record->Append(0x10004000, 3, three));
+    EXPECT_FALSE(record->Append(kMainStart, 3, three));
     record->Finish();
     EXPECT_EQ(record->dataCount, 3);
     EXPECT_EQ(FrameOf(*record), (Bytes{0x5B, 0x00, 0x04, 0x10, 0x00, 0x40, 0x00, 0x01, 0x02, 0x03,
@@ -113,7 +113,6 @@ struct SRecordFile {
 };
 
 TEST(SRecordSectionTest, RecordsFollowLinesAndCarry) {
-    constexpr uint32_t kAt = 0x10004000;
     const Bytes data = RandomBytes(70 * 30, 11);
     struct Case {
         const char* name;
@@ -123,26 +122,28 @@ TEST(SRecordSectionTest, RecordsFollowLinesAndCarry) {
     const Case cases[] = {
         // 68 lines give 2040 bytes; 8 bytes of line 69 complete the record, 22 open the next
         {"68-line carry split",
-         SLine(0, 0) + S3Lines(kAt, data, 30) + SLine(7, kAt),
-         {{kAt, 2048}, {kAt + 2048, 70 * 30 - 2048}}},
+         SLine(0, 0) + S3Lines(kMainStart, data, 30) + SLine(7, kMainStart),
+         {{kMainStart, 2048}, {kMainStart + 2048, 70 * 30 - 2048}}},
         {"gap closes a record",
-         S3Lines(kAt, Bytes(data.begin(), data.begin() + 60), 30) +
-             S3Lines(kAt + 0x1000, Bytes(data.begin() + 60, data.begin() + 90), 30) + SLine(7, kAt),
-         {{kAt, 60}, {kAt + 0x1000, 30}}},
+         S3Lines(kMainStart, Bytes(data.begin(), data.begin() + 60), 30) +
+             S3Lines(kMainStart + 0x1000, Bytes(data.begin() + 60, data.begin() + 90), 30) +
+             SLine(7, kMainStart),
+         {{kMainStart, 60}, {kMainStart + 0x1000, 30}}},
         {"S1 and S2 lines are skipped",
-         SLine(1, 0x10, {1, 2}) + S3Lines(kAt, Bytes(data.begin(), data.begin() + 40), 20) +
-             SLine(2, 0x20, {3}) + SLine(7, kAt),
-         {{kAt, 40}}},
+         SLine(1, 0x10, {1, 2}) + S3Lines(kMainStart, Bytes(data.begin(), data.begin() + 40), 20) +
+             SLine(2, 0x20, {3}) + SLine(7, kMainStart),
+         {{kMainStart, 40}}},
         {"S0, S7 and S9 only", SLine(0, 0) + SLine(7, 0) + SLine(9, 0), {}},
         // an empty line must not end the section before the data that follows it
         {"S3 line without data first",
-         SLine(3, 0x10000000) + S3Lines(kAt, Bytes(data.begin(), data.begin() + 16)) + SLine(9, 0),
-         {{kAt, 16}}},
+         SLine(3, kFlashStart) + S3Lines(kMainStart, Bytes(data.begin(), data.begin() + 16)) +
+             SLine(9, 0),
+         {{kMainStart, 16}}},
         // the section's data ends at a bad line, even after the scan has seen S7
         {"bad line after S7",
-         S3Lines(kAt, Bytes(data.begin(), data.begin() + 32)) + SLine(7, kAt) + "garbage\n" +
-             S3Lines(kAt + 32, Bytes(data.begin() + 32, data.begin() + 48)),
-         {{kAt, 32}}},
+         S3Lines(kMainStart, Bytes(data.begin(), data.begin() + 32)) + SLine(7, kMainStart) +
+             "garbage\n" + S3Lines(kMainStart + 32, Bytes(data.begin() + 32, data.begin() + 48)),
+         {{kMainStart, 32}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -183,8 +184,7 @@ TEST(SRecordSectionTest, LeftOverCarryOfAStoppedUploadDoesNotLeak) {
 }
 
 TEST(BinarySectionRecordsTest, BlocksOf2048FromTheHeaderOnUpToTheSize) {
-    constexpr uint32_t kAt = 0x10004000;
-    const Bytes section = BinarySection(kAt, 5000, true);
+    const Bytes section = BinarySection(kMainStart, 5000, true);
     // bytes after the checksum word must not be sent
     TempFile file(Join(section, Bytes(100, 0xEE)));
     FirmwareImage image;
@@ -195,20 +195,20 @@ TEST(BinarySectionRecordsTest, BlocksOf2048FromTheHeaderOnUpToTheSize) {
     Upload upload = Collect([&](SfldRecord& r) { return image.NextSectionRecord(r, 0); });
     ASSERT_TRUE(upload.ok);
     ASSERT_EQ(upload.records.size(), 3u);
-    EXPECT_EQ(upload.records[0].address, kAt);
-    EXPECT_EQ(upload.records[1].address, kAt + 2048);
-    EXPECT_EQ(upload.records[2].address, kAt + 4096);
+    EXPECT_EQ(upload.records[0].address, kMainStart);
+    EXPECT_EQ(upload.records[1].address, kMainStart + 2048);
+    EXPECT_EQ(upload.records[2].address, kMainStart + 4096);
     EXPECT_EQ(upload.records[2].data.size(), 5000u - 4096);
     ASSERT_EQ(upload.bytes.size(), 5000u);
     for (uint32_t i = 0; i < 5000; ++i) {
-        ASSERT_EQ(upload.bytes[kAt + i], section[i]) << i;
+        ASSERT_EQ(upload.bytes[kMainStart + i], section[i]) << i;
     }
 }
 
 TEST(BinarySectionRecordsTest, SourceEndingEarlyIsAReadError) {
     // an unchecked reader believes a header that promises more than the file holds
-    Bytes bytes = BinarySection(0x00201000, 0x100, false);
-    Put32(bytes, 36, 0x00201000 + 0x1000);
+    Bytes bytes = BinarySection(kSflStart, 0x100, false);
+    Put32(bytes, 36, kSflStart + 0x1000);
     TempFile file(bytes);
     ImageSource source;
     ASSERT_TRUE(source.OpenFile(file.Path()));

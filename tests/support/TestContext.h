@@ -8,6 +8,7 @@
 #include "engine/LogQueue.h"
 #include "engine/ProtocolContext.h"
 #include "engine/UploadWorker.h"
+#include "support/WorkerRun.h"
 
 class TestContext : public ProtocolContext {
   public:
@@ -18,11 +19,7 @@ class TestContext : public ProtocolContext {
     void SetLink(CommLink* link) { link_ = link; }
     // The lines logged since the last call.
     std::vector<std::string> TakeLog() {
-        std::vector<std::string> lines;
-        while (auto line = logQueue.Take()) {
-            lines.push_back(*line);
-        }
-        return lines;
+        return DrainLog([this] { return logQueue.Take(); });
     }
 
     void Log(const std::string& line) override { logQueue.Push(line); }

@@ -13,6 +13,7 @@
 #include "image/ImageCheck.h"
 #include "image/ResourceTable.h"
 #include "support/ProtocolFixture.h"
+#include "support/WorkerRun.h"
 #include "targets/UploadSequences.h"
 
 namespace {
@@ -62,15 +63,8 @@ class BootSystemTest : public ProtocolFixture {
         SetImagePath(path);
         sequences = std::make_unique<UploadSequences>(context, request);
         ASSERT_TRUE(sequences->OpenImage());
-        opened_ = true;
     }
-    void Upload() {
-        if (!opened_) {
-            sequences = std::make_unique<UploadSequences>(context, request);
-        }
-        opened_ = false;
-        result = sequences->FlashUpload();
-    }
+    void Upload() { result = sequences->FlashUpload(); }
     void RunImage() {
         sequences = std::make_unique<UploadSequences>(context, request);
         result = sequences->RunImage();
@@ -92,9 +86,6 @@ class BootSystemTest : public ProtocolFixture {
     UploadRequest request;
     std::unique_ptr<UploadSequences> sequences;
     Result result;
-
-  private:
-    bool opened_ = false;
 };
 
 class BootTypeTest : public BootSystemTest, public ::testing::WithParamInterface<int> {};
@@ -382,22 +373,12 @@ TEST_F(BootSystemTest, RunImageRequestIsServedByTheWorkerThread) {
     LockedValue32 stopRequested{0};
     SequenceRequests served;
     UploadWorker worker(clock, stopRequested, *simLink, served);
-    std::thread thread([&worker] { worker.ThreadMain(); });
-    ASSERT_TRUE(worker.Raise(request));
-    // The request stays up until it has run; bounded so a fault cannot hang.
-    for (int i = 0; i < 10000 && worker.IsRequestRunning(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    stopRequested.Set(1);
-    thread.join();
+    ServeOne(worker, stopRequested, request);
 
     EXPECT_TRUE(worker.HasSucceeded());
     EXPECT_TRUE(worker.LastResult());
     EXPECT_EQ(model->RamBytes(UnionImage::kSflStart, 4), data);
-    std::vector<std::string> lines;
-    while (auto line = worker.TakeLogLine()) {
-        lines.push_back(*line);
-    }
+    const std::vector<std::string> lines = DrainLog([&worker] { return worker.TakeLogLine(); });
     ASSERT_GT(lines.size(), 4u);
     EXPECT_EQ(lines[1], "*** Run ARM Image ***");
     EXPECT_EQ(lines.back(), "**********************");

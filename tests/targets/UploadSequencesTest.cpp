@@ -158,40 +158,4 @@ TEST_F(UploadSequencesTest, ACancelledUploadSaysSo) {
     EXPECT_EQ(sequences->Image().inUse, 0);
 }
 
-// The reason is the step that failed, not the last "ERROR: " line: a record refusal that a
-// retry mended is in the log, and the erase that then failed is what the user reads.
-TEST_F(UploadSequencesTest, AFailureCarriesTheReasonOfTheStepThatFailed) {
-    struct Case {
-        const char* what;
-        uint32_t errorRecord;
-        uint8_t errorCode;
-        uint32_t chipSize;  // 0: the usual chip
-        Result::Code code;
-        std::string words;
-    };
-    const Case cases[] = {
-        {"erase fails after a mended BAD_CSUM", 1, SimCodes::BAD_CSUM, 0x4000,
-         Result::Code::EraseFailed,
-         "ERROR: FLASH Program FAILED\nERROR: FLASH erase failed.\nImage size exeed FLASH space."},
-        {"a record refused until the time is up", 2, SimCodes::BAD_LENGTH, 0, Result::Code::Refused,
-         "ERROR: FLASH Program FAILED\nERROR: Send Record TIMEOUT.\nERROR: BAD_LENGTH"},
-        {"the flash does not take a record", 3, SimCodes::PROGRAM_FAIL, 0,
-         Result::Code::ProgramFailed, "ERROR: FLASH Program FAILED\n'PROGRAM_FAIL' msg received."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        config.faults.errorRecord = c.errorRecord;
-        config.faults.errorCode = c.errorCode;
-        config.faults.errorCount = c.errorCode == SimCodes::BAD_CSUM ? 1 : 100000;
-        config.chip.size = c.chipSize != 0 ? c.chipSize : DeviceConfig().chip.size;
-        StartDevice();
-        const Result result = Serve(8);
-        EXPECT_EQ(result.code(), c.code);
-        EXPECT_EQ(result.words(), c.words);
-        if (c.errorCode == SimCodes::BAD_CSUM) {
-            EXPECT_TRUE(Logged("ERROR: BAD_CSUM"));
-        }
-    }
-}
-
 }  // namespace
