@@ -45,6 +45,9 @@ accepted() {
     echo "update: $RUN_OUTCOME, exit status $RUN_RC in ${RUN_WALL}s"
     [ "$RUN_OUTCOME" = complete ] && [ "$RUN_RC" = 0 ] || { cat "$work/update.out"; return 1; }
     grep -qFf "$work/notes" "$work/update.log" || { echo "the log names no tail"; return 1; }
+    # The file is read once for the update, and its report logged once.
+    [ "$(grep -c -- "----------- Image Info -----------" "$work/update.log")" = 1 ] ||
+        { echo "the image report is not in the log once"; return 1; }
     upload_flash_check && upload_sim_clean
 }
 results="$top/accepted"
