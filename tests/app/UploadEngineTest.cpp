@@ -79,14 +79,22 @@ class UploadEngineTest : public ::testing::Test {
     }
 
     // Starts the threads with the fake port open, as the dialog has them before an upload.
-    static void StartWithPort(UploadEngine& started, FakeSerialDevice& fake) {
+    // OpenPort's pauses on a virtual clock take real time here, so that its answer is the
+    // keeper's, given once the keeper has acted on the name.
+    static void StartWithPort(UploadEngine& started, FakeSerialDevice& fake,
+                              VirtualClock* time = nullptr) {
         fake.AddPort("COM3");
         started.StartThreads();
-        // The keeper may still report the empty name it started with when OpenPort looks.
-        started.OpenPort("COM3");
+        if (time != nullptr) {
+            time->SetAdvanceHook(
+                [](uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+        }
+        const bool opened = started.OpenPort("COM3");
+        if (time != nullptr) {
+            time->SetAdvanceHook(nullptr);
+        }
+        ASSERT_TRUE(opened);
         ASSERT_TRUE(fake.WaitOpen(true));
-        WaitUntil([&] { return started.IsPortReady(); });
-        ASSERT_TRUE(started.IsPortReady());
     }
     // Checks and loads a usable image, as the dialog does before the upload.
     void LoadUsableImage() {
@@ -109,7 +117,7 @@ class UploadEngineTest : public ::testing::Test {
 TEST_F(UploadEngineTest, TheRequestCarriesTheBytesCheckedAndThePort) {
     EXPECT_FALSE(engine->StartUpload());  // nothing loaded
     LoadUsableImage();
-    StartWithPort(*engine, device);
+    StartWithPort(*engine, device, &clock);
     // The file changed after it was checked: the bytes checked are the ones handed over.
     std::ifstream in(image.Path(), std::ios::binary);
     const imagefiles::Bytes checked((std::istreambuf_iterator<char>(in)),
@@ -168,7 +176,7 @@ TEST_F(UploadEngineTest, StateStatusTextAndResultRules) {
         {"succeeded short of 1000", 500, true, 100, "", ""},
     };
     LoadUsableImage();
-    StartWithPort(*engine, device);
+    StartWithPort(*engine, device, &clock);
     EXPECT_EQ(engine->GetState(), 0);
     EXPECT_EQ(engine->GetStatusText(), "");
     for (const Case& c : cases) {
@@ -211,7 +219,7 @@ TEST_F(UploadEngineTest, SecondStartWhileARequestRunsIsAbsorbed) {
         release.Wait(kWaitForever);
         return Result();
     };
-    StartWithPort(*engine, device);
+    StartWithPort(*engine, device, &clock);
     ASSERT_TRUE(engine->StartUpload());
     ASSERT_TRUE(requests->entered.Wait(10000));
     EXPECT_TRUE(engine->IsRequestRunning());
@@ -301,6 +309,8 @@ TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsThe
             endedAt = time.NowMs();
             return result;
         };
+        ASSERT_TRUE(updater.LoadImage(image.Path()));
+        StartWithPort(updater, driver, &time);
         time.SetAdvanceHook([&](uint64_t now) {
             if (c.leavesAtMs != 0 && leftAt == 0 && now >= c.leavesAtMs) {
                 // Its name goes with it: the keeper cannot open the port again.
@@ -312,8 +322,6 @@ TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsThe
                 leftAt = now;
             }
         });
-        ASSERT_TRUE(updater.LoadImage(image.Path()));
-        StartWithPort(updater, driver);
         const size_t opens = driver.OpenedPaths().size();
         const int closes = Closes(driver);
         const uint64_t start = time.NowMs();
@@ -343,7 +351,7 @@ TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsThe
 TEST_F(UploadEngineTest, HandshakeBytesGoThroughThePort) {
     EXPECT_FALSE(engine->OpenPort("COMCOM3"));
     EXPECT_FALSE(engine->OpenPort("oFf"));
-    StartWithPort(*engine, device);
+    StartWithPort(*engine, device, &clock);
     EXPECT_EQ(device.OpenedPaths().back(), "/fake/COM3");
     for (char c : std::string("SA-28\r\n")) {
         engine->PutByte(static_cast<uint8_t>(c));
@@ -391,7 +399,7 @@ TEST(UploadEngineOpenTest, QueuedHandshakeTextLeavesBeforeThePortIsReopened) {
 }
 
 TEST_F(UploadEngineTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
-    StartWithPort(*engine, device);
+    StartWithPort(*engine, device, &clock);
     const uint64_t before = clock.SleptMs();
     device.HoldWrites(true);  // for good: the driver never takes the bytes
     engine->PutByte('K');
@@ -402,22 +410,23 @@ TEST_F(UploadEngineTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
 }
 
 TEST_F(UploadEngineTest, APortCountsAsOpenOnlyOnceTheKeeperHasActedOnTheName) {
-    StartWithPort(*engine, device);
+    StartWithPort(*engine, device, &clock);
     // Asked again, a busy keeper reopens the port only after OpenPort's first look: the port
     // reported open must be the one that stays, or its reopening passes for the device coming
     // back.
     device.HoldOpens(true);
-    const uint64_t asked = clock.NowMs();
-    clock.SetAdvanceHook([&](uint64_t now) {
-        if (now >= asked + 200) {
-            device.HoldOpens(false);
-            WaitUntil([&] { return device.OpenedPaths().size() == 2; });
-        }
+    // Released in real time: the held open may keep OpenPort itself waiting for the port.
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        device.HoldOpens(false);
     });
+    // OpenPort's pauses take real time, so that the keeper's reopening falls within them.
+    clock.SetAdvanceHook(
+        [](uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
     EXPECT_TRUE(engine->OpenPort("COM3"));
     const uint32_t generation = engine->PortGeneration();
     clock.SetAdvanceHook(nullptr);
-    device.HoldOpens(false);
+    release.join();
     WaitUntil([&] { return device.OpenedPaths().size() == 2 && engine->IsPortReady(); });
     EXPECT_EQ(engine->PortGeneration(), generation);
     engine->Shutdown();
