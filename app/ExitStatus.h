@@ -18,6 +18,7 @@ constexpr int ToProcessStatus(ExitStatus status) {
 
 // How an update that did not write the flash ends, by the reason of the step that failed.
 inline ExitStatus FailedUpdateStatus(const Result& result) {
-    return result.code() == Result::Code::ImageUnusable ? ExitStatus::ImageUnusable
-                                                        : ExitStatus::UpdateFailed;
+    return result.code() == Result::Code::ImageUnusable || result.code() == Result::Code::NoLoader
+               ? ExitStatus::ImageUnusable
+               : ExitStatus::UpdateFailed;
 }

@@ -3,12 +3,14 @@
 #include "app/CommandLine.h"
 #include "app/ImageCheckCommand.h"
 #include "app/UploadEngine.h"
+#include "targets/UploadSequences.h"
 
 namespace {
 
 const char* const kPurpose =
     R"(Writes a firmware image into the flash of an Ostrevan over a serial port: greets the
 device, waits until it comes back as its flash loader, then erases and programs the flash.
+A device whose firmware no longer answers is recovered through its boot mode (/target).
 
 )";
 
@@ -24,33 +26,82 @@ const char* const kCommonOptions =
   /log FILE     append the detailed log, time-stamped, to FILE (also --log FILE)
 )";
 
+const char* const kRecoveryOptions =
+    R"(  /loader FILE  the flash loader a boot target loads into the device's memory: S-records
+                or a binary section; else the image's own loader section
+  /run          load the image's first section through the boot connection and start it
+                instead of updating the flash (needs /target 1 to 7)
+  /wait S       give up when the boot loader has not answered after S seconds (default 60)
+)";
+
 const char* const kHelpAndStatuses =
     R"(  --help        this text
   --version     the program's version
 
-Exit status: 0 the flash was updated; 1 the update failed; 2 the command line cannot be
-used; 3 the port cannot be used; 4 the image cannot be used; 5 stopped by the user.
+Exit status: 0 the flash was updated (with /run: the image was started); 1 the update
+failed, or the boot loader did not answer; 2 the command line cannot be used; 3 the port
+cannot be used; 4 the image or its flash loader cannot be used; 5 stopped by the user.
 )";
+
+std::string TargetList() {
+    std::string list = "  /target N     how the device is reached (default 8):\n";
+    for (uint8_t type = 1; TargetTypeName(type) != nullptr; ++type) {
+        list += "                  " + std::to_string(type) + "  " + TargetTypeName(type) + "\n";
+    }
+    return list;
+}
+
+// A whole decimal number from 1 to max.
+bool ReadCount(const std::string& text, uint32_t max, uint32_t& value) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    value = static_cast<uint32_t>(std::stoul(text));
+    return value >= 1 && value <= max;
+}
+
+// Why the recovery options cannot work together; empty when they can.
+std::string TargetProblem(const TargetChoice& target) {
+    if (target.Boot()) {
+        return target.run && !target.loaderPath.empty()
+                   ? "/run loads the image itself; /loader has no use with it"
+                   : "";
+    }
+    if (target.run) {
+        return "/run needs a boot target, /target 1 to 7";
+    }
+    if (!target.loaderPath.empty()) {
+        return "/loader needs a boot target, /target 1 to 7";
+    }
+    return "";
+}
 
 }  // namespace
 
 std::string UsageText(ProgramKind kind) {
+    const char* const recovery =
+        R"(       ostrevan-update /port N /file IMAGE /target N [/loader FILE] [/wait S] [/run]
+)";
     if (kind == ProgramKind::Terminal) {
         return std::string(R"(Usage: ostrevan-update /port N|PATH /file IMAGE [/log FILE] [-v]
-       ostrevan-update /file IMAGE /check
+)") + recovery +
+               R"(       ostrevan-update /file IMAGE [/target N [/loader FILE]] /check
        ostrevan-update --help | --version
 
-)") + kPurpose +
-               kTerminalPorts + kCommonOptions +
+)" + kPurpose + kTerminalPorts +
+               kCommonOptions + TargetList() + kRecoveryOptions +
                "  -v            show the detailed log on standard error as it comes\n" +
                kHelpAndStatuses;
     }
     return std::string(R"(Usage: ostrevan-update /port N /file IMAGE [/log FILE]
-       ostrevan-update /file IMAGE /check
+)") + recovery +
+           R"(       ostrevan-update /file IMAGE [/target N [/loader FILE]] /check
        ostrevan-update --help | --version
 
-)") + kPurpose +
-           "  /port N       the serial port COMN\n" + kCommonOptions + kHelpAndStatuses;
+)" + kPurpose +
+           "  /port N       the serial port COMN\n" + kCommonOptions + TargetList() +
+           kRecoveryOptions + kHelpAndStatuses;
 }
 
 ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments, ProgramKind kind) {
@@ -65,18 +116,39 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments, Pr
             options.verbose = true;
         } else if (argument == "/check" || argument == "--check") {
             options.check = true;
-        } else if (argument == "/log" || argument == "--log") {
+        } else if (argument == "/log" || argument == "--log" || argument == "/loader") {
             if (i + 1 == arguments.size()) {
                 options.error = argument + " needs a file name";
                 return options;
             }
-            options.logPath = arguments[++i];
+            (argument == "/loader" ? options.target.loaderPath : options.logPath) = arguments[++i];
+        } else if (argument == "/run") {
+            options.target.run = true;
+        } else if (argument == "/target" || argument == "/wait") {
+            const bool target = argument == "/target";
+            uint32_t value = 0;
+            if (i + 1 == arguments.size() ||
+                !ReadCount(arguments[++i],
+                           target ? UploadRequest::kRunningSfldTarget : TargetChoice::kMaxWaitS,
+                           value)) {
+                options.error = target ? "/target needs a target type from 1 to 8"
+                                       : "/wait needs a number of seconds from 1 to 86400";
+                return options;
+            }
+            if (target) {
+                options.target.targetType = static_cast<uint8_t>(value);
+            } else {
+                options.target.waitMs = value * 1000;
+            }
         } else if (kind == ProgramKind::Terminal && argument.rfind("--", 0) == 0) {
             options.error = "unknown option " + argument;
             return options;
         } else {
             options.rest.push_back(argument);
         }
+    }
+    if (options.error.empty()) {
+        options.error = TargetProblem(options.target);
     }
     // A window has no standard error to show the log on as it comes.
     if (kind == ProgramKind::Window && options.verbose && options.error.empty()) {
@@ -100,7 +172,7 @@ std::optional<ExitStatus> AnswerWithoutUpdate(const ProgramOptions& options, Pro
         return ExitStatus::Updated;
     }
     if (options.check) {
-        return RunImageCheck(JoinArguments(options.rest), out, err);
+        return RunImageCheck(JoinArguments(options.rest), options.target, out, err);
     }
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The options both programs take beside /port and /file (--help, --version, /check, /log, -v),
+// The options both programs take beside /port and /file (--help, --version, /check, /log, -v,
+// and the recovery's /target, /run, /loader, /wait),
 // taken out of the arguments before the rest goes to the command-line parser that both share.
 #include <optional>
 #include <ostream>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "app/ExitStatus.h"
+#include "app/TargetChoice.h"
 
 // Which program reads the options. The terminal tool refuses an option it does not know; the
 // Windows program ignores every token it does not know, as its callers rely on, but refuses
@@ -19,6 +21,8 @@ struct ProgramOptions {
     bool verbose = false;  // -v: the detailed log on standard error
     bool check = false;    // /check: look at the image only
     std::string logPath;   // /log FILE or --log FILE: the detailed log appended there
+    // /target N, /run, /loader FILE, /wait S: recovery through the boot connections.
+    TargetChoice target;
     // What is left for the shared parser (/port, /file and anything it ignores).
     std::vector<std::string> rest;
     std::string error;  // why the arguments cannot be used; empty when they can

@@ -2,14 +2,18 @@
 
 #include <utility>
 
+#include "engine/FormatText.h"
+#include "targets/UploadSequences.h"
+
 UpdateDialog::UpdateDialog(EngineApi& engine, DialogView& view, Clock& clock, std::string portName,
-                           std::string imagePath, Frontend frontend)
+                           std::string imagePath, Frontend frontend, TargetChoice choice)
     : engine_(engine),
       view_(view),
       clock_(clock),
       portName_(std::move(portName)),
       imagePath_(std::move(imagePath)),
-      frontend_(frontend) {}
+      frontend_(frontend),
+      choice_(std::move(choice)) {}
 
 bool UpdateDialog::OnInitDialog() {
     // An image that cannot be written whole is refused before the device hears a byte. The
@@ -79,6 +83,12 @@ void UpdateDialog::TryGreet(bool pauseFirst) {
         return;
     }
     SetStatusLine("Port Open.");
+    if (choice_.Boot()) {
+        // A device in its boot mode has no application to greet and does not re-appear.
+        deviceReady_ = true;
+        StartUpload();
+        return;
+    }
     if (pauseFirst) {
         clock_.SleepMs(kHandshakePauseMs);
     }
@@ -116,6 +126,10 @@ void UpdateDialog::ReportPort() {
 }
 
 void UpdateDialog::Look(bool notified) {
+    if (choice_.Boot()) {
+        StartUpload();
+        return;
+    }
     engine_.CheckDevice();
     bool back = engine_.PortGeneration() != greetedPort_ && engine_.IsPortReady();
     if (!back && notified && !engine_.TellsReplacedDevice()) {
@@ -151,7 +165,11 @@ void UpdateDialog::StartUpload() {
 }
 
 void UpdateDialog::FollowUpload() {
-    const std::string status = engine_.GetStatusText();
+    std::string status = engine_.GetStatusText();
+    if (choice_.Boot() && status == kConnectText) {
+        status = FormatText("%s: put the Ostrevan into its boot mode (%s)", kConnectText,
+                            TargetTypeName(choice_.targetType));
+    }
     view_.SetProgressRange(1, 1000);
     view_.SetProgressPosition(engine_.GetProgress());
     const uint16_t progress = engine_.GetProgress();
@@ -166,6 +184,14 @@ void UpdateDialog::FollowUpload() {
     const int state = engine_.GetState();
     // Completion is the engine's fact, not what a tick happened to see: an upload may end
     // between two ticks.
+    if (state == uploadstate::kSucceeded && choice_.run) {
+        // A run image writes nothing: its success is the section loaded and started.
+        uploadFinished_ = true;
+        outcome_ = ExitStatus::Updated;
+        SetStatusLine(kStartedText);
+        view_.Close();
+        return;
+    }
     if (state == uploadstate::kSucceeded && (programmingSeen_ || engine_.ProgrammingRan())) {
         uploadFinished_ = true;
         outcome_ = ExitStatus::Updated;

@@ -11,12 +11,17 @@
 // where the platform cannot tell that, a notification after the greeting counts. A device
 // that never re-appears may be running its loader already, so after a while the upload
 // starts anyway: its connect phase looks for a loader on the port.
+//
+// With a boot target there is no greeting and no re-appearance: the upload (or the run image)
+// starts as soon as the port is open, and the user is asked to put the device into its boot
+// mode while its boot loader is looked for.
 #include <cstdint>
 #include <string>
 
 #include "app/DialogView.h"
 #include "app/EngineApi.h"
 #include "app/ExitStatus.h"
+#include "app/TargetChoice.h"
 #include "engine/Clock.h"
 
 class UpdateDialog {
@@ -38,8 +43,13 @@ class UpdateDialog {
     // After a greeting that nothing answered: the device may be running its loader already.
     static constexpr uint32_t kUnansweredWaitMs = 2000;
 
+    // While a boot loader is looked for, the status line says what to do.
+    static constexpr const char* kConnectText = "Connect target";
+    static constexpr const char* kStartedText = "Image loaded and started.";
+
     UpdateDialog(EngineApi& engine, DialogView& view, Clock& clock, std::string portName,
-                 std::string imagePath, Frontend frontend = Frontend::Window);
+                 std::string imagePath, Frontend frontend = Frontend::Window,
+                 TargetChoice choice = TargetChoice());
 
     bool OnInitDialog();
     int OnDeviceChange();
@@ -77,6 +87,7 @@ class UpdateDialog {
     const std::string portName_;
     const std::string imagePath_;
     const Frontend frontend_;
+    const TargetChoice choice_;
     std::string statusLine_;
     bool deviceReady_ = false;
     bool uploadFinished_ = false;

@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/ImageCheckCommand.h"
 #include "engine/Locked.h"
 #include "engine/UploadRequest.h"
 #include "engine/UploadWorker.h"
@@ -56,6 +57,10 @@ struct UploadEngine::Parts {
     std::shared_ptr<const FileBytes> loadedFile;
     std::string portName;
     bool bootReloadRequested = false;
+    TargetChoice choice;
+    // The loader file read by the check, and the size of what the boot connection loads.
+    std::shared_ptr<const FileBytes> loaderFile;
+    uint32_t bytesToLoad = 0;
 
     std::atomic<bool> keeperEnded{false};
     std::thread keeperThread;
@@ -84,7 +89,14 @@ Result UploadEngine::CheckImage(const std::string& path) {
     p.checkedPath = path;
     p.verdict = ReadImageFile(path, p.checkedFile);
     if (p.verdict) {
-        p.verdict = CheckImageBytes(p.checkedFile).verdict;
+        const RequestCheck check = CheckRequest(p.checkedFile, p.choice);
+        p.verdict = check.verdict;
+        p.loaderFile = check.loaderFile;
+        p.bytesToLoad = !p.choice.Boot() ? 0
+                        : p.choice.run
+                            ? static_cast<uint32_t>(
+                                  check.image.sections.empty() ? 0 : check.image.sections[0].bytes)
+                            : check.loader.size;
     }
     // A file that could not be read is read again when asked again.
     if (p.verdict.code() == Result::Code::ImageUnusable && !p.checkedFile) {
@@ -176,10 +188,12 @@ bool UploadEngine::StartUpload() {
         return false;
     }
     UploadRequest request;
-    request.job = UploadRequest::Job::FlashUpload;
+    request.job = p.choice.run ? UploadRequest::Job::RunImage : UploadRequest::Job::FlashUpload;
     request.port = p.portName;
-    request.targetType = UploadRequest::kRunningSfldTarget;
+    request.targetType = p.choice.targetType;
     request.image = p.loadedFile;
+    request.loader = p.loaderFile;
+    request.bootWaitMs = p.choice.waitMs;
     request.bootReload = p.bootReloadRequested;
     if (!p.worker.Raise(std::move(request))) {
         return false;
@@ -284,6 +298,27 @@ uint32_t UploadEngine::BytesProgrammed() {
 
 uint32_t UploadEngine::BytesToProgram() {
     return parts_->worker.BytesToProgram();
+}
+
+uint32_t UploadEngine::BytesLoaded() {
+    Parts& p = *parts_;
+    const uint16_t stage = p.worker.Phase();
+    if (stage != phase::kImageOpen && stage != phase::kRunSection) {
+        // Past the load, or before it: what the programming shows, or nothing yet.
+        return stage == phase::kStart ? 0 : p.bytesToLoad;
+    }
+    return static_cast<uint32_t>(uint64_t{p.bytesToLoad} * p.worker.Progress() / 1000);
+}
+
+uint32_t UploadEngine::BytesToLoad() {
+    return parts_->bytesToLoad;
+}
+
+void UploadEngine::Choose(const TargetChoice& choice) {
+    Parts& p = *parts_;
+    p.choice = choice;
+    p.checkedPath.clear();
+    p.checkedFile.reset();
 }
 
 void UploadEngine::CancelUpload() {

@@ -11,6 +11,7 @@
 
 #include "Version.h"
 #include "app/EngineApi.h"
+#include "app/TargetChoice.h"
 #include "engine/Clock.h"
 #include "engine/Result.h"
 #include "serial/SerialDevice.h"
@@ -30,6 +31,10 @@ class UploadEngine : public EngineApi {
     UploadEngine(const UploadEngine&) = delete;
     UploadEngine& operator=(const UploadEngine&) = delete;
 
+    // What the requests are to be: the target type, the run image, the loader file and the
+    // boot loader's wait. Before the image is checked: the check follows the choice.
+    void Choose(const TargetChoice& choice);
+
     // The dialog's operations.
     // Reads the file once and checks it; asked again for the same path, the bytes and the
     // verdict already taken are used.
@@ -43,7 +48,7 @@ class UploadEngine : public EngineApi {
     bool GetByte(uint8_t& byte) override;
     // The image checked for path becomes the next request's; refused while a request runs.
     bool LoadImage(const std::string& path) override;
-    // Hands the request over: the port's name, target type 8 and the image loaded.
+    // Hands the request over: the port's name, the chosen target and the image loaded.
     bool StartUpload() override;
     int GetState() override;
     uint16_t GetProgress() override;
@@ -58,11 +63,15 @@ class UploadEngine : public EngineApi {
     Result LastResult() override;
 
     // For tools: the detailed log (an empty line told from an empty log), the bytes the
-    // programming has written and will write in all, a cancel, and a first section that
-    // begins with BOOT_RELOAD in the next request.
+    // programming has written and will write in all, the loader's, a cancel, and a first section
+    // that begins with BOOT_RELOAD in the next request.
     std::optional<std::string> NextLogLine();
     uint32_t BytesProgrammed();
     uint32_t BytesToProgram();
+    // The boot connection's load of the flash loader (or of a run image's section): bytes
+    // loaded and to load; 0 to load when the request loads nothing through one.
+    uint32_t BytesLoaded();
+    uint32_t BytesToLoad();
     void CancelUpload();
     void RequestBootReload();
 

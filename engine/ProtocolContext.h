@@ -56,6 +56,8 @@ class ProtocolContext : public Reporter {
     virtual Clock& GetClock() = 0;
     // The boot connections' speed choice; 0 stands for each connection's own speed.
     virtual uint8_t BaudSelection() = 0;
+    // A boot connection's loader has answered: a limit on waiting for it is over.
+    virtual void BootConnected() {}
 };
 
 // What the worker runs for a request, on its own thread: the sequences live above it.

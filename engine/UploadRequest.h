@@ -25,6 +25,9 @@ struct UploadRequest {
     // The flash loader a boot connection loads; without one, the image's own loader section,
     // else the module resource of the target type.
     std::shared_ptr<const FileBytes> loader;
+    // How long a boot connection's loader is waited for, in ms; 0: until the request is
+    // stopped.
+    uint32_t bootWaitMs = 0;
     // The first section's programming begins with BOOT_RELOAD.
     bool bootReload = false;
 };

@@ -20,6 +20,10 @@ void UploadWorker::SetPhase(uint16_t value) {
     phase.Set(value);
 }
 
+uint16_t UploadWorker::Phase() {
+    return phase.Get();
+}
+
 void UploadWorker::SetProgress(uint16_t perMille) {
     progress.Set(perMille);
 }

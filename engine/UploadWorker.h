@@ -39,6 +39,8 @@ class UploadWorker : private ProtocolContext {
     // What the last request came to, with its reason; success before any has ended.
     Result LastResult();
     uint16_t Progress();
+    // How far the request has come: a value of `phase`.
+    uint16_t Phase();
     std::string StatusText();
     // The flash programming of the current (or last) request has begun.
     bool HasProgrammingRun();

@@ -4,9 +4,7 @@
 
 #include "engine/FormatText.h"
 
-namespace {
-
-std::string DescribeFault(int index, const SectionFault& fault) {
+std::string DescribeSectionFault(int index, const SectionFault& fault) {
     using Kind = SectionFault::Kind;
     switch (fault.kind) {
         case Kind::HeaderCut:
@@ -39,8 +37,6 @@ std::string DescribeFault(int index, const SectionFault& fault) {
     }
     return std::string();
 }
-
-}  // namespace
 
 const char* SectionKind(const ImageSection& section) {
     switch (section.firmwareId) {
@@ -90,7 +86,7 @@ int FirmwareImage::FillFrom(uint32_t offset) {
 }
 
 bool FirmwareImage::Whole(int index) {
-    problem = DescribeFault(index, sections[index].fault);
+    problem = DescribeSectionFault(index, sections[index].fault);
     return problem.empty();
 }
 
@@ -116,7 +112,7 @@ void FirmwareImage::NoteUnwritten(int index) {
     std::string what = section.fault.kind == SectionFault::Kind::HeaderCut
                            ? FormatText("Image section %d holds %u bytes, less than a header",
                                         index, section.fault.have)
-                           : DescribeFault(index, section.fault);
+                           : DescribeSectionFault(index, section.fault);
     if (what.rfind("Image section", 0) != 0) {
         what = FormatText("Image section %d: ", index) + what;
     }

@@ -54,5 +54,8 @@ class FirmwareImage {
     void NoteUnwritten(int index);
 };
 
+// What is wrong with the section found at index, in words; empty when it is whole.
+std::string DescribeSectionFault(int index, const SectionFault& fault);
+
 // What the section is, in words: "main firmware", "primary flash loader" and so on.
 const char* SectionKind(const ImageSection& section);

@@ -26,7 +26,7 @@ uint32_t Crc32(uint32_t crc, const uint8_t* bytes, size_t count) {
     return ~crc;
 }
 
-const char* FormatOf(const ImageSection& section) {
+const char* FormatOf(const Section& section) {
     switch (section.format) {
         case SectionFormat::SRecord:
             return "S-records";
@@ -120,4 +120,112 @@ ImageCheck CheckImageFile(const std::string& path) {
     ImageCheck check;
     check.verdict = ReadImageFile(path, file);
     return check.verdict ? CheckImageBytes(file) : check;
+}
+
+namespace {
+
+std::string LoaderLine(const char* what, const Section& section) {
+    return FormatText(
+        "Flash loader: %s, %s at 0x%08X, %u bytes; loaded into memory and started, "
+        "never written to flash",
+        what, FormatOf(section), section.start, section.size);
+}
+
+// A whole section at the start of bytes; false with the reason in words otherwise.
+bool OpenWhole(ImageSource& source, ImageSection& section, std::string& problem) {
+    if (!section.Open(source, 0)) {
+        problem = "cannot be read";
+    } else if (section.fault.kind != SectionFault::Kind::None) {
+        problem = DescribeSectionFault(0, section.fault);
+    } else if (!section.CrcOk() || section.start == Section::kNoAddress) {
+        problem = "holds no section with a header or an address";
+    }
+    return problem.empty();
+}
+
+}  // namespace
+
+LoaderCheck CheckLoader(const std::shared_ptr<const FileBytes>& image,
+                        const std::shared_ptr<const FileBytes>& loaderFile, uint16_t resourceId,
+                        const ResourceLookup& resources) {
+    LoaderCheck check;
+    const auto take = [&check](LoaderOrigin origin, const Section& section, const char* what) {
+        check.origin = origin;
+        check.start = section.start;
+        check.size = section.size;
+        check.line = LoaderLine(what, section);
+        return check;
+    };
+    if (loaderFile) {
+        ImageSource source;
+        ImageSection section;
+        std::string problem;
+        if (!source.OpenBytes(loaderFile) || !OpenWhole(source, section, problem)) {
+            check.verdict =
+                Result::Failure(Result::Code::ImageUnusable,
+                                "Flash loader " + loaderFile->path + ": " +
+                                    (problem.empty() ? std::string("cannot be read") : problem));
+            return check;
+        }
+        return take(LoaderOrigin::File, section, ("the file " + loaderFile->path).c_str());
+    }
+    if (image) {
+        FirmwareImage firmware;
+        if (firmware.source.OpenBytes(image)) {
+            PrepareUpload(firmware, false);
+        }
+        if (firmware.count > 0) {
+            const ImageSection& last = firmware.sections[firmware.count - 1];
+            // Only an image-union file has a third section: a damaged one is its loader.
+            if (firmware.count == FirmwareImage::kMaxSections &&
+                last.fault.kind != SectionFault::Kind::None) {
+                check.verdict =
+                    Result::Failure(Result::Code::ImageUnusable,
+                                    "The image's flash loader is damaged: " +
+                                        DescribeSectionFault(firmware.count - 1, last.fault));
+                return check;
+            }
+            if (last.firmwareId == FirmwareId::Sfl) {
+                return take(LoaderOrigin::ImageSection, last, "the image's own loader section");
+            }
+        }
+    }
+    ResourceBytes bytes;
+    if (resources.Find(ImageSource::kResourceType, resourceId, bytes)) {
+        ImageSource source;
+        SectionReader section;
+        if (source.OpenResource(resourceId, resources) && section.Open(source, 0)) {
+            return take(LoaderOrigin::Resource, section,
+                        FormatText("the built-in resource %u", resourceId).c_str());
+        }
+        check.verdict = Result::Failure(Result::Code::ImageUnusable,
+                                        FormatText("Flash loader resource %u cannot be read",
+                                                   static_cast<unsigned>(resourceId)));
+        return check;
+    }
+    check.verdict = Result::Failure(Result::Code::NoLoader, "");
+    return check;
+}
+
+ImageCheck CheckRunImageBytes(const std::shared_ptr<const FileBytes>& file) {
+    ImageCheck check;
+    ImageSource source;
+    ImageSection section;
+    std::string problem;
+    if (!source.OpenBytes(file) || !OpenWhole(source, section, problem)) {
+        check.verdict = Result::Failure(
+            Result::Code::ImageUnusable,
+            "Image " + file->path + ": " + (problem.empty() ? "cannot be read" : problem));
+        return check;
+    }
+    SectionListing entry;
+    entry.start = section.start;
+    entry.end = section.start + section.size;
+    entry.bytes = section.size;
+    entry.line = FormatText(
+        "Section 0: %s, 0x%08X - 0x%08X, %u bytes; loaded into memory and "
+        "started at 0x%08X",
+        FormatOf(section), entry.start, entry.end, section.size, section.start);
+    check.sections.push_back(entry);
+    return check;
 }

@@ -32,6 +32,29 @@ struct ImageCheck {
 ImageCheck CheckImageBytes(const std::shared_ptr<const FileBytes>& file);
 ImageCheck CheckImageFile(const std::string& path);
 
+// Where a boot connection's flash loader comes from, in the order they are tried.
+enum class LoaderOrigin { None, File, ImageSection, Resource };
+
+// The flash loader a boot upload would load into the device's memory and start; it is never
+// written to the flash.
+struct LoaderCheck {
+    // Refused when the loader chosen is damaged; NoLoader, without words, when there is none.
+    Result verdict;
+    LoaderOrigin origin = LoaderOrigin::None;
+    uint32_t start = 0;
+    uint32_t size = 0;
+    std::string line;  // which loader, in words
+};
+
+// The loader file when one is given, else the image's own loader section (the last section,
+// found and checked whole), else the module resource resourceId.
+LoaderCheck CheckLoader(const std::shared_ptr<const FileBytes>& image,
+                        const std::shared_ptr<const FileBytes>& loaderFile, uint16_t resourceId,
+                        const ResourceLookup& resources = ModuleResources());
+
+// The verdict on an image whose first section a boot connection loads and starts.
+ImageCheck CheckRunImageBytes(const std::shared_ptr<const FileBytes>& file);
+
 // As the upload's start leaves the image's sections: found, marked, the first one written,
 // and the first programming begun with BOOT_RELOAD when asked for.
 void PrepareUpload(FirmwareImage& image, bool bootReload);

@@ -1,5 +1,6 @@
 #include "targets/BootSteps.h"
 
+#include "flashloader/LinkWait.h"
 #include "flashloader/SfldLoader.h"
 
 #include <algorithm>
@@ -20,6 +21,21 @@ void StartLine(ProtocolContext& context, int32_t speedCode) {
     link.SetSpeed(speedCode);
     link.Purge();
     context.Log("Baud rate - " + std::to_string(speedcode::kBaud[speedCode]));
+}
+
+Result PurgeAfterSending(ProtocolContext& context, uint32_t count) {
+    // A reader that lags the line by a few milliseconds still gets the bytes.
+    constexpr uint32_t kLineSettleMs = 50;
+    if (!linkwait::WaitTransmitDone(context)) {
+        return Result::Aborted();
+    }
+    CommLink& link = context.Link();
+    context.InterruptibleSleep(link.TransmitTime(count) + kLineSettleMs);
+    if (context.IsAborted()) {
+        return Result::Aborted();
+    }
+    link.Purge();
+    return {};
 }
 
 uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset) {
@@ -77,6 +93,7 @@ Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
     };
     Result outcome = named(steps.connect(), " did not connect");
     if (outcome) {
+        context.BootConnected();
         context.Log(steps.name + " - connected");
         context.SetStatus("Upload data");
         if (Result uploaded = steps.upload(); !uploaded) {
@@ -112,6 +129,22 @@ Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
     }
     context.SetStatus("Complete");
     return {};
+}
+
+bool BootWait::IsAborted() {
+    if (inner_.IsAborted()) {
+        return true;
+    }
+    if (!connected_ && !expired_ && limitMs_ != 0 &&
+        inner_.GetClock().NowMs() - startMs_ >= limitMs_) {
+        expired_ = true;
+    }
+    return expired_;
+}
+
+void BootWait::InterruptibleSleep(uint32_t ms) {
+    // The pacing's slices look at this context's abort, so the limit ends a long pause too.
+    SleepInSlices(inner_.GetClock(), ms, [this] { return IsAborted(); });
 }
 
 }  // namespace boot

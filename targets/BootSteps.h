@@ -20,6 +20,12 @@ void StartLine(ProtocolContext& context, int32_t speedCode);
 // same value the record frame pads an odd payload with.
 constexpr uint8_t kShortWordFill = 0x00;
 
+// Empties the line after a command whose last `count` bytes were just queued: once the port
+// says they have been sent and the time they take on the line has passed as well. "Sent" means
+// the driver's queue is empty, not that the UART's FIFO or a pseudo-terminal's reader has taken
+// them, and a purge before that drops the command's end, so the code is never started.
+Result PurgeAfterSending(ProtocolContext& context, uint32_t count);
+
 // The 32-bit word from data[offset..offset+3], least significant byte first; bytes at or past
 // count are kShortWordFill.
 uint32_t WordAt(const uint8_t* data, uint32_t count, uint32_t offset);
@@ -52,5 +58,40 @@ struct LoadSteps {
 // fails even if its last step went through, and "Complete" is never shown for a failure. A
 // failure names the step that failed.
 Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps);
+
+// The request's context while a boot connection is looked for: it reads as aborted once
+// limitMs (0: no limit) have passed on the clock, until the loader has answered. The device is
+// put into its boot mode by hand, so the wait is the user's, and bounded.
+class BootWait : public ProtocolContext {
+  public:
+    BootWait(ProtocolContext& inner, uint32_t limitMs)
+        : inner_(inner), limitMs_(limitMs), startMs_(inner.GetClock().NowMs()) {}
+
+    // The limit passed before the loader answered.
+    bool Expired() const { return expired_; }
+
+    void Log(const std::string& line) override { inner_.Log(line); }
+    void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
+    void SetPhase(uint16_t value) override { inner_.SetPhase(value); }
+    void SetProgress(uint16_t perMille) override { inner_.SetProgress(perMille); }
+    void ProgrammingStarted() override { inner_.ProgrammingStarted(); }
+    void ProgrammingRuns(uint32_t bytes) override { inner_.ProgrammingRuns(bytes); }
+    void AddProgrammed(uint32_t bytes) override { inner_.AddProgrammed(bytes); }
+    bool IsAborted() override;
+    void WatchDevice(bool watch) override { inner_.WatchDevice(watch); }
+    bool CancelRequested() override { return inner_.CancelRequested(); }
+    void InterruptibleSleep(uint32_t ms) override;
+    CommLink& Link() override { return inner_.Link(); }
+    Clock& GetClock() override { return inner_.GetClock(); }
+    uint8_t BaudSelection() override { return inner_.BaudSelection(); }
+    void BootConnected() override { connected_ = true; }
+
+  private:
+    ProtocolContext& inner_;
+    const uint32_t limitMs_;
+    const uint64_t startMs_;
+    bool connected_ = false;
+    bool expired_ = false;
+};
 
 }  // namespace boot

@@ -189,11 +189,12 @@ Result PflConnection::PflUploadSection(ImageSource& source, Section& section) {
 Result PflConnection::PflRunAt(uint32_t address) {
     CommLink& link = context_.Link();
     context_.Log(FormatText("Run image at address 0x%X", address));
-    link.WriteText(FormatText("G%X#", address).c_str());
-    if (!linkwait::WaitTransmitDone(context_)) {
-        return Result::Aborted();
+    const std::string command = FormatText("G%X#", address);
+    link.WriteText(command.c_str());
+    if (Result purged = boot::PurgeAfterSending(context_, static_cast<uint32_t>(command.size()));
+        !purged) {
+        return purged;
     }
-    link.Purge();
     context_.InterruptibleSleep(link.TransmitTime(3));
     return {};
 }

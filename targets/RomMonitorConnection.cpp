@@ -195,13 +195,10 @@ Result RomMonitorConnection::RomMonitorRunAt(uint32_t address) {
     if (Result sent = RomMonitorSendEchoed(FormatText("G %08X\r", address)); !sent) {
         return sent;
     }
-    // The final CR is not echoed; let it leave the port before the purge, which would
-    // otherwise drop it from the transmit queue and the monitor would never start the code.
-    if (!linkwait::WaitTransmitDone(context_)) {
-        return Result::Aborted();
+    // The final CR is not echoed; it must reach the monitor before the purge.
+    if (Result purged = boot::PurgeAfterSending(context_, 1); !purged) {
+        return purged;
     }
-    CommLink& link = context_.Link();
-    link.Purge();
-    context_.InterruptibleSleep(link.TransmitTime(3));
+    context_.InterruptibleSleep(context_.Link().TransmitTime(3));
     return {};
 }

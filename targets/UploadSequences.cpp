@@ -5,6 +5,7 @@
 #include "engine/FormatText.h"
 #include "flashloader/SfldLoader.h"
 #include "image/ImageReport.h"
+#include "targets/BootSteps.h"
 #include "targets/OrvaneConnection.h"
 #include "targets/PflConnection.h"
 #include "targets/RomMonitorConnection.h"
@@ -43,11 +44,35 @@ constexpr BootLoader kRunLoaders[] = {
 
 constexpr char kRunNotSupported[] = "ERROR: RUN Not supported for this target...";
 
+constexpr char kNoBootAnswer[] = "ERROR: no answer from the boot loader";
+
+constexpr const char* kTargetNames[] = {
+    nullptr,
+    "Hestan mask-ROM monitor",
+    "Orvane text monitor in mask ROM",
+    "Orvane text monitor on the Kalmer chip",
+    "Kalmer primary flash loader A (19200 baud)",
+    "Kalmer primary flash loader B (57600 baud)",
+    "Kalmer primary flash loader C (57600 baud)",
+    "Kalmer primary flash loader C, second loader",
+    "flash loader already running, after the greeting",
+};
+
 bool IsPfl(BootLoader loader) {
     return loader == BootLoader::PflA || loader == BootLoader::PflB || loader == BootLoader::PflC;
 }
 
 }  // namespace
+
+const char* TargetTypeName(uint8_t targetType) {
+    return targetType < std::size(kTargetNames) ? kTargetNames[targetType] : nullptr;
+}
+
+uint16_t SfldResourceId(uint8_t targetType) {
+    return targetType >= kFirstBootType && targetType <= kLastBootType
+               ? kBootTargets[targetType].sfldResourceId
+               : 0;
+}
 
 Result UploadSequences::Run() {
     return request_.job == UploadRequest::Job::RunImage ? RunImage() : FlashUpload();
@@ -152,30 +177,8 @@ Result UploadSequences::UploadWithBootLoader(uint8_t targetType) {
     }
     context_.SetPhase(phase::kImageOpen);
 
-    FirmwareImage& image = *image_;
-    Section* own = image.count > 0 ? &image.sections[image.count - 1] : nullptr;
-    if (own != nullptr && own->firmwareId == FirmwareId::Sfl && own->active) {
-        context_.Log("Upload SFLD From image-union file");
-        if (Result loaded = LoadAndRun(target.loader, image.source, *own); !loaded) {
-            return loaded;
-        }
-    } else {
-        context_.Log("Upload SFLD From resource");
-        ImageSource resource;
-        if (!resource.OpenResource(target.sfldResourceId)) {
-            resource.Close();
-            return Fail(Result::Code::NoLoader, "ERROR: SFLD resource open failed");
-        }
-        SectionReader loader;
-        if (!loader.Open(resource, 0)) {
-            resource.Close();
-            return Fail(Result::Code::NoLoader, "ERROR: wrong SFLD resource format");
-        }
-        Result loaded = LoadAndRun(target.loader, resource, loader);
-        resource.Close();
-        if (!loaded) {
-            return loaded;
-        }
+    if (Result loaded = LoadFlashLoader(target.loader, target.sfldResourceId); !loaded) {
+        return loaded;
     }
     if (IsPfl(target.loader)) {
         context_.SetStatus("Run SFLD");
@@ -185,24 +188,70 @@ Result UploadSequences::UploadWithBootLoader(uint8_t targetType) {
     if (target.setsRecordWait) {
         session_.RecordWaitMode = true;
     }
-    return SfldLoader(context_, session_).FlashProgram(image);
+    return SfldLoader(context_, session_).FlashProgram(*image_);
+}
+
+Result UploadSequences::LoadFlashLoader(BootLoader loader, uint16_t resourceId) {
+    if (request_.loader) {
+        context_.Log("Upload SFLD From file - " + request_.loader->path);
+        ImageSource file;
+        ImageSection section;
+        if (!file.OpenBytes(request_.loader) || !section.Open(file, 0) ||
+            section.fault.kind != SectionFault::Kind::None) {
+            return Fail(Result::Code::ImageUnusable, "ERROR: wrong SFLD file format");
+        }
+        return LoadAndRun(loader, file, section);
+    }
+    // The loader section is the device's to run from memory, never the flash's: it is loaded
+    // here whether or not the flash upload would write it.
+    FirmwareImage& image = *image_;
+    ImageSection* own = image.count > 0 ? &image.sections[image.count - 1] : nullptr;
+    if (own != nullptr && own->firmwareId == FirmwareId::Sfl &&
+        own->fault.kind == SectionFault::Kind::None) {
+        context_.Log("Upload SFLD From image-union file");
+        return LoadAndRun(loader, image.source, *own);
+    }
+    context_.Log("Upload SFLD From resource");
+    ImageSource resource;
+    if (!resource.OpenResource(resourceId)) {
+        resource.Close();
+        return Fail(Result::Code::NoLoader, "ERROR: SFLD resource open failed");
+    }
+    SectionReader reader;
+    if (!reader.Open(resource, 0)) {
+        resource.Close();
+        return Fail(Result::Code::NoLoader, "ERROR: wrong SFLD resource format");
+    }
+    Result loaded = LoadAndRun(loader, resource, reader);
+    resource.Close();
+    return loaded;
 }
 
 Result UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section& section) {
+    boot::BootWait wait(context_, request_.bootWaitMs);
+    Result loaded = LoadWith(wait, loader, source, section);
+    if (wait.Expired() && !context_.IsAborted()) {
+        return Fail(Result::Code::NoAnswer, kNoBootAnswer);
+    }
+    return loaded;
+}
+
+Result UploadSequences::LoadWith(ProtocolContext& context, BootLoader loader, ImageSource& source,
+                                 Section& section) {
     switch (loader) {
         case BootLoader::Hestan:
-            return RomMonitorConnection(context_).HestanLoadAndRun(source, section);
+            return RomMonitorConnection(context).HestanLoadAndRun(source, section);
         case BootLoader::OrvaneOnKalmer:
-            return OrvaneConnection(context_, OrvaneConnection::Variant::OnKalmer)
+            return OrvaneConnection(context, OrvaneConnection::Variant::OnKalmer)
                 .OrvaneLoadAndRun(source, section);
         case BootLoader::OrvaneMaskRom:
-            return OrvaneConnection(context_, OrvaneConnection::Variant::MaskRom)
+            return OrvaneConnection(context, OrvaneConnection::Variant::MaskRom)
                 .OrvaneLoadAndRun(source, section);
         case BootLoader::PflA:
         case BootLoader::PflB:
         case BootLoader::PflC: {
-            SfldLoader records(context_, session_);
-            PflConnection pfl(context_, [&records](const SfldRecord& record) {
+            SfldLoader records(context, session_);
+            PflConnection pfl(context, [&records](const SfldRecord& record) {
                 return records.SendRecord(record);
             });
             const auto variant = loader == BootLoader::PflA   ? PflConnection::Variant::A

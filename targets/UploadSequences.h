@@ -30,7 +30,8 @@ class UploadSequences {
     // own loader section or else from the module resource of the type; then the programming.
     Result UploadWithBootLoader(uint8_t targetType);
 
-    // The boot connections, each loading a section and starting it.
+    // The boot connections, each loading a section and starting it. The loader is waited for
+    // as long as the request allows; past that the load fails as "no answer".
     enum class BootLoader { None, Hestan, OrvaneOnKalmer, OrvaneMaskRom, PflA, PflB, PflC };
     Result LoadAndRun(BootLoader loader, ImageSource& source, Section& section);
 
@@ -47,6 +48,11 @@ class UploadSequences {
     static constexpr uint32_t kPortPollMs = 50;
 
     Result PortReady();
+    Result LoadWith(ProtocolContext& context, BootLoader loader, ImageSource& source,
+                    Section& section);
+    // Loads the flash loader the request names, else the image's own loader section, else the
+    // module resource of the type.
+    Result LoadFlashLoader(BootLoader loader, uint16_t resourceId);
     // What every upload sequence begins with: the port must be ready and the image opens.
     Result OpenForUpload();
     // Shows and logs an error text, the failure's words.
@@ -58,6 +64,11 @@ class UploadSequences {
     std::unique_ptr<FirmwareImage> image_ = std::make_unique<FirmwareImage>();
     SfldSession session_;
 };
+
+// The target types a request may name, 1 to 8, in words; nullptr for any other value.
+const char* TargetTypeName(uint8_t targetType);
+// The module resource that holds the flash loader of boot target types 1 to 7; 0 otherwise.
+uint16_t SfldResourceId(uint8_t targetType);
 
 // What the worker runs: every request with sequences of its own.
 class SequenceRequests : public WorkerRequests {

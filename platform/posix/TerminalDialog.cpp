@@ -39,6 +39,7 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     Clock& clock = ProcessClock();
     PosixSerialDevice device;
     const std::unique_ptr<UploadEngine> engine = MakeUploadEngine(clock, device);
+    engine->Choose(run.target);
     LogSink log(run.logPath, show, [&engine] { return engine->NextLogLine(); });
     if (!log.Ok()) {
         std::cerr << "ostrevan-update: " << log.Problem() << "\n";
@@ -49,9 +50,11 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     KeyboardMode keys(keyboard);
     DeviceWatch watch(DeviceWatch::FoldersFor(device.DevicePath(run.portName), "/dev"));
     UpdateDialog dialog(*engine, view, clock, run.portName, run.imagePath,
-                        UpdateDialog::Frontend::Terminal);
+                        UpdateDialog::Frontend::Terminal, run.target);
 
     TransferMeter meter;
+    // The boot connection's load: the flash loader, or the run image's section.
+    TransferMeter loadMeter;
     uint64_t uploadStartMs = 0;
     const auto follow = [&] {
         log.Follow();
@@ -60,6 +63,12 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
         }
         if (uploadStartMs == 0) {
             uploadStartMs = clock.NowMs();
+        }
+        const uint32_t loaded = engine->BytesLoaded();
+        if (loaded != 0 && engine->BytesProgrammed() == 0) {
+            loadMeter.Sample(clock.NowMs(), loaded, engine->BytesToLoad());
+            view.SetFigures(loadMeter.Line());
+            return;
         }
         meter.Sample(clock.NowMs(), engine->BytesProgrammed(), engine->BytesToProgram());
         view.SetFigures(meter.Line());
@@ -79,7 +88,12 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     DialogLoop loop(view, clock, keyboard, &watch, &signals);
     loop.Run(handlers);
     if (dialog.Outcome() == ExitStatus::Updated) {
-        std::cout << meter.Summary(clock.NowMs() - uploadStartMs) << std::endl;
+        if (engine->BytesToLoad() != 0) {
+            std::cout << loadMeter.Summary("Loaded", loadMeter.SpanMs()) << std::endl;
+        }
+        if (!run.target.run) {
+            std::cout << meter.Summary("Wrote", clock.NowMs() - uploadStartMs) << std::endl;
+        }
     }
     // The log ends with what the user was told: its reader looks there first.
     log.End(dialog, *engine);

@@ -5,12 +5,14 @@
 #include <string>
 
 #include "app/ExitStatus.h"
+#include "app/TargetChoice.h"
 
 struct TerminalRun {
     std::string portName;
     std::string imagePath;
     bool verbose = false;  // the detailed log on standard error
     std::string logPath;   // the detailed log appended to this file
+    TargetChoice target;
 };
 
 ExitStatus RunTerminalDialog(const TerminalRun& run);

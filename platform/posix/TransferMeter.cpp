@@ -32,8 +32,8 @@ std::string TransferMeter::Line() const {
     return line;
 }
 
-std::string TransferMeter::Summary(uint64_t elapsedMs) const {
+std::string TransferMeter::Summary(const char* verb, uint64_t elapsedMs) const {
     const double seconds = elapsedMs / 1000.0;
     const double rate = elapsedMs == 0 ? 0.0 : static_cast<double>(done_) / elapsedMs;
-    return FormatText("Wrote %u bytes in %.1f s (%.1f kB/s).", done_, seconds, rate);
+    return FormatText("%s %u bytes in %.1f s (%.1f kB/s).", verb, done_, seconds, rate);
 }

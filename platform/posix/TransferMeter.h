@@ -10,8 +10,11 @@ class TransferMeter {
     void Sample(uint64_t nowMs, uint32_t done, uint32_t total);
     // "123456 of 262144 bytes, 11.5 kB/s, 0:12 left"; empty until bytes have been written.
     std::string Line() const;
-    // "Wrote 262144 bytes in 23.4 s (11.2 kB/s)." for an update that took elapsedMs in all.
-    std::string Summary(uint64_t elapsedMs) const;
+    // "Wrote 262144 bytes in 23.4 s (11.2 kB/s)." for an update that took elapsedMs in all;
+    // the verb says what was done with the bytes.
+    std::string Summary(const char* verb, uint64_t elapsedMs) const;
+    // From the first sample that saw bytes to the last one.
+    uint64_t SpanMs() const { return lastMs_ - firstMs_; }
 
   private:
     // The rate is counted from the first bytes: the erasing before them writes nothing.

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
         run.imagePath = imagePath;
         run.verbose = options.verbose;
         run.logPath = options.logPath;
+        run.target = options.target;
         status = RunTerminalDialog(run);
     });
     app.InitInstance(JoinArguments(options.rest));

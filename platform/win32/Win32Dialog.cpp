@@ -39,8 +39,8 @@ namespace {
 
 struct DialogContext {
     DialogContext(HINSTANCE module, EngineApi& engine, Clock& clock, const std::string& portName,
-                  const std::string& imagePath, LogSink* log)
-        : dialog(engine, view, clock, portName, imagePath),
+                  const std::string& imagePath, LogSink* log, const TargetChoice& choice)
+        : dialog(engine, view, clock, portName, imagePath, UpdateDialog::Frontend::Window, choice),
           log(log),
           icon(static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_OSTREVAN), IMAGE_ICON, 0,
                                              0, LR_DEFAULTSIZE))),
@@ -133,9 +133,9 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 ExitStatus RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock,
-                           const std::string& portName, const std::string& imagePath,
-                           LogSink* log) {
-    DialogContext context(module, engine, clock, portName, imagePath, log);
+                           const std::string& portName, const std::string& imagePath, LogSink* log,
+                           const TargetChoice& choice) {
+    DialogContext context(module, engine, clock, portName, imagePath, log, choice);
     DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, DialogProc,
                     reinterpret_cast<LPARAM>(&context));
     if (log != nullptr) {

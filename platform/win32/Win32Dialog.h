@@ -9,6 +9,7 @@
 #include "app/EngineApi.h"
 #include "app/ExitStatus.h"
 #include "app/LogSink.h"
+#include "app/TargetChoice.h"
 #include "engine/Clock.h"
 
 class Win32DialogView : public DialogView {
@@ -34,4 +35,4 @@ class Win32DialogView : public DialogView {
 // on every tick and gets its last lines once the dialog has closed.
 ExitStatus RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock,
                            const std::string& portName, const std::string& imagePath,
-                           LogSink* log = nullptr);
+                           LogSink* log = nullptr, const TargetChoice& choice = TargetChoice());

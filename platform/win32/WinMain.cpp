@@ -53,6 +53,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     SetModuleResources(&resources);
     static Win32SerialDevice device;
     static const std::unique_ptr<UploadEngine> engine = MakeUploadEngine(ProcessClock(), device);
+    engine->Choose(options.target);
     LogSink log(options.logPath, nullptr, [] { return engine->NextLogLine(); });
     if (!log.Ok()) {
         return Answer(ExitStatus::UsageError, "ostrevan-update: " + log.Problem());
@@ -60,8 +61,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     // Without both values the dialog never runs: the command line could not be used.
     ExitStatus status = ExitStatus::UsageError;
-    UpdateApp app(portName, imagePath, [instance, &status, &log] {
-        status = RunUpdateDialog(instance, *engine, ProcessClock(), portName, imagePath, &log);
+    UpdateApp app(portName, imagePath, [instance, &status, &log, &options] {
+        status = RunUpdateDialog(instance, *engine, ProcessClock(), portName, imagePath, &log,
+                                 options.target);
     });
     app.InitInstance(JoinArguments(options.rest));
     return ToProcessStatus(status);

@@ -15,14 +15,34 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
     const std::string good = folder.PathOf("good image");
     TempFile::WriteFile(good, WholeUnion());
     const DamagedImage damaged = MakeDamagedImages(folder).at(1);
+    const std::string srec = folder.PathOf("firmware.srec");
+    TempFile::WriteFile(srec, ToBytes(SRecordFile(300)));
+    const std::string loader = folder.PathOf("loader.srec");
+    TempFile::WriteFile(loader,
+                        ToBytes(S3Lines(kSflStart, RandomBytes(64, 5)) + SLine(7, kSflStart)));
+    Bytes cutLoader = WholeUnion();
+    cutLoader.resize(cutLoader.size() - 100);
+    const std::string cut = folder.PathOf("cut loader");
+    TempFile::WriteFile(cut, cutLoader);
+    TargetChoice pflA;
+    pflA.targetType = 4;
+    TargetChoice romWithLoader;
+    romWithLoader.targetType = 1;
+    romWithLoader.loaderPath = loader;
+    TargetChoice rom;
+    rom.targetType = 1;
+    TargetChoice run = pflA;
+    run.run = true;
     struct Case {
         std::string commandLine;
+        TargetChoice choice;
         ExitStatus status;
         std::vector<std::string> out;
         std::string err;
     };
     const Case cases[] = {
         {"/file \"" + good + "\" /check",
+         {},
          ExitStatus::Updated,
          {"Image file: " + good, "Section 0: primary flash loader, binary, 0x10000000 - ",
           "Section 1: main firmware, binary, 0x10004000 - ",
@@ -31,16 +51,56 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
          ""},
         // a port given as well is not touched
         {"/check /port 3 /file " + damaged.path,
+         {},
          ExitStatus::ImageUnusable,
          {"Image file: " + damaged.path, "Image refused: " + damaged.problem},
          ""},
-        {"/check", ExitStatus::UsageError, {}, "usage: ostrevan-update /file PATH /check\n"},
+        {"/check", {}, ExitStatus::UsageError, {}, "usage: ostrevan-update /file PATH /check\n"},
+        // a boot target names the loader it loads: it goes to memory, the rest to flash
+        {"/file \"" + good + "\"",
+         pflA,
+         ExitStatus::Updated,
+         {"Image file: " + good, "Target 4: Kalmer primary flash loader A",
+          "Flash loader: the image's own loader section, binary at 0x00201000, 2048 bytes; "
+          "loaded into memory and started, never written to flash",
+          "Section 0: primary flash loader", "Section 1: main firmware",
+          "Image section 2, secondary flash loader at 0x00201000, is not written",
+          "Image usable: 2 sections, 73728 bytes to write"},
+         ""},
+        {"/file " + srec,
+         romWithLoader,
+         ExitStatus::Updated,
+         {"Image file: " + srec, "Target 1: Hestan mask-ROM monitor",
+          "Flash loader: the file " + loader + ", S-records at 0x00201000, 64 bytes;",
+          "Section 0: main firmware, S-records, 0x10004000", "Image usable: 1 section, 4800 bytes"},
+         ""},
+        {"/file " + srec,
+         rom,
+         ExitStatus::ImageUnusable,
+         {"Image file: " + srec, "Target 1: Hestan mask-ROM monitor",
+          "Image refused: this image carries no flash loader; target 1 needs one, or /loader FILE"},
+         ""},
+        {"/file \"" + cut + "\"",
+         pflA,
+         ExitStatus::ImageUnusable,
+         {"Image file: " + cut, "Target 4: Kalmer primary flash loader A",
+          "Image refused: The image's flash loader is damaged: Image section 2 is cut short: "
+          "1952 of 2048 bytes"},
+         ""},
+        {"/file \"" + good + "\"",
+         run,
+         ExitStatus::Updated,
+         {"Image file: " + good, "Target 4: Kalmer primary flash loader A",
+          "Section 0: binary, 0x10000000 - 0x10002000, 8192 bytes; loaded into memory and "
+          "started at 0x10000000",
+          "Image usable: 8192 bytes to load and start; nothing is written"},
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.commandLine);
         std::ostringstream out;
         std::ostringstream err;
-        EXPECT_EQ(RunImageCheck(c.commandLine, out, err), c.status);
+        EXPECT_EQ(RunImageCheck(c.commandLine, c.choice, out, err), c.status);
         std::istringstream lines(out.str());
         std::string line;
         for (const std::string& expected : c.out) {

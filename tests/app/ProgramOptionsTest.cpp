@@ -17,10 +17,15 @@ namespace {
 constexpr ProgramKind kTerminal = ProgramKind::Terminal;
 constexpr ProgramKind kWindow = ProgramKind::Window;
 
-// The options set, one letter each: h help, V version, v verbose, c check.
+// The options set, one letter each: h help, V version, v verbose, c check, r run; tN a target
+// type other than 8, wS a wait other than 60 s, l:FILE the loader.
 std::string FlagsOf(const ProgramOptions& options) {
+    const TargetChoice& target = options.target;
     return std::string(options.help ? "h" : "") + (options.version ? "V" : "") +
-           (options.verbose ? "v" : "") + (options.check ? "c" : "");
+           (options.verbose ? "v" : "") + (options.check ? "c" : "") + (target.run ? "r" : "") +
+           (target.Boot() ? "t" + std::to_string(target.targetType) : "") +
+           (target.waitMs != 60000 ? "w" + std::to_string(target.waitMs / 1000) : "") +
+           (target.loaderPath.empty() ? "" : "l:" + target.loaderPath);
 }
 
 TEST(ProgramOptionsTest, OwnOptionsAreTakenTheRestGoesToTheSharedParser) {
@@ -46,6 +51,50 @@ TEST(ProgramOptionsTest, OwnOptionsAreTakenTheRestGoesToTheSharedParser) {
         {kTerminal, {"--version"}, "V", "", {}, ""},
         {kTerminal, {"/port", "3", "/log"}, "", "", {}, "/log needs a file name"},
         {kTerminal, {"--port", "3"}, "", "", {}, "unknown option --port"},
+        // recovery: a boot target, its loader and wait, or the run image
+        {kTerminal,
+         {"/port", "3", "/target", "4", "/file", "x", "/loader", "l.srec", "/wait", "5"},
+         "t4w5l:l.srec",
+         "",
+         {"/port", "3", "/file", "x"},
+         ""},
+        {kWindow, {"/run", "/target", "7", "/file", "x"}, "rt7", "", {"/file", "x"}, ""},
+        {kTerminal, {"/target", "8", "/file", "x"}, "", "", {"/file", "x"}, ""},
+        {kTerminal, {"/target", "0"}, "", "", {}, "/target needs a target type from 1 to 8"},
+        {kTerminal, {"/target", "9"}, "", "", {}, "/target needs a target type from 1 to 8"},
+        {kWindow, {"/target", "four"}, "", "", {}, "/target needs a target type from 1 to 8"},
+        {kTerminal, {"/target", "+4"}, "", "", {}, "/target needs a target type from 1 to 8"},
+        {kTerminal,
+         {"/file", "x", "/target"},
+         "",
+         "",
+         {},
+         "/target needs a target type from 1 to 8"},
+        {kTerminal,
+         {"/file", "x", "/run"},
+         "r",
+         "",
+         {},
+         "/run needs a boot target, /target 1 to 7"},
+        {kWindow,
+         {"/target", "8", "/run"},
+         "r",
+         "",
+         {},
+         "/run needs a boot target, /target 1 to 7"},
+        {kTerminal, {"/loader", "l"}, "l:l", "", {}, "/loader needs a boot target, /target 1 to 7"},
+        {kTerminal,
+         {"/target", "4", "/run", "/loader", "l"},
+         "rt4l:l",
+         "",
+         {},
+         "/run loads the image itself; /loader has no use with it"},
+        {kTerminal,
+         {"/target", "4", "/wait", "0"},
+         "t4",
+         "",
+         {},
+         "/wait needs a number of seconds from 1 to 86400"},
         // The Windows program knows the same options; every other token stays ignored.
         {kWindow,
          {"/port", "3", "--log", "C:\\logs\\u.log", "/file", "x", "--frobnicate"},
@@ -92,6 +141,7 @@ TEST(ProgramOptionsTest, AnswersWithoutAnUpdate) {
         {kWindow, {"/check"}, 2, "", "usage: ostrevan-update /file PATH"},
         {kWindow, {"-v", "/port", "3"}, 2, "", "ostrevan-update: -v shows the log on a terminal"},
         {kTerminal, {"/port", "3", "/file", "x", "-v"}, -1, "", ""},
+        {kWindow, {"/file", "x", "/run"}, 2, "", "ostrevan-update: /run needs a boot target"},
         {kWindow, {"/port", "3", "/file", "x", "--frobnicate"}, -1, "", ""},
     };
     for (const Case& c : cases) {
@@ -111,6 +161,13 @@ TEST(ProgramOptionsTest, AnswersWithoutAnUpdate) {
     const std::string window = UsageText(kWindow);
     EXPECT_NE(terminal.find("\n  -v "), std::string::npos);
     EXPECT_EQ(window.find("\n  -v "), std::string::npos);
+    // the target types are listed by name, in both
+    for (const std::string& usage : {terminal, window}) {
+        EXPECT_NE(usage.find("  1  Hestan mask-ROM monitor\n"), std::string::npos);
+        EXPECT_NE(usage.find("  3  Orvane text monitor on the Kalmer chip\n"), std::string::npos);
+        EXPECT_NE(usage.find("  5  Kalmer primary flash loader B"), std::string::npos);
+        EXPECT_NE(usage.find("  8  flash loader already running"), std::string::npos);
+    }
 }
 
 TEST(LogSinkTest, LinesAreAppendedStampedAndShown) {

@@ -20,7 +20,7 @@ TEST(TransferMeterTest, RateAndTimeLeftCountFromTheFirstBytes) {
     EXPECT_EQ(meter.Line(), "22000 of 40000 bytes, 10.0 kB/s, 0:02 left");
     meter.Sample(9800, 40000, 40000);
     EXPECT_EQ(meter.Line(), "40000 of 40000 bytes, 10.0 kB/s");
-    EXPECT_EQ(meter.Summary(16000), "Wrote 40000 bytes in 16.0 s (2.5 kB/s).");
+    EXPECT_EQ(meter.Summary("Wrote", 16000), "Wrote 40000 bytes in 16.0 s (2.5 kB/s).");
 }
 
 TEST(TerminalViewTest, LogLinesGoAboveThePanelWhichIsDrawnAgain) {

@@ -1,0 +1,21 @@
+#pragma once
+// What the command line chose beside the port and the image: the target type, the run-image
+// request, the flash loader file and how long the boot loader is waited for.
+#include <cstdint>
+#include <string>
+
+#include "engine/UploadRequest.h"
+
+struct TargetChoice {
+    static constexpr uint32_t kDefaultWaitS = 60;
+    static constexpr uint32_t kMaxWaitS = 86400;
+
+    uint8_t targetType = UploadRequest::kRunningSfldTarget;
+    // Load the file's first section through the boot connection and start it.
+    bool run = false;
+    std::string loaderPath;
+    uint32_t waitMs = kDefaultWaitS * 1000;
+
+    // The device is reached in its boot mode: no greeting, no re-appearance.
+    bool Boot() const { return targetType != UploadRequest::kRunningSfldTarget; }
+};
