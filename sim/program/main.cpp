@@ -252,6 +252,10 @@ void SimProgram::Summary() {
     for (const std::string& v : model_.Violations()) {
         std::cerr << "ostrevan-sim: violation: " << v << "\n";
     }
+    // What the device did of its own accord: connections made, code started.
+    for (const std::string& note : model_.Notes()) {
+        std::cerr << "ostrevan-sim: note: " << note << "\n";
+    }
 }
 
 int SimProgram::Run() {
