@@ -21,8 +21,13 @@ class OrvaneConnection {
         uint16_t perMille = 0;
     };
 
-    OrvaneConnection(ProtocolContext& context, Variant variant)
-        : context_(context), variant_(variant) {}
+    // A monitor that has not identified itself within this long is not coming; 0 leaves the
+    // limit to the request's own wait.
+    static constexpr uint32_t kConnectLimitMs = 30000;
+
+    OrvaneConnection(ProtocolContext& context, Variant variant,
+                     uint32_t connectLimitMs = kConnectLimitMs)
+        : context_(context), variant_(variant), connectLimitMs_(connectLimitMs) {}
 
     // Connects, writes the section and starts it at its start address; no end record follows.
     Result OrvaneLoadAndRun(ImageSource& source, Section& section);
@@ -41,4 +46,5 @@ class OrvaneConnection {
 
     ProtocolContext& context_;
     Variant variant_;
+    uint32_t connectLimitMs_;
 };

@@ -242,11 +242,16 @@ Result UploadSequences::LoadWith(ProtocolContext& context, BootLoader loader, Im
         case BootLoader::Hestan:
             return RomMonitorConnection(context).HestanLoadAndRun(source, section);
         case BootLoader::OrvaneOnKalmer:
-            return OrvaneConnection(context, OrvaneConnection::Variant::OnKalmer)
+        case BootLoader::OrvaneMaskRom: {
+            // The request's wait, when it has one, is the only limit on the monitor's answer.
+            const uint32_t limit = request_.bootWaitMs != 0 ? 0 : OrvaneConnection::kConnectLimitMs;
+            return OrvaneConnection(context,
+                                    loader == BootLoader::OrvaneOnKalmer
+                                        ? OrvaneConnection::Variant::OnKalmer
+                                        : OrvaneConnection::Variant::MaskRom,
+                                    limit)
                 .OrvaneLoadAndRun(source, section);
-        case BootLoader::OrvaneMaskRom:
-            return OrvaneConnection(context, OrvaneConnection::Variant::MaskRom)
-                .OrvaneLoadAndRun(source, section);
+        }
         case BootLoader::PflA:
         case BootLoader::PflB:
         case BootLoader::PflC: {
