@@ -5,7 +5,8 @@
 # image. Also a device that runs its loader already, which no device change announces, and an
 # upload fast enough to end between two of the dialog's ticks. Each keeps its log with /log,
 # appended as on POSIX. Then /check on a usable and on a damaged image: the report in a
-# message box, exit status 0 and 4, and not a byte to the device waiting on the port.
+# message box, exit status 0 and 4, and not a byte to the device waiting on the port. And a
+# recovery: the device in its primary loader's boot mode, reached with /target 4 through COM3.
 #   update.sh WINDOWS_BUILD NATIVE_BUILD   (inside tools/wine-env.sh's environment)
 # With SCREENSHOT=FILE.png it also saves a picture of the dialog while it programs (needs
 # ImageMagick's import and convert).
@@ -56,16 +57,17 @@ wait_for() {
 }
 
 
-# name | simulator switches | image kind and size | device change posted
+# name | simulator switches | image kind and size | device change posted | program's options
 flows=(
-    "re-appears at once|--reappear-ms 100|srec 8192|yes"
-    "re-appears after 3 s|--reappear-ms 3000|srec 8192|yes"
-    "already in its loader|--start loader|srec 8192|no"
-    "fast upload|--rate off --erase-ms 1 --program-ms 0|srec 4096|yes"
+    "re-appears at once|--reappear-ms 100|srec 8192|yes|"
+    "re-appears after 3 s|--reappear-ms 3000|srec 8192|yes|"
+    "already in its loader|--start loader|srec 8192|no|"
+    "fast upload|--rate off --erase-ms 1 --program-ms 0|srec 4096|yes|"
+    "recovery in the primary loader's boot mode|--start pfl --pfl-variant A|union 4096|no|/target 4"
 )
 
 run_flow() {
-    local name="$1" switches="$2" image="$3" post="$4"
+    local name="$1" switches="$2" image="$3" post="$4" options="$5"
     rm -f "$work"/status "$work"/sim.err "$work"/transcript "$work"/flash.bin
     echo "an earlier run" >"$work/update.log"
     read -r kind size <<<"$image"
@@ -74,7 +76,10 @@ run_flow() {
 
     rm -f "$link"
     local start=greeting
-    [[ "$switches" == *"--start loader"* ]] && start=loader && switches="${switches/--start loader/}"
+    if [[ "$switches" =~ --start\ ([a-z]+) ]]; then
+        start="${BASH_REMATCH[1]}"
+        switches="${switches/--start $start/}"
+    fi
     # shellcheck disable=SC2086
     "$sim" --link "$link" --start "$start" --dump "$work/flash.bin" \
         --transcript "$work/transcript" $switches 2>"$work/sim.err" &
@@ -83,7 +88,8 @@ run_flow() {
     local first
     first="$(readlink "$link")"
 
-    wine "$program" /port 3 /file "Z:$work/image.s19" /log "Z:$work/update.log" &
+    # shellcheck disable=SC2086
+    wine "$program" /port 3 /file "Z:$work/image.s19" /log "Z:$work/update.log" $options &
     programPid=$!
     wine "$watcher" >"$work/status" 2>"$work/window" &
     watcherPid=$!
@@ -159,8 +165,8 @@ check_image() {
 }
 
 for entry in "${flows[@]}"; do
-    IFS='|' read -r name switches image post <<<"$entry"
-    run_flow "$name" "$switches" "$image" "$post"
+    IFS='|' read -r name switches image post options <<<"$entry"
+    run_flow "$name" "$switches" "$image" "$post" "$options"
 done
 
 "$testImage" make --kind union --size 0x4000 --tail bad-sfl --image "$work/tail.bin" \
