@@ -439,6 +439,53 @@ TEST_F(UpdateDialogTest, CompletionIsTheEnginesFactNotWhatATickSaw) {
     }
 }
 
+// A device in its boot mode is not greeted: the request starts once the port is open, the
+// user is told what to do while its boot loader is looked for, and a run image succeeds
+// without programming.
+TEST(UpdateDialogBootTest, BootTargetStartsAtOnceAndSaysWhatToDo) {
+    struct Case {
+        bool run;
+        bool programmingRan;
+        ExitStatus outcome;
+        std::string last;
+    };
+    const Case cases[] = {
+        {false, true, ExitStatus::Updated, "Uploading Complete."},
+        {true, false, ExitStatus::Updated, "Image loaded and started."},
+        {false, false, ExitStatus::UpdateFailed, "ERROR: nothing was programmed"},
+    };
+    for (const Case& c : cases) {
+        FakeEngine device;
+        FakeView shown;
+        VirtualClock time;
+        TargetChoice choice;
+        choice.targetType = 4;
+        choice.run = c.run;
+        UpdateDialog dialog(device, shown, time, "COM3", "x", UpdateDialog::Frontend::Terminal,
+                            choice);
+        dialog.OnInitDialog();
+        EXPECT_EQ(device.sent, "");
+        EXPECT_EQ(device.uploadStarts, 1);
+        EXPECT_EQ(shown.statusLines, (std::vector<std::string>{"Initializing...", "Port Open.",
+                                                               "Upload Starting..."}));
+        device.statusText = "Connect target";
+        dialog.OnTimer();
+        EXPECT_EQ(dialog.StatusLine(),
+                  "Connect target: put the Ostrevan into its boot mode "
+                  "(Kalmer primary flash loader A (19200 baud))");
+        device.programmingRan = c.programmingRan;
+        device.state = 100;
+        device.progress = 1000;
+        dialog.OnTimer();
+        EXPECT_EQ(dialog.Outcome(), c.outcome);
+        if (c.outcome == ExitStatus::Updated) {
+            EXPECT_EQ(dialog.StatusLine(), c.last);
+        } else {
+            EXPECT_TRUE(shown.Called("box:Error:Upload Failed.  Please try again.\n\n" + c.last));
+        }
+    }
+}
+
 TEST_F(UpdateDialogTest, FailedUploadShowsWhyInTheBoxAndCloses) {
     StartUploading();
     Tick("FLASH Programming", 300, 1);
