@@ -61,8 +61,8 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
          pflA,
          ExitStatus::Updated,
          {"Image file: " + good, "Target 4: Kalmer primary flash loader A",
-          "Flash loader: the image's own loader section, binary at 0x00201000, 2048 bytes; "
-          "loaded into memory and started, never written to flash",
+          std::string("Flash loader: the image's own loader section, binary at 0x00201000, "
+                      "2048 bytes; loaded into memory and started, never written to flash"),
           "Section 0: primary flash loader", "Section 1: main firmware",
           "Image section 2, secondary flash loader at 0x00201000, is not written",
           "Image usable: 2 sections, 73728 bytes to write"},
@@ -91,8 +91,8 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
          run,
          ExitStatus::Updated,
          {"Image file: " + good, "Target 4: Kalmer primary flash loader A",
-          "Section 0: binary, 0x10000000 - 0x10002000, 8192 bytes; loaded into memory and "
-          "started at 0x10000000",
+          std::string("Section 0: binary, 0x10000000 - 0x10002000, 8192 bytes; loaded into "
+                      "memory and started at 0x10000000"),
           "Image usable: 8192 bytes to load and start; nothing is written"},
          ""},
     };
