@@ -31,6 +31,13 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
     romWithLoader.loaderPath = loader;
     TargetChoice rom;
     rom.targetType = 1;
+    // a loader file whose first line fails its checksum
+    std::string badText = S3Lines(kSflStart, RandomBytes(64, 5)) + SLine(7, kSflStart);
+    badText[12] = badText[12] == '0' ? '1' : '0';
+    const std::string badLoader = folder.PathOf("bad-loader.srec");
+    TempFile::WriteFile(badLoader, ToBytes(badText));
+    TargetChoice romWithBadLoader = rom;
+    romWithBadLoader.loaderPath = badLoader;
     TargetChoice run = pflA;
     run.run = true;
     struct Case {
@@ -79,6 +86,12 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
          ExitStatus::ImageUnusable,
          {"Image file: " + srec, "Target 1: Hestan mask-ROM monitor",
           "Image refused: this image carries no flash loader; target 1 needs one, or /loader FILE"},
+         ""},
+        {"/file " + srec,
+         romWithBadLoader,
+         ExitStatus::ImageUnusable,
+         {"Image file: " + srec, "Target 1: Hestan mask-ROM monitor",
+          "Image refused: Flash loader " + badLoader + ": S-record line 1: "},
          ""},
         {"/file \"" + cut + "\"",
          pflA,
