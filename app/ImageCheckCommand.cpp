@@ -2,7 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "engine/FormatText.h"
-#include "targets/UploadSequences.h"
+#include "engine/TargetTypes.h"
 
 RequestCheck CheckRequest(const std::shared_ptr<const FileBytes>& image,
                           const TargetChoice& choice) {

@@ -3,7 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/ImageCheckCommand.h"
 #include "app/UploadEngine.h"
-#include "targets/UploadSequences.h"
+#include "engine/TargetTypes.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "engine/FormatText.h"
-#include "targets/UploadSequences.h"
+#include "engine/TargetTypes.h"
 
 UpdateDialog::UpdateDialog(EngineApi& engine, DialogView& view, Clock& clock, std::string portName,
                            std::string imagePath, Frontend frontend, TargetChoice choice)

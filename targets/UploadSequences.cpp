@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "engine/FormatText.h"
+#include "engine/TargetTypes.h"
 #include "flashloader/SfldLoader.h"
 #include "image/ImageReport.h"
 #include "targets/BootSteps.h"
@@ -18,20 +19,15 @@ using BootLoader = UploadSequences::BootLoader;
 // session began with it: off.
 struct BootTarget {
     BootLoader loader;
-    uint16_t sfldResourceId;
     bool setsRecordWait;
 };
 constexpr uint8_t kFirstBootType = 1;
 constexpr uint8_t kLastBootType = 7;
 constexpr BootTarget kBootTargets[kLastBootType + 1] = {
-    {BootLoader::None, 0, false},
-    {BootLoader::Hestan, 174, true},
-    {BootLoader::OrvaneOnKalmer, 174, true},
-    {BootLoader::OrvaneOnKalmer, 174, true},
-    {BootLoader::PflA, 174, true},
-    {BootLoader::PflB, 174, false},
-    {BootLoader::PflC, 195, true},
-    {BootLoader::PflC, 196, true},
+    {BootLoader::None, false},          {BootLoader::Hestan, true},
+    {BootLoader::OrvaneOnKalmer, true}, {BootLoader::OrvaneOnKalmer, true},
+    {BootLoader::PflA, true},           {BootLoader::PflB, false},
+    {BootLoader::PflC, true},           {BootLoader::PflC, true},
 };
 
 // What "Run ARM Image" loads the section with, by target type; types 0 and 8 have no boot
@@ -46,33 +42,11 @@ constexpr char kRunNotSupported[] = "ERROR: RUN Not supported for this target...
 
 constexpr char kNoBootAnswer[] = "ERROR: no answer from the boot loader";
 
-constexpr const char* kTargetNames[] = {
-    nullptr,
-    "Hestan mask-ROM monitor",
-    "Orvane text monitor in mask ROM",
-    "Orvane text monitor on the Kalmer chip",
-    "Kalmer primary flash loader A (19200 baud)",
-    "Kalmer primary flash loader B (57600 baud)",
-    "Kalmer primary flash loader C (57600 baud)",
-    "Kalmer primary flash loader C, second loader",
-    "flash loader already running, after the greeting",
-};
-
 bool IsPfl(BootLoader loader) {
     return loader == BootLoader::PflA || loader == BootLoader::PflB || loader == BootLoader::PflC;
 }
 
 }  // namespace
-
-const char* TargetTypeName(uint8_t targetType) {
-    return targetType < std::size(kTargetNames) ? kTargetNames[targetType] : nullptr;
-}
-
-uint16_t SfldResourceId(uint8_t targetType) {
-    return targetType >= kFirstBootType && targetType <= kLastBootType
-               ? kBootTargets[targetType].sfldResourceId
-               : 0;
-}
 
 Result UploadSequences::Run() {
     return request_.job == UploadRequest::Job::RunImage ? RunImage() : FlashUpload();
@@ -177,7 +151,7 @@ Result UploadSequences::UploadWithBootLoader(uint8_t targetType) {
     }
     context_.SetPhase(phase::kImageOpen);
 
-    if (Result loaded = LoadFlashLoader(target.loader, target.sfldResourceId); !loaded) {
+    if (Result loaded = LoadFlashLoader(target.loader, SfldResourceId(targetType)); !loaded) {
         return loaded;
     }
     if (IsPfl(target.loader)) {

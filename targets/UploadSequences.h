@@ -65,11 +65,6 @@ class UploadSequences {
     SfldSession session_;
 };
 
-// The target types a request may name, 1 to 8, in words; nullptr for any other value.
-const char* TargetTypeName(uint8_t targetType);
-// The module resource that holds the flash loader of boot target types 1 to 7; 0 otherwise.
-uint16_t SfldResourceId(uint8_t targetType);
-
 // What the worker runs: every request with sequences of its own.
 class SequenceRequests : public WorkerRequests {
   public:
