@@ -40,6 +40,8 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
     romWithBadLoader.loaderPath = badLoader;
     TargetChoice run = pflA;
     run.run = true;
+    // Named: a braced {} in the table makes gcc -O3 warn of uninitialised members.
+    const TargetChoice update;
     struct Case {
         std::string commandLine;
         TargetChoice choice;
@@ -49,7 +51,7 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
     };
     const Case cases[] = {
         {"/file \"" + good + "\" /check",
-         {},
+         update,
          ExitStatus::Updated,
          {"Image file: " + good, "Section 0: primary flash loader, binary, 0x10000000 - ",
           "Section 1: main firmware, binary, 0x10004000 - ",
@@ -58,11 +60,15 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
          ""},
         // a port given as well is not touched
         {"/check /port 3 /file " + damaged.path,
-         {},
+         update,
          ExitStatus::ImageUnusable,
          {"Image file: " + damaged.path, "Image refused: " + damaged.problem},
          ""},
-        {"/check", {}, ExitStatus::UsageError, {}, "usage: ostrevan-update /file PATH /check\n"},
+        {"/check",
+         update,
+         ExitStatus::UsageError,
+         {},
+         "usage: ostrevan-update /file PATH /check\n"},
         // a boot target names the loader it loads: it goes to memory, the rest to flash
         {"/file \"" + good + "\"",
          pflA,
