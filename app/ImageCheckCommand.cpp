@@ -2,7 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "engine/FormatText.h"
-#include "engine/TargetTypes.h"
+#include "targets/TargetCatalogue.h"
 
 RequestCheck CheckRequest(const std::shared_ptr<const FileBytes>& image,
                           const TargetChoice& choice) {
@@ -18,7 +18,8 @@ RequestCheck CheckRequest(const std::shared_ptr<const FileBytes>& image,
             return check;
         }
     }
-    check.loader = CheckLoader(image, check.loaderFile, SfldResourceId(choice.targetType));
+    check.loader =
+        CheckLoader(image, check.loaderFile, Targets().LoaderResourceOf(choice.targetType));
     check.verdict = check.loader.verdict;
     if (check.verdict.code() == Result::Code::NoLoader) {
         // Refused before the device hears a byte: the loader would be missed only once the
@@ -50,7 +51,7 @@ ExitStatus RunImageCheck(const std::string& commandLine, const TargetChoice& cho
     out << "Image file: " << imagePath << '\n';
     if (choice.Boot()) {
         out << "Target " << static_cast<unsigned>(choice.targetType) << ": "
-            << TargetTypeName(choice.targetType) << '\n';
+            << Targets().NameOf(choice.targetType) << '\n';
     }
     if (!check.verdict) {
         out << "Image refused: " << check.verdict.words() << '\n';

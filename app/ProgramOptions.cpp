@@ -1,9 +1,12 @@
 #include "app/ProgramOptions.h"
 
+#include <cstdint>
+
 #include "app/CommandLine.h"
 #include "app/ImageCheckCommand.h"
 #include "app/UploadEngine.h"
-#include "engine/TargetTypes.h"
+#include "engine/FormatText.h"
+#include "targets/TargetCatalogue.h"
 
 namespace {
 
@@ -26,13 +29,15 @@ const char* const kCommonOptions =
   /log FILE     append the detailed log, time-stamped, to FILE (also --log FILE)
 )";
 
-const char* const kRecoveryOptions =
-    R"(  /loader FILE  the flash loader a boot target loads into the device's memory: S-records
+std::string RecoveryOptions() {
+    return R"(  /loader FILE  the flash loader a boot target loads into the device's memory: S-records
                 or a binary section; else the image's own loader section
   /run          load the image's first section through the boot connection and start it
-                instead of updating the flash (needs /target 1 to 7)
+                instead of updating the flash (needs /target )" +
+           Targets().BootRange() + R"()
   /wait S       give up when the boot loader has not answered after S seconds (default 60)
 )";
+}
 
 const char* const kHelpAndStatuses =
     R"(  --help        this text
@@ -44,9 +49,13 @@ cannot be used; 4 the image or its flash loader cannot be used; 5 stopped by the
 )";
 
 std::string TargetList() {
-    std::string list = "  /target N     how the device is reached (default 8):\n";
-    for (uint8_t type = 1; TargetTypeName(type) != nullptr; ++type) {
-        list += "                  " + std::to_string(type) + "  " + TargetTypeName(type) + "\n";
+    std::string list = FormatText("  /target N     how the device is reached (default %u):\n",
+                                  static_cast<unsigned>(TargetChoice().targetType));
+    for (const TargetRow& row : Targets().Rows()) {
+        if (row.Offered()) {
+            list += "                  " + std::to_string(row.Number()) + "  " +
+                    Targets().NameOf(row.type) + "\n";
+        }
     }
     return list;
 }
@@ -61,6 +70,15 @@ bool ReadCount(const std::string& text, uint32_t max, uint32_t& value) {
     return value >= 1 && value <= max;
 }
 
+// The number of a type the command line offers.
+bool ReadTargetType(const std::string& text, uint32_t& value) {
+    const TargetRow* row = nullptr;
+    if (ReadCount(text, UINT8_MAX, value)) {
+        row = Targets().Find(static_cast<TargetType>(value));
+    }
+    return row != nullptr && row->Offered();
+}
+
 // Why the recovery options cannot work together; empty when they can.
 std::string TargetProblem(const TargetChoice& target) {
     if (target.Boot()) {
@@ -69,10 +87,10 @@ std::string TargetProblem(const TargetChoice& target) {
                    : "";
     }
     if (target.run) {
-        return "/run needs a boot target, /target 1 to 7";
+        return "/run needs a boot target, /target " + Targets().BootRange();
     }
     if (!target.loaderPath.empty()) {
-        return "/loader needs a boot target, /target 1 to 7";
+        return "/loader needs a boot target, /target " + Targets().BootRange();
     }
     return "";
 }
@@ -90,7 +108,7 @@ std::string UsageText(ProgramKind kind) {
        ostrevan-update --help | --version
 
 )" + kPurpose + kTerminalPorts +
-               kCommonOptions + TargetList() + kRecoveryOptions +
+               kCommonOptions + TargetList() + RecoveryOptions() +
                "  -v            show the detailed log on standard error as it comes\n" +
                kHelpAndStatuses;
     }
@@ -101,7 +119,7 @@ std::string UsageText(ProgramKind kind) {
 
 )" + kPurpose +
            "  /port N       the serial port COMN\n" + kCommonOptions + TargetList() +
-           kRecoveryOptions + kHelpAndStatuses;
+           RecoveryOptions() + kHelpAndStatuses;
 }
 
 ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments, ProgramKind kind) {
@@ -128,15 +146,15 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments, Pr
             const bool target = argument == "/target";
             uint32_t value = 0;
             if (i + 1 == arguments.size() ||
-                !ReadCount(arguments[++i],
-                           target ? UploadRequest::kRunningSfldTarget : TargetChoice::kMaxWaitS,
-                           value)) {
-                options.error = target ? "/target needs a target type from 1 to 8"
-                                       : "/wait needs a number of seconds from 1 to 86400";
+                !(target ? ReadTargetType(arguments[++i], value)
+                         : ReadCount(arguments[++i], TargetChoice::kMaxWaitS, value))) {
+                options.error = target
+                                    ? "/target needs a target type from " + Targets().OfferedRange()
+                                    : "/wait needs a number of seconds from 1 to 86400";
                 return options;
             }
             if (target) {
-                options.target.targetType = static_cast<uint8_t>(value);
+                options.target.targetType = static_cast<TargetType>(value);
             } else {
                 options.target.waitMs = value * 1000;
             }

@@ -4,18 +4,22 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/UploadRequest.h"
+#include "engine/TargetType.h"
+#include "targets/TargetCatalogue.h"
 
 struct TargetChoice {
     static constexpr uint32_t kDefaultWaitS = 60;
     static constexpr uint32_t kMaxWaitS = 86400;
 
-    uint8_t targetType = UploadRequest::kRunningSfldTarget;
+    TargetType targetType = TargetType::LoaderRuns;
     // Load the file's first section through the boot connection and start it.
     bool run = false;
     std::string loaderPath;
     uint32_t waitMs = kDefaultWaitS * 1000;
 
     // The device is reached in its boot mode: no greeting, no re-appearance.
-    bool Boot() const { return targetType != UploadRequest::kRunningSfldTarget; }
+    bool Boot() const {
+        const TargetRow* row = Targets().Find(targetType);
+        return row != nullptr && row->Boot();
+    }
 };

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "engine/FormatText.h"
-#include "engine/TargetTypes.h"
+#include "targets/TargetCatalogue.h"
 
 UpdateDialog::UpdateDialog(EngineApi& engine, DialogView& view, Clock& clock, std::string portName,
                            std::string imagePath, Frontend frontend, TargetChoice choice)
@@ -168,7 +168,7 @@ void UpdateDialog::FollowUpload() {
     std::string status = engine_.GetStatusText();
     if (choice_.Boot() && status == kConnectText) {
         status = FormatText("%s: put the Ostrevan into its boot mode (%s)", kConnectText,
-                            TargetTypeName(choice_.targetType));
+                            Targets().NameOf(choice_.targetType).c_str());
     }
     view_.SetProgressRange(1, 1000);
     view_.SetProgressPosition(engine_.GetProgress());

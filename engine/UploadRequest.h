@@ -7,16 +7,16 @@
 #include <string>
 
 #include "engine/FileBytes.h"
+#include "engine/TargetType.h"
 
 struct UploadRequest {
     enum class Job : uint8_t { FlashUpload, RunImage };
-    static constexpr uint8_t kRunningSfldTarget = 8;
 
     Job job = Job::FlashUpload;
     // The port's name as the user gave it, for messages.
     std::string port;
-    // The kind of boot connection the device offers; 8: its flash loader runs already.
-    uint8_t targetType = kRunningSfldTarget;
+    // The kind of boot connection the device offers.
+    TargetType targetType = TargetType::LoaderRuns;
     // The boot connections' speed choice; 0 stands for each connection's own speed.
     uint8_t baudSelection = 0;
     // The image, read and checked; a request without one fails as an image that cannot be

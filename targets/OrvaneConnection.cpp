@@ -33,15 +33,15 @@ const char* OrvaneConnection::Name() const {
     return variant_ == Variant::OnKalmer ? "Orvane(On Kalmer)" : "Orvane(Mask ROM)";
 }
 
-Result OrvaneConnection::OrvaneLoadAndRun(ImageSource& source, Section& section) {
+Result OrvaneConnection::LoadAndRun(ImageSource& source, Section& section) {
     return boot::LoadAndRun(
         context_, {Name(), [&] { return OrvaneConnect(); },
                    [&] { return OrvaneUploadSection(source, section); },
-                   [&] { return PflConnection(context_).PflRunAt(section.start); }, nullptr});
+                   [&] { return PflConnection::RunAt(context_, section.start); }, nullptr});
 }
 
 Result OrvaneConnection::OrvaneConnect() {
-    boot::StartLine(context_, speedcode::k57600);
+    boot::StartLine(context_, speedCode_);
     CommLink& link = context_.Link();
     Clock& clock = context_.GetClock();
     const uint64_t start = clock.NowMs();

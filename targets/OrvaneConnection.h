@@ -3,13 +3,9 @@
 // writes one 32-bit word (answered by '>'), and the PFL's run command starts the code.
 #include <cstdint>
 
-#include "engine/ProtocolContext.h"
-#include "engine/Result.h"
-#include "image/ImageSource.h"
-#include "image/Section.h"
-#include "image/SfldRecord.h"
+#include "targets/BootConnection.h"
 
-class OrvaneConnection {
+class OrvaneConnection : public BootConnection {
   public:
     // The monitor runs on the Kalmer chip or in mask ROM; only the logged texts differ.
     enum class Variant { OnKalmer, MaskRom };
@@ -25,12 +21,15 @@ class OrvaneConnection {
     // limit to the request's own wait.
     static constexpr uint32_t kConnectLimitMs = 30000;
 
-    OrvaneConnection(ProtocolContext& context, Variant variant,
+    OrvaneConnection(ProtocolContext& context, Variant variant, int32_t speedCode,
                      uint32_t connectLimitMs = kConnectLimitMs)
-        : context_(context), variant_(variant), connectLimitMs_(connectLimitMs) {}
+        : context_(context),
+          variant_(variant),
+          speedCode_(speedCode),
+          connectLimitMs_(connectLimitMs) {}
 
     // Connects, writes the section and starts it at its start address; no end record follows.
-    Result OrvaneLoadAndRun(ImageSource& source, Section& section);
+    Result LoadAndRun(ImageSource& source, Section& section) override;
     Result OrvaneConnect();
     bool OrvaneQueryId();
     // The words of one record's data, written from address on.
@@ -46,5 +45,6 @@ class OrvaneConnection {
 
     ProtocolContext& context_;
     Variant variant_;
+    int32_t speedCode_;
     uint32_t connectLimitMs_;
 };

@@ -19,11 +19,11 @@ constexpr int kNoByte = -1;
 constexpr uint8_t kWakeMessage[] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
 }  // namespace
 
-Result PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Section& section) {
+Result PflConnection::LoadAndRun(ImageSource& source, Section& section) {
     // The started code must answer the end record; "Complete" waits for that answer.
     return boot::LoadAndRun(
         context_,
-        {"Kalmer PFL", [&] { return PflConnect(variant); },
+        {"Kalmer PFL", [&] { return PflConnect(); },
          [&] { return PflUploadSection(source, section); }, [&] { return PflRunAt(section.start); },
          [&] {
              SfldRecord end;
@@ -33,12 +33,12 @@ Result PflConnection::PflLoadAndRun(Variant variant, ImageSource& source, Sectio
          }});
 }
 
-Result PflConnection::PflConnect(Variant variant) {
-    boot::StartLine(context_, variant == Variant::A ? speedcode::k19200 : speedcode::k57600);
+Result PflConnection::PflConnect() {
+    boot::StartLine(context_, speedCode_);
     if (!context_.IsAborted()) {
         for (;;) {
             Window window = Window::kSilent;
-            switch (variant) {
+            switch (variant_) {
                 case Variant::A:
                     // A's loader may still be talking after its 'D': the window always runs out.
                     window = ProbeDrained(kDrainA, false);
@@ -106,14 +106,14 @@ PflConnection::Window PflConnection::ProbeDrained(uint32_t drainLimit, bool leav
 
 PflConnection::Window PflConnection::ProbeAfterMessage() {
     CommLink& link = context_.Link();
-    link.SetSpeed(speedcode::k57600);
+    link.SetSpeed(speedCode_);
     context_.InterruptibleSleep(link.TransmitTime(3));
     link.Write(kWakeMessage, sizeof kWakeMessage);
     if (!linkwait::WaitTransmitDone(context_)) {
         return Window::kAborted;
     }
     context_.InterruptibleSleep(link.TransmitTime(5));
-    link.SetSpeed(speedcode::k57600);
+    link.SetSpeed(speedCode_);
     context_.InterruptibleSleep(link.TransmitTime(3));
     if (!SendProbe()) {
         return Window::kAborted;
@@ -186,15 +186,15 @@ Result PflConnection::PflUploadSection(ImageSource& source, Section& section) {
     return uploaded;
 }
 
-Result PflConnection::PflRunAt(uint32_t address) {
-    CommLink& link = context_.Link();
-    context_.Log(FormatText("Run image at address 0x%X", address));
+Result PflConnection::RunAt(ProtocolContext& context, uint32_t address) {
+    CommLink& link = context.Link();
+    context.Log(FormatText("Run image at address 0x%X", address));
     const std::string command = FormatText("G%X#", address);
     link.WriteText(command.c_str());
-    if (Result purged = boot::PurgeAfterSending(context_, static_cast<uint32_t>(command.size()));
+    if (Result purged = boot::PurgeAfterSending(context, static_cast<uint32_t>(command.size()));
         !purged) {
         return purged;
     }
-    context_.InterruptibleSleep(link.TransmitTime(3));
+    context.InterruptibleSleep(link.TransmitTime(3));
     return {};
 }

@@ -5,13 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "engine/ProtocolContext.h"
-#include "engine/Result.h"
-#include "image/ImageSource.h"
-#include "image/Section.h"
-#include "image/SfldRecord.h"
+#include "targets/BootConnection.h"
 
-class PflConnection {
+class PflConnection : public BootConnection {
   public:
     // The three handshakes; everything after the handshake is the same.
     enum class Variant { A, B, C };
@@ -20,17 +16,23 @@ class PflConnection {
     using RecordSend = std::function<Result(const SfldRecord&)>;
 
     // Without a record transfer only the handshake, version and run steps can be used.
-    explicit PflConnection(ProtocolContext& context) : context_(context) {}
-    PflConnection(ProtocolContext& context, RecordSend sendRecord)
-        : context_(context), sendRecord_(std::move(sendRecord)) {}
+    PflConnection(ProtocolContext& context, Variant variant, int32_t speedCode,
+                  RecordSend sendRecord = nullptr)
+        : context_(context),
+          variant_(variant),
+          speedCode_(speedCode),
+          sendRecord_(std::move(sendRecord)) {}
 
     // Connects, uploads the section, runs it at its start address and sends the end record,
     // which the started code must answer.
-    Result PflLoadAndRun(Variant variant, ImageSource& source, Section& section);
-    Result PflConnect(Variant variant);
+    Result LoadAndRun(ImageSource& source, Section& section) override;
+    bool StartedCodeAnswers() const override { return true; }
+    Result PflConnect();
     bool PflReadVersion();
     Result PflUploadSection(ImageSource& source, Section& section);
-    Result PflRunAt(uint32_t address);
+    Result PflRunAt(uint32_t address) { return RunAt(context_, address); }
+    // The run command, which the Orvane monitor takes too.
+    static Result RunAt(ProtocolContext& context, uint32_t address);
 
     // The loader's last version line.
     const std::string& PfldVersion() const { return pfldVersion_; }
@@ -44,6 +46,8 @@ class PflConnection {
     bool SendProbe();
 
     ProtocolContext& context_;
+    const Variant variant_;
+    const int32_t speedCode_;
     RecordSend sendRecord_;
     std::string pfldVersion_;
 };

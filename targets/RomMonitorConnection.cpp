@@ -19,7 +19,7 @@ constexpr uint32_t kSliceMs = 10;
 constexpr uint32_t kCollectSize = 10;
 }  // namespace
 
-Result RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& section) {
+Result RomMonitorConnection::LoadAndRun(ImageSource& source, Section& section) {
     return boot::LoadAndRun(context_, {"Hestan(Mask ROM)", [&] { return RomMonitorConnect(); },
                                        [&] { return RomMonitorUploadSection(source, section); },
                                        [&] { return RomMonitorRunAt(section.start); }, nullptr});
@@ -27,7 +27,7 @@ Result RomMonitorConnection::HestanLoadAndRun(ImageSource& source, Section& sect
 
 Result RomMonitorConnection::RomMonitorConnect() {
     // Asked until it answers: only an abort ends the wait.
-    boot::StartLine(context_, speedcode::k19200);
+    boot::StartLine(context_, speedCode_);
     CommLink& link = context_.Link();
     while (!context_.IsAborted()) {
         link.WriteText(kWake);

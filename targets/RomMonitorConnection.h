@@ -4,13 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ProtocolContext.h"
-#include "engine/Result.h"
-#include "image/ImageSource.h"
-#include "image/Section.h"
-#include "image/SfldRecord.h"
+#include "targets/BootConnection.h"
 
-class RomMonitorConnection {
+class RomMonitorConnection : public BootConnection {
   public:
     // Progress over one section: bytes sent against the section's size.
     struct Progress {
@@ -19,10 +15,11 @@ class RomMonitorConnection {
         uint16_t last = 0;
     };
 
-    explicit RomMonitorConnection(ProtocolContext& context) : context_(context) {}
+    RomMonitorConnection(ProtocolContext& context, int32_t speedCode)
+        : context_(context), speedCode_(speedCode) {}
 
     // Connects, writes the section and starts it at its start address.
-    Result HestanLoadAndRun(ImageSource& source, Section& section);
+    Result LoadAndRun(ImageSource& source, Section& section) override;
     Result RomMonitorConnect();
     bool RomMonitorEnterTestScreen();
     bool RomMonitorWaitTestPrompt();
@@ -40,4 +37,5 @@ class RomMonitorConnection {
     Result Fail(Result::Code code, const char* line);
 
     ProtocolContext& context_;
+    const int32_t speedCode_;
 };

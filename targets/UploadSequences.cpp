@@ -1,50 +1,15 @@
 #include "targets/UploadSequences.h"
 
-#include <iterator>
-
 #include "engine/FormatText.h"
-#include "engine/TargetTypes.h"
 #include "flashloader/SfldLoader.h"
 #include "image/ImageReport.h"
 #include "targets/BootSteps.h"
-#include "targets/OrvaneConnection.h"
-#include "targets/PflConnection.h"
-#include "targets/RomMonitorConnection.h"
 
 namespace {
-
-using BootLoader = UploadSequences::BootLoader;
-
-// What target types 1 to 7 load the flash loader with. Type 5 leaves the record wait as the
-// session began with it: off.
-struct BootTarget {
-    BootLoader loader;
-    bool setsRecordWait;
-};
-constexpr uint8_t kFirstBootType = 1;
-constexpr uint8_t kLastBootType = 7;
-constexpr BootTarget kBootTargets[kLastBootType + 1] = {
-    {BootLoader::None, false},          {BootLoader::Hestan, true},
-    {BootLoader::OrvaneOnKalmer, true}, {BootLoader::OrvaneOnKalmer, true},
-    {BootLoader::PflA, true},           {BootLoader::PflB, false},
-    {BootLoader::PflC, true},           {BootLoader::PflC, true},
-};
-
-// What "Run ARM Image" loads the section with, by target type; types 0 and 8 have no boot
-// connection, and types past the table run nothing at all.
-constexpr BootLoader kRunLoaders[] = {
-    BootLoader::None,           BootLoader::Hestan, BootLoader::OrvaneMaskRom,
-    BootLoader::OrvaneOnKalmer, BootLoader::PflA,   BootLoader::PflB,
-    BootLoader::PflC,           BootLoader::PflC,   BootLoader::None,
-};
 
 constexpr char kRunNotSupported[] = "ERROR: RUN Not supported for this target...";
 
 constexpr char kNoBootAnswer[] = "ERROR: no answer from the boot loader";
-
-bool IsPfl(BootLoader loader) {
-    return loader == BootLoader::PflA || loader == BootLoader::PflB || loader == BootLoader::PflC;
-}
 
 }  // namespace
 
@@ -54,30 +19,15 @@ Result UploadSequences::Run() {
 
 Result UploadSequences::FlashUpload() {
     image_->inUse = 1;
-    const uint8_t targetType = request_.targetType;
+    const TargetRow* target = targets_.Find(request_.targetType);
     Result result;
-    switch (targetType) {
-        case 0:
-            result = UploadToRunningSfld(false);
-            break;
-        case 8:
-            result = UploadToRunningSfld(true);
-            break;
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-        case 7:
-            result = UploadWithBootLoader(targetType);
-            break;
-        default:
-            // No connection of that type: nothing runs and nothing is logged.
-            result = Result::Failure(
-                Result::Code::NotSupported,
-                FormatText("ERROR: no target of type %u", static_cast<unsigned>(targetType)));
-            break;
+    if (target == nullptr) {
+        // No connection of that type: nothing runs and nothing is logged.
+        result = NoSuchTarget();
+    } else if (target->Boot()) {
+        result = UploadWithBootLoader(*target);
+    } else {
+        result = UploadToRunningSfld(target->recordWait);
     }
     if (context_.CancelRequested()) {
         context_.Log("Cancel...");
@@ -85,6 +35,12 @@ Result UploadSequences::FlashUpload() {
     image_->Close();
     image_->inUse = 0;
     return result;
+}
+
+Result UploadSequences::NoSuchTarget() const {
+    return Result::Failure(
+        Result::Code::NotSupported,
+        FormatText("ERROR: no target of type %u", static_cast<unsigned>(request_.targetType)));
 }
 
 Result UploadSequences::OpenImage() {
@@ -139,33 +95,28 @@ Result UploadSequences::PortReady() {
     return {};
 }
 
-Result UploadSequences::UploadWithBootLoader(uint8_t targetType) {
-    if (targetType < kFirstBootType || targetType > kLastBootType) {
-        return Result::Failure(
-            Result::Code::NotSupported,
-            FormatText("ERROR: no boot connection for type %u", static_cast<unsigned>(targetType)));
-    }
-    const BootTarget& target = kBootTargets[targetType];
+Result UploadSequences::UploadWithBootLoader(const TargetRow& target) {
     if (Result opened = OpenForUpload(); !opened) {
         return opened;
     }
     context_.SetPhase(phase::kImageOpen);
 
-    if (Result loaded = LoadFlashLoader(target.loader, SfldResourceId(targetType)); !loaded) {
+    bool answers = false;
+    if (Result loaded = LoadFlashLoader(target, answers); !loaded) {
         return loaded;
     }
-    if (IsPfl(target.loader)) {
+    if (answers) {
         context_.SetStatus("Run SFLD");
     }
     context_.Log("SFLD upload is successful");
 
-    if (target.setsRecordWait) {
+    if (target.recordWait) {
         session_.RecordWaitMode = true;
     }
     return SfldLoader(context_, session_).FlashProgram(*image_);
 }
 
-Result UploadSequences::LoadFlashLoader(BootLoader loader, uint16_t resourceId) {
+Result UploadSequences::LoadFlashLoader(const TargetRow& target, bool& answers) {
     if (request_.loader) {
         context_.Log("Upload SFLD From file - " + request_.loader->path);
         ImageSource file;
@@ -174,7 +125,7 @@ Result UploadSequences::LoadFlashLoader(BootLoader loader, uint16_t resourceId) 
             section.fault.kind != SectionFault::Kind::None) {
             return Fail(Result::Code::ImageUnusable, "ERROR: wrong SFLD file format");
         }
-        return LoadAndRun(loader, file, section);
+        return LoadAndRun(target, target.boot, file, section, answers);
     }
     // The loader section is the device's to run from memory, never the flash's: it is loaded
     // here whether or not the flash upload would write it.
@@ -183,11 +134,11 @@ Result UploadSequences::LoadFlashLoader(BootLoader loader, uint16_t resourceId) 
     if (own != nullptr && own->firmwareId == FirmwareId::Sfl &&
         own->fault.kind == SectionFault::Kind::None) {
         context_.Log("Upload SFLD From image-union file");
-        return LoadAndRun(loader, image.source, *own);
+        return LoadAndRun(target, target.boot, image.source, *own, answers);
     }
     context_.Log("Upload SFLD From resource");
     ImageSource resource;
-    if (!resource.OpenResource(resourceId)) {
+    if (!resource.OpenResource(target.loaderResourceId)) {
         resource.Close();
         return Fail(Result::Code::NoLoader, "ERROR: SFLD resource open failed");
     }
@@ -196,52 +147,28 @@ Result UploadSequences::LoadFlashLoader(BootLoader loader, uint16_t resourceId) 
         resource.Close();
         return Fail(Result::Code::NoLoader, "ERROR: wrong SFLD resource format");
     }
-    Result loaded = LoadAndRun(loader, resource, reader);
+    Result loaded = LoadAndRun(target, target.boot, resource, reader, answers);
     resource.Close();
     return loaded;
 }
 
-Result UploadSequences::LoadAndRun(BootLoader loader, ImageSource& source, Section& section) {
+Result UploadSequences::LoadAndRun(const TargetRow& target, MakeBootConnection make,
+                                   ImageSource& source, Section& section, bool& answers) {
     boot::BootWait wait(context_, request_.bootWaitMs);
-    Result loaded = LoadWith(wait, loader, source, section);
+    // The primary loader's records go out as the flash loader's do, with this request's
+    // session.
+    SfldLoader records(wait, session_);
+    BootSetup setup;
+    setup.speedCode = target.speedCode;
+    setup.bootWaitMs = request_.bootWaitMs;
+    setup.sendRecord = [&records](const SfldRecord& record) { return records.SendRecord(record); };
+    const std::unique_ptr<BootConnection> connection = make(wait, setup);
+    answers = connection->StartedCodeAnswers();
+    Result loaded = connection->LoadAndRun(source, section);
     if (wait.Expired() && !context_.IsAborted()) {
         return Fail(Result::Code::NoAnswer, kNoBootAnswer);
     }
     return loaded;
-}
-
-Result UploadSequences::LoadWith(ProtocolContext& context, BootLoader loader, ImageSource& source,
-                                 Section& section) {
-    switch (loader) {
-        case BootLoader::Hestan:
-            return RomMonitorConnection(context).HestanLoadAndRun(source, section);
-        case BootLoader::OrvaneOnKalmer:
-        case BootLoader::OrvaneMaskRom: {
-            // The request's wait, when it has one, is the only limit on the monitor's answer.
-            const uint32_t limit = request_.bootWaitMs != 0 ? 0 : OrvaneConnection::kConnectLimitMs;
-            return OrvaneConnection(context,
-                                    loader == BootLoader::OrvaneOnKalmer
-                                        ? OrvaneConnection::Variant::OnKalmer
-                                        : OrvaneConnection::Variant::MaskRom,
-                                    limit)
-                .OrvaneLoadAndRun(source, section);
-        }
-        case BootLoader::PflA:
-        case BootLoader::PflB:
-        case BootLoader::PflC: {
-            SfldLoader records(context, session_);
-            PflConnection pfl(context, [&records](const SfldRecord& record) {
-                return records.SendRecord(record);
-            });
-            const auto variant = loader == BootLoader::PflA   ? PflConnection::Variant::A
-                                 : loader == BootLoader::PflB ? PflConnection::Variant::B
-                                                              : PflConnection::Variant::C;
-            return pfl.PflLoadAndRun(variant, source, section);
-        }
-        case BootLoader::None:
-            break;
-    }
-    return Result::Failure(Result::Code::NotSupported, kRunNotSupported);
 }
 
 Result UploadSequences::RunImage() {
@@ -263,21 +190,17 @@ Result UploadSequences::RunImage() {
     ReportSection(context_, section);
     context_.SetPhase(phase::kRunSection);
 
-    const uint8_t targetType = request_.targetType;
-    Result result = Result::Failure(
-        Result::Code::NotSupported,
-        FormatText("ERROR: no target of type %u", static_cast<unsigned>(targetType)));
-    if (targetType < std::size(kRunLoaders)) {
-        const BootLoader loader = kRunLoaders[targetType];
-        if (loader == BootLoader::None) {
-            context_.Log(kRunNotSupported);
-            result = Result::Failure(Result::Code::NotSupported, kRunNotSupported);
-        } else {
-            result = LoadAndRun(loader, source, section);
-            if (result && !IsPfl(loader)) {
-                // Only the primary loader asks the started code for an answer.
-                context_.Log("Code started; this target gives no answer from it");
-            }
+    const TargetRow* target = targets_.Find(request_.targetType);
+    Result result = NoSuchTarget();
+    if (target != nullptr && target->run == nullptr) {
+        context_.Log(kRunNotSupported);
+        result = Result::Failure(Result::Code::NotSupported, kRunNotSupported);
+    } else if (target != nullptr) {
+        bool answers = false;
+        result = LoadAndRun(*target, target->run, source, section, answers);
+        if (result && !answers) {
+            // Only the primary loader asks the started code for an answer.
+            context_.Log("Code started; this target gives no answer from it");
         }
     }
     source.Close();

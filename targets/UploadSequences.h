@@ -12,11 +12,14 @@
 #include "image/FirmwareImage.h"
 #include "image/ImageSource.h"
 #include "image/Section.h"
+#include "targets/BootConnection.h"
+#include "targets/TargetCatalogue.h"
 
 class UploadSequences {
   public:
-    UploadSequences(ProtocolContext& context, const UploadRequest& request)
-        : context_(context), request_(request) {}
+    UploadSequences(ProtocolContext& context, const UploadRequest& request,
+                    const TargetCatalogue& targets = Targets())
+        : context_(context), request_(request), targets_(targets) {}
 
     // The request's job.
     Result Run();
@@ -26,14 +29,15 @@ class UploadSequences {
 
     // The loader already runs in the device: straight to erasing and programming.
     Result UploadToRunningSfld(bool recordWait);
-    // Types 1 to 7: a boot connection loads the flash loader and starts it, from the image's
+    // A boot target: its connection loads the flash loader and starts it, from the image's
     // own loader section or else from the module resource of the type; then the programming.
-    Result UploadWithBootLoader(uint8_t targetType);
+    Result UploadWithBootLoader(const TargetRow& target);
 
-    // The boot connections, each loading a section and starting it. The loader is waited for
-    // as long as the request allows; past that the load fails as "no answer".
-    enum class BootLoader { None, Hestan, OrvaneOnKalmer, OrvaneMaskRom, PflA, PflB, PflC };
-    Result LoadAndRun(BootLoader loader, ImageSource& source, Section& section);
+    // Loads a section through a connection the row makes and starts it. The loader is waited
+    // for as long as the request allows; past that the load fails as "no answer".
+    // answers tells whether the started code answered the connection.
+    Result LoadAndRun(const TargetRow& target, MakeBootConnection make, ImageSource& source,
+                      Section& section, bool& answers);
 
     // Opens the request's image and logs its report; an upload sequence does it first unless
     // it has been done.
@@ -48,11 +52,11 @@ class UploadSequences {
     static constexpr uint32_t kPortPollMs = 50;
 
     Result PortReady();
-    Result LoadWith(ProtocolContext& context, BootLoader loader, ImageSource& source,
-                    Section& section);
     // Loads the flash loader the request names, else the image's own loader section, else the
     // module resource of the type.
-    Result LoadFlashLoader(BootLoader loader, uint16_t resourceId);
+    Result LoadFlashLoader(const TargetRow& target, bool& answers);
+    // The request names a type the catalogue has no row for.
+    Result NoSuchTarget() const;
     // What every upload sequence begins with: the port must be ready and the image opens.
     Result OpenForUpload();
     // Shows and logs an error text, the failure's words.
@@ -60,6 +64,7 @@ class UploadSequences {
 
     ProtocolContext& context_;
     const UploadRequest& request_;
+    const TargetCatalogue& targets_;
     // Three sections with their record carry-over: too large for the worker's stack.
     std::unique_ptr<FirmwareImage> image_ = std::make_unique<FirmwareImage>();
     SfldSession session_;
@@ -68,7 +73,11 @@ class UploadSequences {
 // What the worker runs: every request with sequences of its own.
 class SequenceRequests : public WorkerRequests {
   public:
+    explicit SequenceRequests(const TargetCatalogue& targets = Targets()) : targets_(targets) {}
     Result Serve(ProtocolContext& context, const UploadRequest& request) override {
-        return UploadSequences(context, request).Run();
+        return UploadSequences(context, request, targets_).Run();
     }
+
+  private:
+    const TargetCatalogue& targets_;
 };

@@ -25,12 +25,12 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
     const std::string cut = folder.PathOf("cut loader");
     TempFile::WriteFile(cut, cutLoader);
     TargetChoice pflA;
-    pflA.targetType = 4;
+    pflA.targetType = TargetType{4};
     TargetChoice romWithLoader;
-    romWithLoader.targetType = 1;
+    romWithLoader.targetType = TargetType{1};
     romWithLoader.loaderPath = loader;
     TargetChoice rom;
-    rom.targetType = 1;
+    rom.targetType = TargetType{1};
     // a loader file whose first line fails its checksum
     std::string badText = S3Lines(kSflStart, RandomBytes(64, 5)) + SLine(7, kSflStart);
     badText[12] = badText[12] == '0' ? '1' : '0';

@@ -23,7 +23,7 @@ std::string FlagsOf(const ProgramOptions& options) {
     const TargetChoice& target = options.target;
     return std::string(options.help ? "h" : "") + (options.version ? "V" : "") +
            (options.verbose ? "v" : "") + (options.check ? "c" : "") + (target.run ? "r" : "") +
-           (target.Boot() ? "t" + std::to_string(target.targetType) : "") +
+           (target.Boot() ? "t" + std::to_string(static_cast<unsigned>(target.targetType)) : "") +
            (target.waitMs != 60000 ? "w" + std::to_string(target.waitMs / 1000) : "") +
            (target.loaderPath.empty() ? "" : "l:" + target.loaderPath);
 }

@@ -459,7 +459,7 @@ TEST(UpdateDialogBootTest, BootTargetStartsAtOnceAndSaysWhatToDo) {
         FakeView shown;
         VirtualClock time;
         TargetChoice choice;
-        choice.targetType = 4;
+        choice.targetType = TargetType{4};
         choice.run = c.run;
         UpdateDialog dialog(device, shown, time, "COM3", "x", UpdateDialog::Frontend::Terminal,
                             choice);

@@ -129,7 +129,7 @@ TEST_F(UploadEngineTest, TheRequestCarriesTheBytesCheckedAndThePort) {
     WaitServed();
     EXPECT_EQ(requests->served.job, UploadRequest::Job::FlashUpload);
     EXPECT_EQ(requests->served.port, "COM3");
-    EXPECT_EQ(requests->served.targetType, 8);
+    EXPECT_EQ(requests->served.targetType, TargetType::LoaderRuns);
     EXPECT_TRUE(requests->served.bootReload);
     ASSERT_NE(requests->served.image, nullptr);
     EXPECT_EQ(requests->served.image->path, image.Path());

@@ -45,19 +45,21 @@ TEST_F(BootDeviceTest, PflVariantsConnectAfterTheirWindows) {
     struct Case {
         PflVariant device;
         PflConnection::Variant host;
+        int32_t speed;
         uint64_t atLeastMs;
         uint64_t belowMs;
     };
     // The version line takes a few ms more; A's window always runs its 250 ms.
-    for (const Case& c : {Case{PflVariant::A, PflConnection::Variant::A, 253, 280},
-                          Case{PflVariant::B, PflConnection::Variant::B, 11, 40},
-                          Case{PflVariant::C, PflConnection::Variant::C, 11, 40}}) {
+    for (const Case& c :
+         {Case{PflVariant::A, PflConnection::Variant::A, speedcode::k19200, 253, 280},
+          Case{PflVariant::B, PflConnection::Variant::B, speedcode::k57600, 11, 40},
+          Case{PflVariant::C, PflConnection::Variant::C, speedcode::k57600, 11, 40}}) {
         config.pflVariant = c.device;
         config.pflVersion = "\x01noise$KALMER PFL 1.3";
         Start(Personality::PrimaryFlashLoader);
         const uint64_t start = clock.NowMs();
-        PflConnection pfl(context);
-        ASSERT_TRUE(pfl.PflConnect(c.host));
+        PflConnection pfl(context, c.host, c.speed);
+        ASSERT_TRUE(pfl.PflConnect());
         const uint64_t elapsed = clock.NowMs() - start;
         EXPECT_GE(elapsed, c.atLeastMs);
         EXPECT_LT(elapsed, c.belowMs);
@@ -70,8 +72,8 @@ TEST_F(BootDeviceTest, PflVariantsConnectAfterTheirWindows) {
 TEST_F(BootDeviceTest, HestanLoadStoresTheWordsAndStartsTheLoader) {
     Start(Personality::RomMonitor);
     LoadSection(kEightBytes);
-    RomMonitorConnection monitor(context);
-    ASSERT_TRUE(monitor.HestanLoadAndRun(source, section));
+    RomMonitorConnection monitor(context, speedcode::k19200);
+    ASSERT_TRUE(monitor.LoadAndRun(source, section));
     EXPECT_EQ(model->RamBytes(kSflStart, 8), kEightBytes);
     EXPECT_EQ(ModeNow(), Personality::FlashLoader);
     EXPECT_EQ(progressSeen, (std::vector<uint16_t>{0, 500, 1000}));
@@ -85,8 +87,8 @@ TEST_F(BootDeviceTest, HestanLoadWithALostEchoFailsAndStartsNothing) {
     config.faults.dropReply = 5;
     Start(Personality::RomMonitor);
     LoadSection(kEightBytes);
-    RomMonitorConnection monitor(context);
-    EXPECT_FALSE(monitor.HestanLoadAndRun(source, section));
+    RomMonitorConnection monitor(context, speedcode::k19200);
+    EXPECT_FALSE(monitor.LoadAndRun(source, section));
     EXPECT_TRUE(Logged("ROM monitor echo timeout."));
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
     EXPECT_EQ(ModeNow(), Personality::RomMonitor);
@@ -98,8 +100,8 @@ TEST_F(BootDeviceTest, OrvaneLoadWritesWordsAndRunsInBothVariants) {
         Start(Personality::TextMonitor);
         progressSeen.clear();
         LoadSection(kEightBytes);
-        OrvaneConnection orvane(context, variant);
-        ASSERT_TRUE(orvane.OrvaneLoadAndRun(source, section));
+        OrvaneConnection orvane(context, variant, speedcode::k57600);
+        ASSERT_TRUE(orvane.LoadAndRun(source, section));
         const std::string sent = SentText();
         EXPECT_NE(sent.find("W201004,E3A00000#"), std::string::npos);
         EXPECT_NE(sent.find("G201000#"), std::string::npos);
@@ -127,7 +129,8 @@ TEST_F(BootDeviceTest, OrvaneMonitorOfAnyIdLengthAndDelayConnectsAtTheFirstQuery
                     context.cancelRequest.Set(1);
                 }
             });
-            OrvaneConnection monitor(context, OrvaneConnection::Variant::OnKalmer);
+            OrvaneConnection monitor(context, OrvaneConnection::Variant::OnKalmer,
+                                     speedcode::k57600);
             EXPECT_TRUE(monitor.OrvaneConnect());
             clock.SetAdvanceHook(nullptr);
             context.cancelRequest.Set(0);
@@ -141,8 +144,8 @@ TEST_F(BootDeviceTest, OrvaneMonitorOfAnyIdLengthAndDelayConnectsAtTheFirstQuery
 TEST_F(BootDeviceTest, OrvaneShortLastWordKeepsZeroHighBytes) {
     Start(Personality::TextMonitor);
     LoadSection({0x11, 0x22, 0x33, 0x44, 0x55});
-    OrvaneConnection orvane(context, OrvaneConnection::Variant::OnKalmer);
-    ASSERT_TRUE(orvane.OrvaneLoadAndRun(source, section));
+    OrvaneConnection orvane(context, OrvaneConnection::Variant::OnKalmer, speedcode::k57600);
+    ASSERT_TRUE(orvane.LoadAndRun(source, section));
     EXPECT_NE(SentText().find("W201004,55#"), std::string::npos);
     EXPECT_EQ(model->RamBytes(kSflStart, 8),
               (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x00, 0x00, 0x00}));

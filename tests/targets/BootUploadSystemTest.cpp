@@ -14,6 +14,8 @@
 #include "image/ResourceTable.h"
 #include "support/ProtocolFixture.h"
 #include "support/WorkerRun.h"
+#include "targets/BootSteps.h"
+#include "targets/TargetCatalogue.h"
 #include "targets/UploadSequences.h"
 
 namespace {
@@ -49,7 +51,7 @@ class BootSystemTest : public ProtocolFixture {
         const BootDevice device = DeviceOf(targetType);
         config.pflVariant = device.variant;
         StartDevice(device.personality);
-        request.targetType = targetType;
+        request.targetType = static_cast<TargetType>(targetType);
     }
     // The file read as the dialog's side reads it; nothing when it cannot be read.
     void SetImagePath(const std::string& path) {
@@ -430,6 +432,65 @@ TEST_F(BootSystemTest, APrimaryLoaderAfterATypeEightUploadGetsNoRecordWait) {
     EXPECT_FALSE(sequences->Session().RecordWaitMode);
     EXPECT_LT(clock.NowMs() - start, 5000u);
     EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x400), file.main);
+}
+
+}  // namespace
+
+namespace {
+
+// --- The catalogue of target types ---
+// Each row's speed meets the simulated device of its type in BootTypeTest, whose device
+// logs a byte at another speed as a violation.
+
+// What the fake boot connection below was given.
+struct FakeLoads {
+    std::vector<uint32_t> starts;
+    std::vector<int32_t> speedCodes;
+};
+FakeLoads fakeLoads;
+
+// Reads the whole section and starts nothing: the device's flash loader runs already.
+class FakeConnection : public BootConnection {
+  public:
+    explicit FakeConnection(ProtocolContext& context) : context_(context) {}
+    Result LoadAndRun(ImageSource& source, Section& section) override {
+        fakeLoads.starts.push_back(section.start);
+        return boot::UploadRecords(context_, source, section, [](SfldRecord&) { return Result(); });
+    }
+
+  private:
+    ProtocolContext& context_;
+};
+
+std::unique_ptr<BootConnection> MakeFake(ProtocolContext& context, const BootSetup& setup) {
+    fakeLoads.speedCodes.push_back(setup.speedCode);
+    return std::make_unique<FakeConnection>(context);
+}
+
+TEST_F(BootSystemTest, ABootConnectionOfAnotherKindIsOneRow) {
+    std::vector<TargetRow> rows = Targets().Rows();
+    rows.push_back(
+        {TargetType{9}, "fake boot code", false, speedcode::k19200, MakeFake, 0, true, MakeFake});
+    const TargetCatalogue catalogue(rows);
+    const UnionImage file(0x400, 0x200);
+    fakeLoads = {};
+    Start(9);
+    SetImagePath(file.WriteTo(TempPath("fake-boot.bin")));
+
+    UploadSequences upload(context, request, catalogue);
+    result = upload.FlashUpload();
+    EXPECT_TRUE(result.ok()) << ::testing::PrintToString(AllLogs());
+    EXPECT_TRUE(Logged("Upload SFLD From image-union file"));
+    EXPECT_TRUE(upload.Session().RecordWaitMode);
+    EXPECT_EQ(model->FlashBytes(UnionImage::kMainStart, 0x400), file.main);
+
+    result = UploadSequences(context, request, catalogue).RunImage();
+    EXPECT_TRUE(result.ok());
+    EXPECT_TRUE(Logged("Code started; this target gives no answer from it"));
+    // The loader section, then the file's first section.
+    EXPECT_EQ(fakeLoads.starts,
+              (std::vector<uint32_t>{UnionImage::kSflStart, UnionImage::kPflStart}));
+    EXPECT_EQ(fakeLoads.speedCodes, (std::vector<int32_t>{speedcode::k19200, speedcode::k19200}));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ using Variant = OrvaneConnection::Variant;
 
 class OrvaneTest : public ProtocolFixture {
   protected:
-    OrvaneConnection kalmer{context, Variant::OnKalmer};
+    OrvaneConnection kalmer{context, Variant::OnKalmer, speedcode::k57600};
 };
 
 const std::string kAttempt = "$PASHQ,PRT\r\n$PASHS,MON\r\n#";
@@ -35,7 +35,7 @@ TEST_F(OrvaneTest, IdentificationReplies) {
         context.SetLink(&line);
         line.Arrive(clock.NowMs(), "stale");
         line.Answer("#V#", c.reply, 1);
-        OrvaneConnection mask(context, Variant::MaskRom);
+        OrvaneConnection mask(context, Variant::MaskRom, speedcode::k57600);
         EXPECT_EQ(mask.OrvaneQueryId(), c.ok) << c.reply;
         EXPECT_EQ(line.SentText(), "#V#");
         EXPECT_EQ(line.purges, 1);
@@ -111,7 +111,7 @@ TEST_F(OrvaneTest, WordAnswerFailures) {
         line.Answer("#", c.answer, 3);
         const uint8_t data[] = {1, 2, 3, 4, 5, 6, 7, 8};
         OrvaneConnection::Tracker tracker{8, 0, 0};
-        OrvaneConnection connection(context, Variant::OnKalmer);
+        OrvaneConnection connection(context, Variant::OnKalmer, speedcode::k57600);
         const uint64_t start = clock.NowMs();
         EXPECT_FALSE(connection.OrvaneWriteWords(0x10, data, sizeof data, tracker));
         EXPECT_EQ(line.SentText(), "W10,4030201#");

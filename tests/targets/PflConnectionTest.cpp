@@ -9,7 +9,12 @@ using Variant = PflConnection::Variant;
 
 class PflConnectTest : public ProtocolFixture {
   protected:
-    PflConnection pfl{context};
+    // The connection of that variant at the speed its target types run it.
+    PflConnection Pfl(Variant variant) {
+        return PflConnection(context, variant,
+                             variant == Variant::A ? speedcode::k19200 : speedcode::k57600);
+    }
+    PflConnection pfl = Pfl(Variant::C);
 };
 
 struct WindowCase {
@@ -26,7 +31,8 @@ TEST_P(PflWindowTest, FirstProbeAnsweredConnectsAfterTheVariantsWindow) {
     const WindowCase& c = GetParam();
     link.Answer("U", "D", 1, 1);
     link.Answer("E", "junk$V1.0\r\n", 2);
-    ASSERT_TRUE(pfl.PflConnect(c.variant));
+    PflConnection connection = Pfl(c.variant);
+    ASSERT_TRUE(connection.PflConnect());
 
     EXPECT_EQ(link.GetSpeed(), c.speed);
     EXPECT_TRUE(Logged(c.baudLine));
@@ -37,7 +43,7 @@ TEST_P(PflWindowTest, FirstProbeAnsweredConnectsAfterTheVariantsWindow) {
     EXPECT_EQ(queries[0] - probes[0], c.answerToQueryMs);
     // The connection step ends with the host's 'D'.
     EXPECT_EQ(link.SentText().back(), 'D');
-    EXPECT_EQ(pfl.PfldVersion(), "$V1.0");
+    EXPECT_EQ(connection.PfldVersion(), "$V1.0");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -64,8 +70,7 @@ TEST_F(PflConnectTest, SilentTargetIsProbedEveryWindowUntilCancelled) {
         context.SetLink(&silent);
         context.cancelRequest.Set(0);
         CancelAt(clock.NowMs() + 1000);
-        PflConnection connection(context);
-        EXPECT_FALSE(connection.PflConnect(c.variant));
+        EXPECT_FALSE(Pfl(c.variant).PflConnect());
         clock.SetAdvanceHook(nullptr);
 
         const std::string sent = silent.SentText();
@@ -90,7 +95,7 @@ TEST_F(PflConnectTest, VariantANeedsTheWindowsLastByteToBeTheAnswer) {
     const uint64_t start = clock.NowMs();
     link.Arrive(start + 100, "x");
     link.Answer("E", "$A\r", 1);
-    ASSERT_TRUE(pfl.PflConnect(Variant::A));
+    ASSERT_TRUE(Pfl(Variant::A).PflConnect());
     EXPECT_EQ(link.TimesOf("U").size(), 2u);
 }
 
@@ -106,8 +111,7 @@ TEST_F(PflConnectTest, VariantCDrainsAtMost1001FurtherBytesASlice) {
         context.SetLink(&line);
         line.Answer("U", std::string(c.junk, 'x') + "D", 1, 1);
         line.Answer("E", "$C\n", 1);
-        PflConnection connection(context);
-        ASSERT_TRUE(connection.PflConnect(Variant::C));
+        ASSERT_TRUE(Pfl(Variant::C).PflConnect());
         EXPECT_EQ(line.TimesOf("E")[0] - line.TimesOf("U")[0], c.answerToQueryMs) << c.junk;
     }
     context.SetLink(&link);
@@ -136,7 +140,7 @@ TEST_F(PflConnectTest, VersionWithoutLineEndWithinASecondFailsSilently) {
 
 TEST_F(PflConnectTest, NoVersionLineFailsTheConnection) {
     link.Answer("U", "D", 1);
-    EXPECT_FALSE(pfl.PflConnect(Variant::B));
+    EXPECT_FALSE(Pfl(Variant::B).PflConnect());
     // The host's closing 'D' is not sent.
     EXPECT_EQ(link.SentText().back(), 'E');
 }
@@ -151,7 +155,7 @@ TEST_F(PflConnectTest, RunCommandIsGAddressHash) {
 
 TEST_F(PflConnectTest, AbortBeforeTheHandshakeSendsOnlyTheVersionQuery) {
     context.cancelRequest.Set(1);
-    EXPECT_FALSE(pfl.PflConnect(Variant::C));
+    EXPECT_FALSE(pfl.PflConnect());
     EXPECT_EQ(link.SentText(), "E");
 }
 

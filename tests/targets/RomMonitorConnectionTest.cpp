@@ -7,7 +7,7 @@ namespace {
 
 class RomMonitorTest : public ProtocolFixture {
   protected:
-    RomMonitorConnection monitor{context};
+    RomMonitorConnection monitor{context, speedcode::k19200};
 };
 
 TEST_F(RomMonitorTest, ConnectWakesTheMonitorAndEntersTheTestScreen) {
@@ -52,7 +52,7 @@ TEST_F(RomMonitorTest, TestPromptRecogniser) {
         for (const auto& [at, bytes] : c.arrivals) {
             line.Arrive(start + at, bytes);
         }
-        RomMonitorConnection recogniser(context);
+        RomMonitorConnection recogniser(context, speedcode::k19200);
         EXPECT_EQ(recogniser.RomMonitorWaitTestPrompt(), c.found) << c.name;
         EXPECT_EQ(line.TimesOf("T\r").size(), c.repeats) << c.name;
         EXPECT_EQ(clock.NowMs() - start >= 2000, !c.found) << c.name;
@@ -87,7 +87,7 @@ TEST_F(RomMonitorTest, EchoedCommand) {
         for (size_t i = 0; i < c.echoed.size(); ++i) {
             line.Answer(std::string(1, "G 1"[i]), std::string(1, c.echoed[i]), 2, 1);
         }
-        RomMonitorConnection connection(context);
+        RomMonitorConnection connection(context, speedcode::k19200);
         const Result sent = connection.RomMonitorSendEchoed("G 1\r");
         EXPECT_EQ(sent.ok(), c.ok) << c.name;
         EXPECT_EQ(line.SentText(), c.sent) << c.name;
@@ -182,7 +182,7 @@ TEST_F(RomMonitorTest, RunCommandLeavesThePortBeforeThePurge) {
     QueueDroppingLink line(clock);
     line.EchoAll();
     context.SetLink(&line);
-    RomMonitorConnection runner(context);
+    RomMonitorConnection runner(context, speedcode::k19200);
     EXPECT_TRUE(runner.RomMonitorRunAt(0x201000));
     EXPECT_EQ(line.SentText(), "G 00201000\r");
     EXPECT_EQ(line.dropped, 0);

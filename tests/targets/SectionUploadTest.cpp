@@ -43,15 +43,22 @@ class SectionUploadTest : public ProtocolFixture {
     std::vector<std::pair<uint32_t, uint16_t>> records;  // address, data count
     bool refuse = false;
     bool cancelAfterFirst = false;
-    PflConnection pfl{context, [this](const SfldRecord& record) {
-                          records.emplace_back(record.address, record.dataCount);
-                          progressSeen.push_back(context.progress.Get());
-                          if (cancelAfterFirst) {
-                              context.cancelRequest.Set(1);
-                          }
-                          return refuse ? Result::Failure(Result::Code::Refused, "ERROR: BAD_CSUM")
-                                        : Result();
-                      }};
+    // The connection of that variant, its records taken here.
+    PflConnection Pfl(PflConnection::Variant variant) {
+        return PflConnection(
+            context, variant,
+            variant == PflConnection::Variant::A ? speedcode::k19200 : speedcode::k57600,
+            [this](const SfldRecord& record) {
+                records.emplace_back(record.address, record.dataCount);
+                progressSeen.push_back(context.progress.Get());
+                if (cancelAfterFirst) {
+                    context.cancelRequest.Set(1);
+                }
+                return refuse ? Result::Failure(Result::Code::Refused, "ERROR: BAD_CSUM")
+                              : Result();
+            });
+    }
+    PflConnection pfl = Pfl(PflConnection::Variant::C);
 };
 
 TEST_F(SectionUploadTest, PflSendsEveryRecordAndEndsAtFullProgress) {
@@ -102,7 +109,7 @@ TEST_F(SectionUploadTest, PflLoadAndRunConnectsUploadsRunsAndSendsTheEndRecord) 
     Load(kTwoRecords);
     link.Answer("U", "D", 1);
     link.Answer("E", "$PFL1\r", 1);
-    ASSERT_TRUE(pfl.PflLoadAndRun(PflConnection::Variant::C, source, section));
+    ASSERT_TRUE(pfl.LoadAndRun(source, section));
     EXPECT_EQ(SentFrom("E"), "EDG201000#");
     const std::vector<std::pair<uint32_t, uint16_t>> expected = {
         {0x201000, 8}, {0x201100, 6}, {0, 0}};
@@ -124,7 +131,7 @@ TEST_F(SectionUploadTest, PflLoadAbortedBetweenRecordsIsNeitherRunNorComplete) {
     link.Answer("U", "D", 1);
     link.Answer("E", "$PFL1\r", 1);
     cancelAfterFirst = true;
-    EXPECT_FALSE(pfl.PflLoadAndRun(PflConnection::Variant::B, source, section));
+    EXPECT_FALSE(Pfl(PflConnection::Variant::B).LoadAndRun(source, section));
     EXPECT_EQ(SentFrom("E"), "ED");
     EXPECT_EQ(records.size(), 1u);
     EXPECT_EQ(context.statusText.Get(), "Upload data");
@@ -136,7 +143,7 @@ TEST_F(SectionUploadTest, PflSectionWithoutDataStillRunsItsStart) {
     Load(S3Line(0x201000, {}) + S7Line(0x201000));
     link.Answer("U", "D", 1);
     link.Answer("E", "$P\n", 1);
-    ASSERT_TRUE(pfl.PflLoadAndRun(PflConnection::Variant::A, source, section));
+    ASSERT_TRUE(Pfl(PflConnection::Variant::A).LoadAndRun(source, section));
     EXPECT_EQ(
         SentFrom("G"), "G" + [&] {
             char hex[16];
@@ -155,8 +162,8 @@ TEST_F(SectionUploadTest, HestanLoadAbortedMidwaySendsNoStartCommand) {
             context.cancelRequest.Set(1);
         }
     });
-    RomMonitorConnection monitor(context);
-    EXPECT_FALSE(monitor.HestanLoadAndRun(source, section));
+    RomMonitorConnection monitor(context, speedcode::k19200);
+    EXPECT_FALSE(monitor.LoadAndRun(source, section));
     EXPECT_EQ(link.TimesOf("G ").size(), 0u);
     EXPECT_EQ(link.TimesOf("P 00201100").size(), 0u);
     EXPECT_NE(context.statusText.Get(), "Complete");
@@ -173,8 +180,8 @@ TEST_F(SectionUploadTest, OrvaneLoadAbortedBetweenRecordsSendsNoRunCommand) {
             context.cancelRequest.Set(1);
         }
     });
-    OrvaneConnection orvane(context, OrvaneConnection::Variant::OnKalmer);
-    EXPECT_FALSE(orvane.OrvaneLoadAndRun(source, section));
+    OrvaneConnection orvane(context, OrvaneConnection::Variant::OnKalmer, speedcode::k57600);
+    EXPECT_FALSE(orvane.LoadAndRun(source, section));
     EXPECT_EQ(link.TimesOf("G").size(), 0u);
     EXPECT_NE(context.statusText.Get(), "Complete");
     EXPECT_TRUE(Logged("ERROR: section upload failed"));

@@ -29,7 +29,7 @@ class UploadSequencesTest : public ProtocolFixture {
     }
     // What the worker runs for a request of that target type with the image at path.
     Result Serve(uint8_t targetType, const std::string& path) {
-        request.targetType = targetType;
+        request.targetType = static_cast<TargetType>(targetType);
         request.image = Read(path);
         sequences = std::make_unique<UploadSequences>(context, request);
         return sequences->Run();
@@ -121,7 +121,7 @@ TEST_F(UploadSequencesTest, APortTheKeeperReopensInTimeGetsTheUpload) {
 // The bytes written are the ones read: a damaged image fails before a byte is sent, and a
 // request that carries no image fails as one that cannot be opened.
 TEST_F(UploadSequencesTest, AnImageThatCannotBeOpenedOrIsDamagedFailsTheRequest) {
-    request.targetType = 8;
+    request.targetType = TargetType::LoaderRuns;
     request.image = nullptr;
     const Result missing = UploadSequences(context, request).Run();
     EXPECT_EQ(missing.code(), Result::Code::ImageUnusable);
