@@ -81,8 +81,10 @@ Result SfldLoader::ProgramSection(FirmwareImage& image, int index) {
     }
 
     link_.WriteByte(OK_CODE);
-    if (Result ready = WaitOk(); !ready) {
-        return SectionStep(ready);
+    // PROGRAM_FAIL in the answer to the section's start: the flash has failed already, and an
+    // erase now would leave the range blank, the running loader's own perhaps.
+    if (Result ready = SectionStep(WaitOk()); !ready) {
+        return ready;
     }
     const uint32_t end = section.start + section.size;
     context_.Log(FormatText("ERASE From 0x%08X to 0x%08X", section.start, end));

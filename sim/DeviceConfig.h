@@ -53,6 +53,9 @@ struct FaultSwitches {
     // other error codes, or with programFailThenOk followed by the record's usual answers.
     // The end record, which has no programming step, always reports it in its answer.
     bool programFailEarly = false;
+    // A flash that has failed already: a section's start (OK_CODE) is answered with
+    // PROGRAM_FAIL and then OK_CODE.
+    bool programFailAtStart = false;
     uint32_t eraseMsPerSector = 20;
     bool noParameter = false;  // no PARAM_CODE message before the sectors are erased
     double noiseRate = 0;      // chance per byte, both ways, that it arrives as another byte

@@ -60,6 +60,10 @@ void DeviceModel::LoaderCommand(uint8_t byte, uint64_t nowMs) {
     switch (byte) {
         case SimCodes::OK_CODE:
             loader_ = LoaderState::SectionStarted;
+            if (config_.faults.programFailAtStart) {
+                ++counters_.programFails;
+                Reply(nowMs, SimCodes::PROGRAM_FAIL);
+            }
             Reply(nowMs, SimCodes::OK_CODE);
             return;
         case SimCodes::VERSION_CODE:

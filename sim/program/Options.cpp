@@ -65,6 +65,7 @@ Faults:
   --error-count K         and the K-1 records after it too (default 1)
   --program-fail-ok       a record the flash did not take: PROGRAM_FAIL, then OK_CODE
   --program-fail-early    PROGRAM_FAIL in a data record's answer, before it is taken
+  --program-fail-start    a section's start answered with PROGRAM_FAIL, then OK_CODE
   --erase-ms MS           erase time per sector (default 20)
   --no-param              no PARAM_CODE message with the sector count
   --noise RATE            chance per byte, both ways, that it arrives changed (0 to 1)
@@ -125,6 +126,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
         {"--silent", [&] { f.silent = true; }},
         {"--program-fail-ok", [&] { f.programFailThenOk = true; }},
         {"--program-fail-early", [&] { f.programFailEarly = true; }},
+        {"--program-fail-start", [&] { f.programFailAtStart = true; }},
     };
     // Switches with a value; each returns false when the value is not good.
     using Setter = std::function<bool(const std::string&)>;

@@ -216,16 +216,22 @@ TEST_F(FlashProgramTest, EraseFailuresEndTheUploadBeforeAnythingIsWritten) {
 TEST_F(FlashProgramTest, ProgramFailAnywhereInTheSectionFailsTheUpload) {
     // Records: 1 is the erase range, 2 to 6 carry data, 7 ends the section. A loader may
     // still answer OK_CODE after PROGRAM_FAIL: the record is not in the flash all the same.
+    // Said at the section's start, it ends the section before anything is erased.
     struct Case {
         const char* where;
         uint32_t record;
         bool early;
         bool thenOk;
+        bool atStart = false;
     };
     const Case cases[] = {
-        {"programming wait", 3, false, false},    {"programming wait, then OK", 3, false, true},
-        {"record's answer", 3, true, false},      {"record's answer, then OK", 3, true, true},
-        {"end record's answer", 7, false, false}, {"end record's answer, then OK", 7, false, true},
+        {"section start's answer, then OK", 0, false, true, true},
+        {"programming wait", 3, false, false},
+        {"programming wait, then OK", 3, false, true},
+        {"record's answer", 3, true, false},
+        {"record's answer, then OK", 3, true, true},
+        {"end record's answer", 7, false, false},
+        {"end record's answer, then OK", 7, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.where);
@@ -233,6 +239,7 @@ TEST_F(FlashProgramTest, ProgramFailAnywhereInTheSectionFailsTheUpload) {
         config.faults.errorCode = SimCodes::PROGRAM_FAIL;
         config.faults.programFailEarly = c.early;
         config.faults.programFailThenOk = c.thenOk;
+        config.faults.programFailAtStart = c.atStart;
         EXPECT_EQ(Program(srec).words(),
                   "ERROR: FLASH Program FAILED\n'PROGRAM_FAIL' msg received.");
         EXPECT_EQ(Status(), "ERROR: FLASH Program FAILED");

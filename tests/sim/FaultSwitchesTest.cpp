@@ -87,6 +87,16 @@ TEST(Faults, ErrorCountAnswersSeveralRecordsInARow) {
     EXPECT_EQ(wire.Send(record), Bytes({0x77, 0x55}));
 }
 
+TEST(Faults, ProgramFailAtStartAnswersEverySectionStart) {
+    Wire wire(Loader([](FaultSwitches& f) { f.programFailAtStart = true; }));
+    // The connect's lead byte is no section start.
+    EXPECT_EQ(wire.Send({0x55, 0xAA}), Bytes({0x77, 0xAA}));
+    EXPECT_EQ(wire.Send({0x55}), Bytes({0x84, 0x55}));
+    // The erase still runs when the host goes on.
+    EXPECT_EQ(wire.Send({0x6A}), Bytes({0x55, 0x77}));
+    EXPECT_EQ(wire.model.Counters().programFails, 1u);
+}
+
 TEST(Faults, EraseTimePerSector) {
     Wire wire(Loader([](FaultSwitches& f) { f.eraseMsPerSector = 4900; }));
     wire.Send({0x55, 0xAA, 0x55, 0x6A, 0x55});

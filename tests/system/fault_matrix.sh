@@ -14,7 +14,8 @@ upload_init "$build" || exit 1
 results="$UPLOAD_WORK/results"
 mkdir -p "$results"
 
-# name | expected: recover, fail, either or refused | "ERROR: " status on failure: yes, no,
+# name | expected: recover, fail, unerased (fail with nothing erased), either or refused |
+# "ERROR: " status on failure: yes, no,
 # any or the text it begins with | simulator switches, or "damaged:HOW" for an image damaged as
 # upload_damage does
 # Records are counted from the first: 1 erases the loader section, 2 to 5 program it, 6 ends
@@ -31,6 +32,8 @@ cases=(
     "PROGRAM_FAIL then OK_CODE|fail|yes|--error-record 9 --error-code PROGRAM_FAIL --program-fail-ok"
     "PROGRAM_FAIL in a record's answer|fail|yes|--error-record 9 --error-code PROGRAM_FAIL --program-fail-early --program-fail-ok"
     "PROGRAM_FAIL for the end record|fail|yes|--error-record 6 --error-code PROGRAM_FAIL --program-fail-ok"
+    # Before the erase: the flash loader's own section would be left blank.
+    "PROGRAM_FAIL at a section's start|unerased|ERROR: FLASH Program FAILED|--program-fail-start"
     "FLASH_FULL_CODE on a record|either|any|--error-record 9 --error-code FLASH_FULL_CODE"
     "errors for 10 s|fail|yes|--error-record 9 --error-count 100000"
     "slow erase|recover|any|--erase-ms 4500 --no-param"
@@ -89,7 +92,8 @@ run_case() {
             upload_host_silent || problem="${problem:-the device heard the host}"
             ;;
         *:complete)
-            [ "$expect" = fail ] && problem="${problem:-completed where a failure was expected}"
+            [ "$expect" = fail ] || [ "$expect" = unerased ] &&
+                problem="${problem:-completed where a failure was expected}"
             ;;
         *:failure-box)
             [ "$expect" = recover ] && problem="failed where a retry should recover"
@@ -98,6 +102,10 @@ run_case() {
             awk -v a="$after" -v l="$limit" 'BEGIN { exit !(a > l) }' &&
                 problem="failure box after ${after}s"
             [ "$RUN_RC" = 1 ] || problem="exit status $RUN_RC where 1 was expected"
+            if [ "$expect" = unerased ]; then
+                grep -q "erase ranges 0, sectors 0;" "$UPLOAD_WORK/sim.err" ||
+                    problem="${problem:-the device erased its flash}"
+            fi
             case "$errorStatus" in
                 yes) [ -z "$shown" ] && problem="no \"ERROR: \" status" ;;
                 no | any) ;;
