@@ -1,7 +1,6 @@
 #pragma once
 // The link every protocol talks through. Reads never wait, writes are queued. The base class
 // does nothing useful; the serial port and the simulated device's link implement it.
-#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -67,6 +66,4 @@ class CommLink {
     }
 
     uint16_t timeoutFactor = 1;
-    // Written by the port keeper when it opens the port and by the worker around a request.
-    std::atomic<int32_t> savedSpeed{0};
 };

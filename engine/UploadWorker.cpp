@@ -151,7 +151,9 @@ void UploadWorker::Serve(const UploadRequest& request) {
     Log("**********************");
     Log(flash ? "*** FLASH Upload ****" : "*** Run ARM Image ***");
     Log("**********************");
-    link_.savedSpeed = link_.GetSpeed();
+    // The worker's own: the port keeper reopening the port meanwhile must not change what is
+    // put back.
+    const int32_t savedSpeed = link_.GetSpeed();
     deviceWatch_.Watch(false);
     programmingStarted.Set(0);
     current_ = &request;
@@ -172,12 +174,13 @@ void UploadWorker::Serve(const UploadRequest& request) {
     } else if (result.code() != Result::Code::Aborted) {
         failed.Set(1);
     }
-    // Cleared only now: the next request is refused until this one has run.
-    requestRaised.Set(0);
-    if (link_.GetSpeed() != link_.savedSpeed) {
-        link_.SetSpeed(link_.savedSpeed);
+    if (link_.GetSpeed() != savedSpeed) {
+        link_.SetSpeed(savedSpeed);
     }
     Log("**********************");
+    // Cleared last: until then the port and its speed are the request's, and the next
+    // request is refused.
+    requestRaised.Set(0);
 }
 
 Result UploadWorker::Unsuccessful(const Result& result) {

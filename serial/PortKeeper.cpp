@@ -25,7 +25,6 @@ bool PortKeeper::OpenPortNow() {
     if (link != &port) {
         link = &port;
     }
-    port.savedSpeed = port.GetSpeed();
     if (port.IsOpen() != 0) {
         PortErrorText.Set("");
         return true;

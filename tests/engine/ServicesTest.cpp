@@ -111,9 +111,23 @@ class WorkerServicesTest : public ::testing::Test {
         return slices;
     }
 
+    // A port that keeps its speed, and calls onSet, on the worker's thread, as it is set.
+    class SpeedLink : public CommLink {
+      public:
+        void SetSpeed(int32_t code) override {
+            speed = code;
+            if (onSet) {
+                onSet();
+            }
+        }
+        int32_t GetSpeed() override { return speed; }
+        std::atomic<int32_t> speed{6};
+        std::function<void()> onSet;
+    };
+
     VirtualClock clock;
     LockedValue32 stopRequested{0};
-    CommLink link;
+    SpeedLink link;
     ScriptedRequests requests;
     UploadWorker worker{clock, stopRequested, link, requests};
 };
@@ -180,6 +194,17 @@ TEST_F(WorkerServicesTest, IsAbortedFollowsStopAndCancel) {
         EXPECT_EQ(aborted, c.aborted) << c.stop << c.cancel;
         EXPECT_EQ(cancelled, c.cancel != 0);
     }
+}
+
+TEST_F(WorkerServicesTest, TheRequestsSpeedIsPutBackBeforeThePortIsHandedBack) {
+    bool stillTheRequests = false;
+    Serve([&](ProtocolContext& context) {
+        context.Link().SetSpeed(8);
+        link.onSet = [&] { stillTheRequests = worker.IsRequestRunning(); };
+        return Result();
+    });
+    EXPECT_EQ(link.speed, 6);
+    EXPECT_TRUE(stillTheRequests);
 }
 
 TEST_F(WorkerServicesTest, LogCopiesBothForms) {
