@@ -189,7 +189,6 @@ bool UploadEngine::StartUpload() {
     }
     UploadRequest request;
     request.job = p.choice.run ? UploadRequest::Job::RunImage : UploadRequest::Job::FlashUpload;
-    request.port = p.portName;
     request.targetType = p.choice.targetType;
     request.image = p.loadedFile;
     request.loader = p.loaderFile;
@@ -319,10 +318,6 @@ void UploadEngine::Choose(const TargetChoice& choice) {
     p.choice = choice;
     p.checkedPath.clear();
     p.checkedFile.reset();
-}
-
-void UploadEngine::CancelUpload() {
-    parts_->worker.RequestCancel();
 }
 
 void UploadEngine::RequestBootReload() {

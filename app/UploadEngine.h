@@ -63,7 +63,7 @@ class UploadEngine : public EngineApi {
     Result LastResult() override;
 
     // For tools: the detailed log (an empty line told from an empty log), the bytes the
-    // programming has written and will write in all, the loader's, a cancel, and a first section
+    // programming has written and will write in all, the loader's, and a first section
     // that begins with BOOT_RELOAD in the next request.
     std::optional<std::string> NextLogLine();
     uint32_t BytesProgrammed();
@@ -72,7 +72,6 @@ class UploadEngine : public EngineApi {
     // loaded and to load; 0 to load when the request loads nothing through one.
     uint32_t BytesLoaded();
     uint32_t BytesToLoad();
-    void CancelUpload();
     void RequestBootReload();
 
   private:

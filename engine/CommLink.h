@@ -37,14 +37,9 @@ class CommLink {
     }
     virtual uint32_t TransmitDone() { return 1; }
     virtual void SetSpeed(int32_t code) { (void)code; }
-    virtual uint32_t Reserved() { return 0; }
     virtual int32_t GetSpeed() { return 0; }
     virtual void Purge() {}
     virtual bool ReadHandshakeByte(uint8_t& byte) {
-        (void)byte;
-        return false;
-    }
-    virtual bool ReadSentByte(uint8_t& byte) {
         (void)byte;
         return false;
     }

@@ -54,8 +54,6 @@ class ProtocolContext : public Reporter {
     virtual void InterruptibleSleep(uint32_t ms) = 0;
     virtual CommLink& Link() = 0;
     virtual Clock& GetClock() = 0;
-    // The boot connections' speed choice; 0 stands for each connection's own speed.
-    virtual uint8_t BaudSelection() = 0;
     // A boot connection's loader has answered: a limit on waiting for it is over.
     virtual void BootConnected() {}
 };

@@ -4,7 +4,6 @@
 // were checked.
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "engine/FileBytes.h"
 #include "engine/TargetType.h"
@@ -13,12 +12,8 @@ struct UploadRequest {
     enum class Job : uint8_t { FlashUpload, RunImage };
 
     Job job = Job::FlashUpload;
-    // The port's name as the user gave it, for messages.
-    std::string port;
     // The kind of boot connection the device offers.
     TargetType targetType = TargetType::LoaderRuns;
-    // The boot connections' speed choice; 0 stands for each connection's own speed.
-    uint8_t baudSelection = 0;
     // The image, read and checked; a request without one fails as an image that cannot be
     // opened.
     std::shared_ptr<const FileBytes> image;

@@ -56,10 +56,6 @@ void UploadWorker::InterruptibleSleep(uint32_t ms) {
     SleepInSlices(clock_, ms, [this] { return StopRequested(); });
 }
 
-uint8_t UploadWorker::BaudSelection() {
-    return current_ != nullptr ? current_->baudSelection : 0;
-}
-
 void UploadWorker::ResetOutcome() {
     cancelRequest.Set(0);
     succeeded.Set(0);
@@ -133,11 +129,6 @@ std::optional<std::string> UploadWorker::TakeLogLine() {
     return logQueue.Take();
 }
 
-void UploadWorker::ClearOutcome() {
-    succeeded.Set(0);
-    failed.Set(0);
-}
-
 bool UploadWorker::IsThreadRunning() {
     return workerRunning.Get() != 0;
 }
@@ -156,9 +147,7 @@ void UploadWorker::Serve(const UploadRequest& request) {
     const int32_t savedSpeed = link_.GetSpeed();
     deviceWatch_.Watch(false);
     programmingStarted.Set(0);
-    current_ = &request;
     Result result = requests_.Serve(*this, request);
-    current_ = nullptr;
     programmingStarted.Set(0);
     if (!result) {
         result = Unsuccessful(result);

@@ -49,8 +49,6 @@ class UploadWorker : private ProtocolContext {
     uint32_t BytesToProgram();
     // The oldest log line, which leaves the queue.
     std::optional<std::string> TakeLogLine();
-    // Forgets the last request's outcome.
-    void ClearOutcome();
     // Saves a stopping thread the rest of its current wait.
     void Wake() { workerWakeEvent.Pulse(); }
     bool IsThreadRunning();
@@ -73,7 +71,6 @@ class UploadWorker : private ProtocolContext {
     void InterruptibleSleep(uint32_t ms) override;
     CommLink& Link() override { return link_; }
     Clock& GetClock() override { return clock_; }
-    uint8_t BaudSelection() override;
 
     bool StopRequested() { return stopRequested_.Get() != 0; }
     bool WaitForWake();
@@ -114,8 +111,6 @@ class UploadWorker : private ProtocolContext {
     std::unique_ptr<UploadRequest> slot_;
     std::mutex resultLock_;
     Result lastResult_;
-    // The request being served, on the worker's thread.
-    const UploadRequest* current_ = nullptr;
 
     Clock& clock_;
     LockedValue32& stopRequested_;

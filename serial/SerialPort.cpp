@@ -46,7 +46,6 @@ bool SerialPort::Open() {
     txQueue.Clear();
     rxProtocol.Clear();
     rxHandshake.Clear();
-    txCopy.Clear();
     std::string name;
     {
         std::lock_guard<std::mutex> lock(nameMutex_);
@@ -217,7 +216,6 @@ void SerialPort::Purge() {
     rxProtocol.Clear();
     txQueue.Clear();
     rxHandshake.Clear();
-    txCopy.Clear();
     std::lock_guard<std::mutex> life(lifeMutex_);
     if (isOpen.load() != 0) {
         device_.Purge();
@@ -370,7 +368,6 @@ void SerialPort::WriterMain() {
                 if (end == 0) {
                     break;
                 }
-                txCopy.TryPushSome(buffer.get(), end);
             }
             if (!SendPending(buffer.get(), start, end)) {
                 // Refused or cancelled: the rest waits for a later cycle, after a pause, so

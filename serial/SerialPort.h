@@ -49,11 +49,9 @@ class SerialPort : public CommLink {
     // be held up by a driver that holds a write.
     uint32_t TransmitDoneWithin(uint32_t waitMs);
     void SetSpeed(int32_t code) override;
-    uint32_t Reserved() override { return 0; }
     int32_t GetSpeed() override { return speedCode.load(); }
     void Purge() override;
     bool ReadHandshakeByte(uint8_t& byte) override { return rxHandshake.Pop(byte); }
-    bool ReadSentByte(uint8_t& byte) override { return txCopy.Pop(byte); }
     uint32_t TransmitTime(uint32_t count) override;
     void CheckDevice() override;
     bool DeviceLeft() override { return deviceLeft_.load() != 0; }
@@ -106,7 +104,6 @@ class SerialPort : public CommLink {
     std::atomic<uint32_t> outQueue{0};
     ByteRing txQueue{kRingSize};
     ByteRing rxProtocol{kRingSize};
-    ByteRing txCopy{kRingSize};
     ByteRing rxHandshake{kRingSize};
     std::atomic<uint32_t> readerStop{0};
     std::atomic<uint32_t> writerStop{0};

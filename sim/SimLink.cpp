@@ -116,16 +116,6 @@ bool SimLink::ReadHandshakeByte(uint8_t& byte) {
     return TakeLocked(handshake_, byte);
 }
 
-bool SimLink::ReadSentByte(uint8_t& byte) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (sentCopy_.empty()) {
-        return false;
-    }
-    byte = sentCopy_.front();
-    sentCopy_.pop_front();
-    return true;
-}
-
 bool SimLink::Write(const uint8_t* bytes, uint32_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
     PumpLocked();
@@ -137,9 +127,6 @@ bool SimLink::Write(const uint8_t* bytes, uint32_t count) {
         txFreeNs_ = std::max(txFreeNs_, nowNs) + ByteNs(speed_);
         toDevice_.push_back({bytes[i], txFreeNs_, speed_});
         sent_.push_back(bytes[i]);
-        if (sentCopy_.size() < kRingBytes) {
-            sentCopy_.push_back(bytes[i]);
-        }
     }
     return true;
 }

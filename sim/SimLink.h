@@ -40,7 +40,6 @@ class SimLink : public CommLink {
     // FIFO and still go out.
     void Purge() override;
     bool ReadHandshakeByte(uint8_t& byte) override;
-    bool ReadSentByte(uint8_t& byte) override;
     uint32_t TransmitTime(uint32_t count) override;
     bool WaitForByte(uint32_t ms) override;
     // An unplugged device is seen to leave at once.
@@ -75,7 +74,6 @@ class SimLink : public CommLink {
     std::deque<LineByte> toDevice_;
     std::deque<LineByte> received_;   // what ReadByte takes
     std::deque<LineByte> handshake_;  // the second copy, for ReadHandshakeByte
-    std::deque<uint8_t> sentCopy_;    // for ReadSentByte
     std::vector<uint8_t> sent_;
     uint64_t txFreeNs_ = 0;
     uint64_t rxFreeNs_ = 0;

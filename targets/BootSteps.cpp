@@ -15,8 +15,6 @@ constexpr char kUploadFailed[] = "ERROR: section upload failed";
 }  // namespace
 
 void StartLine(ProtocolContext& context, int32_t speedCode) {
-    // Nothing sets the selection, so 0 stands for each connection's own speed.
-    (void)context.BaudSelection();
     CommLink& link = context.Link();
     link.SetSpeed(speedCode);
     link.Purge();

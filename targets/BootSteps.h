@@ -83,7 +83,6 @@ class BootWait : public ProtocolContext {
     void InterruptibleSleep(uint32_t ms) override;
     CommLink& Link() override { return inner_.Link(); }
     Clock& GetClock() override { return inner_.GetClock(); }
-    uint8_t BaudSelection() override { return inner_.BaudSelection(); }
     void BootConnected() override { connected_ = true; }
 
   private:

@@ -42,7 +42,6 @@ class VirtualWaits : public ProtocolContext, public CommLink {
     void InterruptibleSleep(uint32_t ms) override { engine_.InterruptibleSleep(ms); }
     CommLink& Link() override { return *this; }
     Clock& GetClock() override { return engine_.GetClock(); }
-    uint8_t BaudSelection() override { return engine_.BaudSelection(); }
 
     void Close() override { port_.Close(); }
     uint32_t IsOpen() override { return port_.IsOpen(); }
@@ -128,7 +127,6 @@ TEST_F(UploadEngineTest, TheRequestCarriesTheBytesCheckedAndThePort) {
     ASSERT_TRUE(engine->StartUpload());
     WaitServed();
     EXPECT_EQ(requests->served.job, UploadRequest::Job::FlashUpload);
-    EXPECT_EQ(requests->served.port, "COM3");
     EXPECT_EQ(requests->served.targetType, TargetType::LoaderRuns);
     EXPECT_TRUE(requests->served.bootReload);
     ASSERT_NE(requests->served.image, nullptr);

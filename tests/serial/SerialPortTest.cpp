@@ -122,8 +122,6 @@ TEST_F(SerialPortTest, ClosedPortQueuesNothingAndAnswersAtOnce) {
     EXPECT_FALSE(port.Write(Pattern(4).data(), 4));
     EXPECT_FALSE(port.WriteByte(0x41));
     EXPECT_FALSE(port.WriteText("abc"));
-    uint8_t byte = 0;
-    EXPECT_FALSE(port.ReadSentByte(byte));
     EXPECT_EQ(port.TransmitDone(), 1u);
     port.SetSpeed(9);
     EXPECT_EQ(port.GetSpeed(), 9);
@@ -153,8 +151,6 @@ TEST_F(SerialPortTest, WriteTextSendsTheCharactersWithoutTerminator) {
     ASSERT_TRUE(device.WaitSent(8));
     const std::string expected = "G201000#";
     EXPECT_EQ(device.Sent(), std::vector<uint8_t>(expected.begin(), expected.end()));
-    EXPECT_EQ(ReadAll([&](uint8_t& b) { return port.ReadSentByte(b); }),
-              std::vector<uint8_t>(expected.begin(), expected.end()));
 }
 
 TEST_F(SerialPortTest, QueuedBytesLeaveInWritesOfAtMost8196) {
@@ -164,7 +160,6 @@ TEST_F(SerialPortTest, QueuedBytesLeaveInWritesOfAtMost8196) {
     ASSERT_TRUE(device.WaitSent(data.size()));
     EXPECT_EQ(device.WriteSizes(), (std::vector<uint32_t>{8196, 8196, 3608}));
     EXPECT_EQ(device.Sent(), data);
-    EXPECT_EQ(ReadAll([&](uint8_t& b) { return port.ReadSentByte(b); }), data);
 }
 
 TEST_F(SerialPortTest, AnOverflowingWriteKeepsTheNewestBytes) {
@@ -336,7 +331,6 @@ TEST_F(SerialPortTest, PurgeEmptiesTheRingsAndTheDriver) {
     port.Purge();
     uint8_t byte = 0;
     EXPECT_FALSE(port.ReadByte(byte));
-    EXPECT_FALSE(port.ReadSentByte(byte));
     EXPECT_FALSE(port.ReadHandshakeByte(byte));
     const auto calls = device.Calls();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "PurgeTxRx"), calls.end());
@@ -354,5 +348,4 @@ TEST_F(SerialPortTest, ReopeningStartsWithEmptyRings) {
     uint8_t byte = 0;
     EXPECT_FALSE(port.ReadByte(byte));
     EXPECT_FALSE(port.ReadHandshakeByte(byte));
-    EXPECT_FALSE(port.ReadSentByte(byte));
 }

@@ -54,7 +54,6 @@ class TestContext : public ProtocolContext {
     }
     CommLink& Link() override { return *link_; }
     Clock& GetClock() override { return clock_; }
-    uint8_t BaudSelection() override { return 0; }
 
     LockedValue32 stopRequested{0};
     LockedValue32 programmingStarted{0};
