@@ -22,12 +22,12 @@ struct PortReport {
 };
 
 // What GetState reports.
-namespace uploadstate {
-constexpr int kSucceeded = 100;  // the last request succeeded
-constexpr int kRunning = 1;      // a stage has made progress
-constexpr int kIdle = 0;
-constexpr int kFailed = -1;  // the last request failed, neither cancelled nor stopped
-}  // namespace uploadstate
+enum class UploadState {
+    Idle,
+    Running,    // a stage has made progress
+    Succeeded,  // the last request succeeded
+    Failed,     // the last request failed, neither cancelled nor stopped
+};
 
 class EngineApi {
   public:
@@ -37,16 +37,20 @@ class EngineApi {
     // in words for the user. The bytes read are the ones a later upload writes.
     virtual Result CheckImage(const std::string& path) = 0;
     virtual void StartThreads() = 0;
-    virtual bool OpenPort(const std::string& name) = 0;
+    // Succeeds once the port is open and ready; a failure carries the port's error text, when
+    // it has one.
+    virtual Result OpenPort(const std::string& name) = 0;
     virtual bool IsPortReady() = 0;
     virtual void PutByte(uint8_t byte) = 0;
     virtual bool GetByte(uint8_t& byte) = 0;
-    // The image checked for path becomes the next upload's; false when it cannot be uploaded.
-    virtual bool LoadImage(const std::string& path) = 0;
-    virtual bool StartUpload() = 0;
-    // 100 after a successful request, -1 after a failed one, 1 while progress is non-zero,
-    // otherwise 0.
-    virtual int GetState() = 0;
+    // The image checked for path becomes the next upload's; a failure says why it cannot be
+    // uploaded, or is Busy while a request runs.
+    virtual Result LoadImage(const std::string& path) = 0;
+    // Hands the request over; a failure says why: Busy, NoPort (the port is not ready) or
+    // ImageUnusable (no image loaded).
+    virtual Result StartUpload() = 0;
+    // Succeeded or Failed after a request has ended, Running while progress is non-zero.
+    virtual UploadState GetState() = 0;
     virtual uint16_t GetProgress() = 0;
     virtual std::string GetStatusText() = 0;
     virtual void Shutdown() = 0;

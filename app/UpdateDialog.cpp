@@ -147,16 +147,20 @@ void UpdateDialog::StartUpload() {
     // Loaded once: a port that is not ready yet is tried again by the next look. The image
     // is the one read and checked at the start, not read again.
     if (!imageLoaded_) {
-        if (!engine_.LoadImage(imagePath_)) {
-            const Result image = engine_.CheckImage(imagePath_);
-            const std::string problem = image ? "ERROR: image open FAILED" : image.words();
-            Refuse(ExitStatus::ImageUnusable, problem,
-                   std::string(kFailureText) + "\n\n" + problem);
+        const Result loaded = engine_.LoadImage(imagePath_);
+        if (loaded.code() == Result::Code::Busy) {
+            return;  // a later look tries again
+        }
+        if (!loaded) {
+            RefuseImage(loaded);
             return;
         }
         imageLoaded_ = true;
     }
-    if (!engine_.StartUpload()) {
+    if (const Result started = engine_.StartUpload(); !started) {
+        if (started.code() == Result::Code::ImageUnusable) {
+            RefuseImage(started);
+        }
         return;  // the port is not ready: a later look tries again
     }
     uploadRequested_ = true;
@@ -181,10 +185,10 @@ void UpdateDialog::FollowUpload() {
     if (status == kProgrammingText) {
         programmingSeen_ = true;
     }
-    const int state = engine_.GetState();
+    const UploadState state = engine_.GetState();
     // Completion is the engine's fact, not what a tick happened to see: an upload may end
     // between two ticks.
-    if (state == uploadstate::kSucceeded && choice_.run) {
+    if (state == UploadState::Succeeded && choice_.run) {
         // A run image writes nothing: its success is the section loaded and started.
         uploadFinished_ = true;
         outcome_ = ExitStatus::Updated;
@@ -192,14 +196,14 @@ void UpdateDialog::FollowUpload() {
         view_.Close();
         return;
     }
-    if (state == uploadstate::kSucceeded && (programmingSeen_ || engine_.ProgrammingRan())) {
+    if (state == UploadState::Succeeded && (programmingSeen_ || engine_.ProgrammingRan())) {
         uploadFinished_ = true;
         outcome_ = ExitStatus::Updated;
         SetStatusLine("Uploading Complete.");
         view_.Close();
         return;
     }
-    if (state == uploadstate::kFailed || state == uploadstate::kSucceeded) {
+    if (state == UploadState::Failed || state == UploadState::Succeeded) {
         // The reason is the one the failed step gave, not a line found in the log. A request
         // that succeeded without writing the flash updated nothing either.
         const Result result = engine_.LastResult();
@@ -215,6 +219,11 @@ void UpdateDialog::FollowUpload() {
         closing_ = true;
         view_.Close();
     }
+}
+
+void UpdateDialog::RefuseImage(const Result& image) {
+    const std::string problem = image.words().empty() ? "ERROR: image open FAILED" : image.words();
+    Refuse(ExitStatus::ImageUnusable, problem, std::string(kFailureText) + "\n\n" + problem);
 }
 
 void UpdateDialog::Refuse(ExitStatus outcome, const std::string& statusLine,

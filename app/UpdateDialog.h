@@ -80,6 +80,8 @@ class UpdateDialog {
     void FollowUpload();
     // Shows a failure that ends the dialog: the status line, the error box, then closing.
     void Refuse(ExitStatus outcome, const std::string& statusLine, const std::string& boxText);
+    // An image that cannot be uploaded, for the reason the engine gave.
+    void RefuseImage(const Result& image);
 
     EngineApi& engine_;
     DialogView& view_;

@@ -19,6 +19,12 @@ namespace {
 
 // Waits for a thread function to leave: the join blocks; a flag still set afterwards belongs
 // to a thread function run by someone else, which is looked at in short sleeps.
+constexpr char kNoImage[] = "No image file read";
+
+Result Busy() {
+    return Result::Failure(Result::Code::Busy, "");
+}
+
 void WaitUntilEnded(const std::function<bool()>& running, std::thread& thread) {
     if (thread.joinable()) {
         thread.join();
@@ -53,7 +59,7 @@ struct UploadEngine::Parts {
     // request, the port asked for, and whether the next request begins with BOOT_RELOAD.
     std::string checkedPath;
     std::shared_ptr<const FileBytes> checkedFile;
-    Result verdict = Result::Failure(Result::Code::ImageUnusable, "No image file read");
+    Result verdict = Result::Failure(Result::Code::ImageUnusable, kNoImage);
     std::shared_ptr<const FileBytes> loadedFile;
     std::string portName;
     bool bootReloadRequested = false;
@@ -124,7 +130,7 @@ void UploadEngine::StartThreads() {
     }
 }
 
-bool UploadEngine::OpenPort(const std::string& name) {
+Result UploadEngine::OpenPort(const std::string& name) {
     Parts& p = *parts_;
     const uint64_t start = p.clock.NowMs();
     const auto left = [&](uint32_t reserveMs) -> uint32_t {
@@ -142,12 +148,15 @@ bool UploadEngine::OpenPort(const std::string& name) {
         p.clock.SleepMs(std::min(kOpenLookMs, left(PortKeeper::kOpenSettleMs)));
     }
     p.portName = name;
+    const auto failed = [&p] {
+        return Result::Failure(Result::Code::NoPort, p.keeper.PortErrorText.Get());
+    };
     const bool opened = p.keeper.OpenPort(name);
     if (p.keeper.PortKeeperRunning.Get() == 0) {
-        return opened;
+        return opened ? Result() : failed();
     }
     if (!opened && !p.keeper.PortExists(name)) {
-        return false;
+        return failed();
     }
     // The keeper's answer counts only once it has acted on this name: a busy keeper still
     // shows how the name before fared, and the port it then reopens would pass for the device
@@ -157,7 +166,7 @@ bool UploadEngine::OpenPort(const std::string& name) {
     while (!ready() && left(0) > 0) {
         p.clock.SleepMs(std::min(kOpenLookMs, left(0)));
     }
-    return ready();
+    return ready() ? Result() : failed();
 }
 
 bool UploadEngine::IsPortReady() {
@@ -172,20 +181,29 @@ bool UploadEngine::GetByte(uint8_t& byte) {
     return parts_->Link().ReadHandshakeByte(byte);
 }
 
-bool UploadEngine::LoadImage(const std::string& path) {
+Result UploadEngine::LoadImage(const std::string& path) {
     Parts& p = *parts_;
-    if (IsRequestRunning() || !CheckImage(path)) {
-        return false;
+    if (IsRequestRunning()) {
+        return Busy();
+    }
+    if (Result checked = CheckImage(path); !checked) {
+        return checked;
     }
     p.loadedFile = p.checkedFile;
     p.bootReloadRequested = false;
-    return true;
+    return {};
 }
 
-bool UploadEngine::StartUpload() {
+Result UploadEngine::StartUpload() {
     Parts& p = *parts_;
-    if (IsRequestRunning() || !p.loadedFile || !IsPortReady()) {
-        return false;
+    if (IsRequestRunning()) {
+        return Busy();
+    }
+    if (!p.loadedFile) {
+        return Result::Failure(Result::Code::ImageUnusable, kNoImage);
+    }
+    if (!IsPortReady()) {
+        return Result::Failure(Result::Code::NoPort, p.keeper.PortErrorText.Get());
     }
     UploadRequest request;
     request.job = p.choice.run ? UploadRequest::Job::RunImage : UploadRequest::Job::FlashUpload;
@@ -195,21 +213,21 @@ bool UploadEngine::StartUpload() {
     request.bootWaitMs = p.choice.waitMs;
     request.bootReload = p.bootReloadRequested;
     if (!p.worker.Raise(std::move(request))) {
-        return false;
+        return Busy();
     }
     p.bootReloadRequested = false;
-    return true;
+    return {};
 }
 
-int UploadEngine::GetState() {
+UploadState UploadEngine::GetState() {
     UploadWorker& worker = parts_->worker;
     if (worker.HasSucceeded()) {
-        return uploadstate::kSucceeded;
+        return UploadState::Succeeded;
     }
     if (worker.HasFailed()) {
-        return uploadstate::kFailed;
+        return UploadState::Failed;
     }
-    return worker.Progress() != 0 ? uploadstate::kRunning : uploadstate::kIdle;
+    return worker.Progress() != 0 ? UploadState::Running : UploadState::Idle;
 }
 
 uint16_t UploadEngine::GetProgress() {
@@ -219,8 +237,8 @@ uint16_t UploadEngine::GetProgress() {
 std::string UploadEngine::GetStatusText() {
     // A failed request keeps its last status, which says why ("ERROR: ..."), for the tick that
     // shows the failure box.
-    const int state = GetState();
-    return state == uploadstate::kRunning || state == uploadstate::kFailed
+    const UploadState state = GetState();
+    return state == UploadState::Running || state == UploadState::Failed
                ? parts_->worker.StatusText()
                : std::string();
 }

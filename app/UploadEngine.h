@@ -42,15 +42,15 @@ class UploadEngine : public EngineApi {
     void StartThreads() override;
     // False at once for a name the platform does not know; an existing port that the keeper
     // has not opened yet is waited for a while.
-    bool OpenPort(const std::string& name) override;
+    Result OpenPort(const std::string& name) override;
     bool IsPortReady() override;
     void PutByte(uint8_t byte) override;
     bool GetByte(uint8_t& byte) override;
     // The image checked for path becomes the next request's; refused while a request runs.
-    bool LoadImage(const std::string& path) override;
+    Result LoadImage(const std::string& path) override;
     // Hands the request over: the port's name, the chosen target and the image loaded.
-    bool StartUpload() override;
-    int GetState() override;
+    Result StartUpload() override;
+    UploadState GetState() override;
     uint16_t GetProgress() override;
     std::string GetStatusText() override;
     void Shutdown() override;

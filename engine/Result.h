@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-class Result {
+class [[nodiscard]] Result {
   public:
     enum class Code : uint8_t {
         Ok,
@@ -20,6 +20,7 @@ class Result {
         ProgramFailed,  // the flash did not take what was written
         NoLoader,       // no flash loader to load through the boot connection
         NotSupported,   // the target cannot serve the request
+        Busy,           // a request still runs: asked again later, the step may go through
     };
 
     // Success.

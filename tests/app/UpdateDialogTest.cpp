@@ -51,15 +51,11 @@ class FakeEngine : public EngineApi {
   public:
     // The image is checked when the dialog starts; one that cannot be loaded later says why
     // when asked again.
-    Result CheckImage(const std::string&) override {
-        return checks++ == 0 || imageProblem.empty()
-                   ? Result()
-                   : Result::Failure(Result::Code::ImageUnusable, imageProblem);
-    }
+    Result CheckImage(const std::string&) override { return Result(); }
     void StartThreads() override { ++threadStarts; }
-    bool OpenPort(const std::string& name) override {
+    Result OpenPort(const std::string& name) override {
         openedNames.push_back(name);
-        return openResult;
+        return openResult ? Result() : Result::Failure(Result::Code::NoPort, "");
     }
     bool IsPortReady() override { return portReady; }
     void PutByte(uint8_t byte) override { sent.push_back(static_cast<char>(byte)); }
@@ -71,15 +67,15 @@ class FakeEngine : public EngineApi {
         incoming.pop_front();
         return true;
     }
-    bool LoadImage(const std::string& path) override {
+    Result LoadImage(const std::string& path) override {
         loadedPaths.push_back(path);
         return loadResult;
     }
-    bool StartUpload() override {
+    Result StartUpload() override {
         ++uploadStarts;
         return startResult;
     }
-    int GetState() override { return state; }
+    UploadState GetState() override { return state; }
     uint16_t GetProgress() override { return progress; }
     std::string GetStatusText() override { return statusText; }
     void Shutdown() override { ++shutdowns; }
@@ -97,12 +93,10 @@ class FakeEngine : public EngineApi {
 
     bool openResult = true;
     bool portReady = true;
-    bool loadResult = true;
-    std::string imageProblem;
-    int checks = 0;
-    bool startResult = true;
+    Result loadResult;
+    Result startResult;
     bool requestRunning = false;
-    int state = 0;
+    UploadState state = UploadState::Idle;
     uint16_t progress = 0;
     std::string statusText;
     std::deque<uint8_t> incoming;
@@ -148,7 +142,7 @@ class UpdateDialogTest : public ::testing::Test {
         ASSERT_TRUE(dialog.UploadRequested());
     }
 
-    void Tick(const std::string& text, uint16_t progress, int state) {
+    void Tick(const std::string& text, uint16_t progress, UploadState state) {
         engine.statusText = text;
         engine.progress = progress;
         engine.state = state;
@@ -318,7 +312,7 @@ TEST_F(UpdateDialogTest, NothingDisturbsTheUploadOnceItIsAskedFor) {
     for (int i = 0; i < 3; ++i) {
         ++engine.generation;
         EXPECT_EQ(dialog.OnDeviceChange(), 0);
-        Tick("Erasing FLASH", 10, 1);
+        Tick("Erasing FLASH", 10, UploadState::Running);
     }
     EXPECT_EQ(engine.openedNames.size(), opened);
     EXPECT_EQ(engine.uploadStarts, 1);
@@ -328,33 +322,46 @@ TEST_F(UpdateDialogTest, NothingDisturbsTheUploadOnceItIsAskedFor) {
 TEST_F(UpdateDialogTest, RefusedStartIsTriedAgainByTheNextLook) {
     dialog.OnInitDialog();
     ++engine.generation;
-    engine.startResult = false;
+    // A request still running, then a port that is not ready.
+    engine.loadResult = Result::Failure(Result::Code::Busy, "");
+    dialog.OnTimer();
+    engine.loadResult = Result();
+    engine.startResult = Result::Failure(Result::Code::NoPort, "");
     dialog.OnTimer();
     EXPECT_FALSE(dialog.UploadRequested());
-    engine.startResult = true;
+    engine.startResult = Result();
     dialog.OnTimer();
     EXPECT_TRUE(dialog.UploadRequested());
     EXPECT_EQ(engine.uploadStarts, 2);
-    // the image is read once, not on every look
-    EXPECT_EQ(engine.loadedPaths, std::vector<std::string>{"/tmp/fw.bin"});
+    // the image is loaded once it is the dialog's, not on every look
+    EXPECT_EQ(engine.loadedPaths, (std::vector<std::string>{"/tmp/fw.bin", "/tmp/fw.bin"}));
 }
 
 TEST_F(UpdateDialogTest, AnImageThatCannotBeUploadedEndsTheUpdateOnce) {
     struct Case {
         const char* what;
-        bool loads;
+        Result load;
+        Result start;
         std::string problem;
     };
+    const Result unusable = Result::Failure(Result::Code::ImageUnusable, "No image file read");
     const Case cases[] = {
-        {"cannot be loaded", false, "ERROR: image open FAILED"},
-        {"fails the upload check", true, "No firmware to program in x"},
+        // The engine's own reason, never "image open FAILED" for an image it reports usable.
+        {"fails the upload check",
+         Result::Failure(Result::Code::ImageUnusable, "No firmware to program in x"), Result(),
+         "No firmware to program in x"},
+        {"no loader", Result::Failure(Result::Code::NoLoader, "this image carries no loader"),
+         Result(), "this image carries no loader"},
+        {"loaded, then gone", Result(), unusable, "No image file read"},
+        {"refused without words", Result::Failure(Result::Code::ImageUnusable, ""), Result(),
+         "ERROR: image open FAILED"},
     };
     for (const Case& c : cases) {
         FakeEngine device;
         FakeView shown;
         VirtualClock time;
-        device.loadResult = false;
-        device.imageProblem = c.loads ? c.problem : "";
+        device.loadResult = c.load;
+        device.startResult = c.start;
         UpdateDialog start(device, shown, time, "COM3", "x");
         start.OnInitDialog();
         shown.calls.clear();
@@ -369,7 +376,7 @@ TEST_F(UpdateDialogTest, AnImageThatCannotBeUploadedEndsTheUpdateOnce) {
                       "box:Error:Upload Failed.  Please try again.\n\n" + c.problem, "close"}))
             << c.what;
         EXPECT_EQ(device.loadedPaths, std::vector<std::string>{"x"}) << c.what;
-        EXPECT_EQ(device.uploadStarts, 0) << c.what;
+        EXPECT_EQ(device.uploadStarts, c.load ? 1 : 0) << c.what;
         EXPECT_EQ(start.Outcome(), ExitStatus::ImageUnusable) << c.what;
     }
 }
@@ -390,7 +397,7 @@ TEST_F(UpdateDialogTest, TimerShowsStatusWithPercentage) {
     };
     for (const Case& c : cases) {
         view.calls.clear();
-        Tick(c.text, c.progress, c.progress != 0 ? 1 : 0);
+        Tick(c.text, c.progress, c.progress != 0 ? UploadState::Running : UploadState::Idle);
         EXPECT_EQ(view.calls, (std::vector<std::string>{"range:1..1000",
                                                         "position:" + std::to_string(c.progress),
                                                         "status:" + c.line}));
@@ -420,13 +427,13 @@ TEST_F(UpdateDialogTest, CompletionIsTheEnginesFactNotWhatATickSaw) {
         if (c.tickSawProgramming) {
             device.statusText = "FLASH Programming";
             device.progress = 700;
-            device.state = 1;
+            device.state = UploadState::Running;
             start.OnTimer();
         }
         device.programmingRan = c.programmingRan;
         device.statusText = "";
         device.progress = 1000;
-        device.state = 100;
+        device.state = UploadState::Succeeded;
         start.OnTimer();
         EXPECT_EQ(start.Outcome(), c.outcome) << c.what;
         EXPECT_TRUE(shown.Called("close")) << c.what;
@@ -474,7 +481,7 @@ TEST(UpdateDialogBootTest, BootTargetStartsAtOnceAndSaysWhatToDo) {
                   "Connect target: put the Ostrevan into its boot mode "
                   "(Kalmer primary flash loader A (19200 baud))");
         device.programmingRan = c.programmingRan;
-        device.state = 100;
+        device.state = UploadState::Succeeded;
         device.progress = 1000;
         dialog.OnTimer();
         EXPECT_EQ(dialog.Outcome(), c.outcome);
@@ -488,11 +495,11 @@ TEST(UpdateDialogBootTest, BootTargetStartsAtOnceAndSaysWhatToDo) {
 
 TEST_F(UpdateDialogTest, FailedUploadShowsWhyInTheBoxAndCloses) {
     StartUploading();
-    Tick("FLASH Programming", 300, 1);
+    Tick("FLASH Programming", 300, UploadState::Running);
     view.calls.clear();
     engine.lastResult = Result::Failure(Result::Code::NoAnswer,
                                         "ERROR: FLASH Program FAILED\nERROR: Send Record TIMEOUT.");
-    Tick("ERROR: FLASH Program FAILED", 300, -1);
+    Tick("ERROR: FLASH Program FAILED", 300, UploadState::Failed);
     const std::vector<std::string> tail(view.calls.begin() + 3, view.calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "stop-timer",
@@ -510,7 +517,7 @@ TEST_F(UpdateDialogTest, FailedUploadShowsWhyInTheBoxAndCloses) {
 TEST_F(UpdateDialogTest, ARequestThatCouldNotReadItsImageEndsWithTheImageStatus) {
     StartUploading();
     engine.lastResult = Result::Failure(Result::Code::ImageUnusable, "Section read error");
-    Tick("Section read error", 0, -1);
+    Tick("Section read error", 0, UploadState::Failed);
     EXPECT_EQ(view.calls.back(), "close");
     EXPECT_EQ(dialog.Outcome(), ExitStatus::ImageUnusable);
 }

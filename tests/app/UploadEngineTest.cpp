@@ -88,7 +88,7 @@ class UploadEngineTest : public ::testing::Test {
             time->SetAdvanceHook(
                 [](uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
         }
-        const bool opened = started.OpenPort("COM3");
+        const bool opened = started.OpenPort("COM3").ok();
         if (time != nullptr) {
             time->SetAdvanceHook(nullptr);
         }
@@ -114,7 +114,7 @@ class UploadEngineTest : public ::testing::Test {
 };
 
 TEST_F(UploadEngineTest, TheRequestCarriesTheBytesCheckedAndThePort) {
-    EXPECT_FALSE(engine->StartUpload());  // nothing loaded
+    EXPECT_EQ(engine->StartUpload().code(), Result::Code::ImageUnusable);  // nothing loaded
     LoadUsableImage();
     StartWithPort(*engine, device, &clock);
     // The file changed after it was checked: the bytes checked are the ones handed over.
@@ -142,17 +142,18 @@ TEST_F(UploadEngineTest, TheRequestCarriesTheBytesCheckedAndThePort) {
 TEST_F(UploadEngineTest, StartUploadNeedsAUsableImageAndAReadyPort) {
     const imagefiles::TempFile damaged(imagefiles::Bytes(100, 0x11));
     EXPECT_EQ(engine->CheckImage(damaged.Path()).code(), Result::Code::ImageUnusable);
-    EXPECT_FALSE(engine->LoadImage(damaged.Path()));
-    EXPECT_FALSE(engine->StartUpload());
+    EXPECT_EQ(engine->LoadImage(damaged.Path()).words(),
+              engine->CheckImage(damaged.Path()).words());
+    EXPECT_EQ(engine->StartUpload().code(), Result::Code::ImageUnusable);
     LoadUsableImage();
     device.AddPort("COM3");
     for (int i = 0; i < 20; ++i) {
         device.QueueOpenResult(SerialDevice::OpenResult::Failed);  // the keeper tries again
     }
     engine->StartThreads();
-    engine->OpenPort("COM3");
+    static_cast<void>(engine->OpenPort("COM3"));
     WaitUntil([&] { return !engine->IsPortReady(); });
-    EXPECT_FALSE(engine->StartUpload());  // the port is not ready
+    EXPECT_EQ(engine->StartUpload().code(), Result::Code::NoPort);
     EXPECT_FALSE(engine->IsRequestRunning());
     EXPECT_EQ(requests->serves.load(), 0);
     engine->Shutdown();
@@ -163,19 +164,21 @@ TEST_F(UploadEngineTest, StateStatusTextAndResultRules) {
         const char* what;
         uint16_t progress;
         bool succeed;
-        int state;
+        UploadState state;
         std::string text;
         std::string words;
     };
     const Case cases[] = {
-        {"failed without progress", 0, false, -1, "ERROR: FLASH Program FAILED", "ERROR: scripted"},
-        {"failed with progress", 300, false, -1, "ERROR: FLASH Program FAILED", "ERROR: scripted"},
-        {"succeeded", 0, true, 100, "", ""},
-        {"succeeded short of 1000", 500, true, 100, "", ""},
+        {"failed without progress", 0, false, UploadState::Failed, "ERROR: FLASH Program FAILED",
+         "ERROR: scripted"},
+        {"failed with progress", 300, false, UploadState::Failed, "ERROR: FLASH Program FAILED",
+         "ERROR: scripted"},
+        {"succeeded", 0, true, UploadState::Succeeded, "", ""},
+        {"succeeded short of 1000", 500, true, UploadState::Succeeded, "", ""},
     };
     LoadUsableImage();
     StartWithPort(*engine, device, &clock);
-    EXPECT_EQ(engine->GetState(), 0);
+    EXPECT_EQ(engine->GetState(), UploadState::Idle);
     EXPECT_EQ(engine->GetStatusText(), "");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -203,7 +206,7 @@ TEST_F(UploadEngineTest, StateStatusTextAndResultRules) {
     ASSERT_TRUE(engine->StartUpload());
     ASSERT_TRUE(requests->entered.Wait(10000));
     WaitUntil([&] { return engine->GetProgress() == 1; });
-    EXPECT_EQ(engine->GetState(), 1);
+    EXPECT_EQ(engine->GetState(), UploadState::Running);
     EXPECT_EQ(engine->GetStatusText(), "FLASH Programming");
     release.Set();
     WaitServed();
@@ -221,18 +224,19 @@ TEST_F(UploadEngineTest, SecondStartWhileARequestRunsIsAbsorbed) {
     ASSERT_TRUE(engine->StartUpload());
     ASSERT_TRUE(requests->entered.Wait(10000));
     EXPECT_TRUE(engine->IsRequestRunning());
-    EXPECT_FALSE(engine->StartUpload());
-    EXPECT_FALSE(engine->LoadImage(image.Path()));  // the worker's request is left alone
+    EXPECT_EQ(engine->StartUpload().code(), Result::Code::Busy);
+    EXPECT_EQ(engine->LoadImage(image.Path()).code(),
+              Result::Code::Busy);  // the worker's request is left alone
     release.Set();
     WaitServed();
     EXPECT_EQ(requests->serves.load(), 1);
-    EXPECT_EQ(engine->GetState(), 100);
+    EXPECT_EQ(engine->GetState(), UploadState::Succeeded);
 
     release.Reset();
     requests->entered.Reset();
     ASSERT_TRUE(engine->StartUpload());  // once the first has ended a new one starts
     ASSERT_TRUE(requests->entered.Wait(10000));
-    EXPECT_EQ(engine->GetState(), 0);  // the new request cleared the old success
+    EXPECT_EQ(engine->GetState(), UploadState::Idle);  // the new request cleared the old success
     release.Set();
     WaitServed();
     EXPECT_EQ(requests->serves.load(), 2);
@@ -256,7 +260,7 @@ TEST_F(UploadEngineTest, ShutdownDuringARequestEndsBothThreads) {
     ASSERT_TRUE(paced.entered.Wait(10000));
     real.Shutdown();
     EXPECT_FALSE(device.IsDeviceOpen());
-    EXPECT_EQ(real.GetState(), 0);  // stopped, not failed
+    EXPECT_EQ(real.GetState(), UploadState::Idle);  // stopped, not failed
     EXPECT_EQ(real.LastResult().code(), Result::Code::Aborted);
     const std::vector<std::string> lines = DrainLog([&real] { return real.NextLogLine(); });
     ASSERT_EQ(lines.size(), 4u);
@@ -326,7 +330,7 @@ TEST_F(UploadEngineTest, TheLoaderSearchKeepsThePortOpenAndALeavingDeviceEndsThe
         ASSERT_TRUE(updater.StartUpload());
         WaitUntil([&] { return !updater.IsRequestRunning(); });
         ASSERT_FALSE(updater.IsRequestRunning());
-        EXPECT_EQ(updater.GetState(), uploadstate::kFailed);
+        EXPECT_EQ(updater.GetState(), UploadState::Failed);
         EXPECT_EQ(updater.GetStatusText(), c.reason);
         EXPECT_EQ(updater.LastResult().code(), c.code);
         EXPECT_EQ(updater.LastResult().words(), c.reason);
@@ -401,7 +405,7 @@ TEST_F(UploadEngineTest, AWriteTheDriverHoldsCostsOpenPortAtMostHalfASecond) {
     const uint64_t before = clock.SleptMs();
     device.HoldWrites(true);  // for good: the driver never takes the bytes
     engine->PutByte('K');
-    engine->OpenPort("COM3");
+    static_cast<void>(engine->OpenPort("COM3"));
     EXPECT_LE(clock.SleptMs() - before, UploadEngine::kOpenPortMaxMs);
     EXPECT_GE(clock.SleptMs() - before, UploadEngine::kOpenPortMaxMs - 40);
     engine->Shutdown();
@@ -457,7 +461,7 @@ TEST(UploadEngineOpenTest, DescribePortTellsWhyAPortIsNotReady) {
         auto engine =
             std::make_unique<UploadEngine>(clock, device, std::make_unique<ScriptedRequests>());
         engine->StartThreads();
-        engine->OpenPort("COM3");
+        static_cast<void>(engine->OpenPort("COM3"));
         // The keeper tries the name on its own thread: its answer settles within a cycle.
         WaitUntil([&] { return engine->DescribePort("COM3").condition == c.condition; });
         const PortReport report = engine->DescribePort("COM3");

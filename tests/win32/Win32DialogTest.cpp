@@ -42,9 +42,9 @@ class FakeEngine : public EngineApi {
         Record("StartThreads");
         SetEvent(threadsStarted);
     }
-    bool OpenPort(const std::string& name) override {
+    Result OpenPort(const std::string& name) override {
         Record("OpenPort " + name);
-        return true;
+        return {};
     }
     bool IsPortReady() override { return true; }
     void PutByte(uint8_t byte) override {
@@ -52,15 +52,15 @@ class FakeEngine : public EngineApi {
         sent.push_back(static_cast<char>(byte));
     }
     bool GetByte(uint8_t&) override { return false; }
-    bool LoadImage(const std::string& path) override {
+    Result LoadImage(const std::string& path) override {
         Record("LoadImage " + path);
-        return true;
+        return {};
     }
-    bool StartUpload() override {
+    Result StartUpload() override {
         Record("StartUpload");
-        return true;
+        return {};
     }
-    int GetState() override { return state.load(); }
+    UploadState GetState() override { return state.load(); }
     uint16_t GetProgress() override { return progress.load(); }
     std::string GetStatusText() override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -80,7 +80,7 @@ class FakeEngine : public EngineApi {
                                      : Result::Failure(Result::Code::EraseFailed, failureReason);
     }
 
-    void SetStatus(const std::string& text, uint16_t value, int newState,
+    void SetStatus(const std::string& text, uint16_t value, UploadState newState,
                    const std::string& reason = "") {
         std::lock_guard<std::mutex> lock(mutex_);
         statusText = text;
@@ -99,7 +99,7 @@ class FakeEngine : public EngineApi {
 
     HANDLE threadsStarted;
     std::string imageProblem;
-    std::atomic<int> state{0};
+    std::atomic<UploadState> state{UploadState::Idle};
     std::atomic<uint16_t> progress{0};
 
   private:
@@ -177,7 +177,7 @@ TEST_F(ModalDialogTest, GreetsUploadsFollowsProgressAndClosesItself) {
         SendMessageA(dialog, WM_DEVICECHANGE, 0x0007, 0);
         EXPECT_EQ(StatusOf(dialog), "Upload Starting...");
 
-        engine.SetStatus("FLASH Programming", 455, 1);
+        engine.SetStatus("FLASH Programming", 455, UploadState::Running);
         SendMessageA(dialog, WM_TIMER, Win32DialogView::kTimerId, 0);
         EXPECT_EQ(StatusOf(dialog), "FLASH Programming 45%");
         HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
@@ -186,7 +186,7 @@ TEST_F(ModalDialogTest, GreetsUploadsFollowsProgressAndClosesItself) {
         EXPECT_EQ(SendMessageA(progress, PBM_GETRANGE, FALSE, 0), 1000);
 
         // The dialog's own 250 ms timer sees completion and closes the window.
-        engine.SetStatus("", 1000, 100);
+        engine.SetStatus("", 1000, UploadState::Succeeded);
     });
     const std::vector<std::string> expected = {
         "CheckImage C:\\fw.bin", "StartThreads", "OpenPort COM3", "OpenPort COM3",
@@ -252,7 +252,8 @@ TEST_F(ModalDialogTest, ARefusedImageShowsItsProblemAndCloses) {
 TEST_F(ModalDialogTest, FailedUploadShowsTheErrorBoxThenCloses) {
     Run([&](HWND dialog) {
         SendMessageA(dialog, WM_DEVICECHANGE, 0x0007, 0);
-        engine.SetStatus("ERROR: flash erase FAILED", 300, -1, "ERROR: flash erase FAILED");
+        engine.SetStatus("ERROR: flash erase FAILED", 300, UploadState::Failed,
+                         "ERROR: flash erase FAILED");
         HWND box = WaitForWindow("#32770", "Error");
         ASSERT_NE(box, nullptr);
         // The box says why, under the dialog's own words.
