@@ -4,25 +4,29 @@
 
 using namespace sfld;
 
-bool SfldLoader::BootReload() {
+Result SfldLoader::BootReload() {
     const uint64_t start = Now();
     link_.WriteByte(BOOT_RELOAD);
     const uint32_t limit = link_.timeoutFactor * kBootReloadWaitMs;
     uint8_t byte = 0;
-    while (Await(start, limit, byte,
-                 {"'BOOT_RELOAD' waiting time out.",
-                  "BOOT Reload command are unsupported by this swload revision"})
-               .ok()) {
+    for (;;) {
+        if (Result got = Await(start, limit, byte,
+                               {"'BOOT_RELOAD' waiting time out.",
+                                "BOOT Reload command are unsupported by this swload revision"});
+            !got) {
+            return got;
+        }
         if (byte == BOOT_RELOAD) {
             context_.Log("BOOT Reload enabled.");
-            return true;
+            return {};
         }
         if (byte == BAD_COMMAND) {
-            context_.Log("BOOT Reload command unsupported by this swload revision");
-            return false;
+            constexpr char kUnsupported[] =
+                "BOOT Reload command unsupported by this swload revision";
+            context_.Log(kUnsupported);
+            return Result::Failure(Result::Code::NotSupported, kUnsupported);
         }
     }
-    return false;
 }
 
 Result SfldLoader::EraseFailed(const char* why) {

@@ -6,7 +6,7 @@
 using linkwait::Got;
 using namespace sfld;
 
-bool SfldLoader::IdentifyFlash(std::string& text) {
+Result SfldLoader::IdentifyFlash(std::string& text) {
     constexpr size_t kAnswerLength = 8;
     uint64_t start = Now();
     link_.WriteByte(FLASH_ID_CODE);
@@ -18,13 +18,13 @@ bool SfldLoader::IdentifyFlash(std::string& text) {
     while (count < kAnswerLength) {
         const Got got = NextByte(start, kIdentifyWaitMs, byte);
         if (got == Got::Aborted) {
-            return false;
+            return Result::Aborted();
         }
         if (got == Got::TimedOut) {
             // An old loader names its chip with one type byte; the short path logs nothing.
             const char* name = FlashShortAnswerName(count > 0 ? answer[0] : 0);
             text = FormatText("Flash: %s", name);
-            return true;
+            return {};
         }
         if (!echoed) {
             echoed = byte == FLASH_ID_CODE;
@@ -58,5 +58,5 @@ bool SfldLoader::IdentifyFlash(std::string& text) {
     context_.Log(FormatText("ManufacturersCode=0x%02X", manufacturer));
     context_.Log(FormatText("DeviceID=0x%04X", deviceId));
     context_.Log(FormatText("ChipSize=%iKb", sizeKb));
-    return true;
+    return {};
 }

@@ -59,13 +59,15 @@ class SfldLoader {
     Result SendRecordOnce(const SfldRecord& record);
     Result SendRecord(const SfldRecord& record);
 
-    bool IdentifyFlash(std::string& text);
+    // The chip's name in text; fails only on an abort.
+    Result IdentifyFlash(std::string& text);
 
     // With findLoaderMs, the loader is looked for (FindLoader) instead of connected to once.
     Result FlashProgram(FirmwareImage& image, uint32_t findLoaderMs = 0);
     Result ProgramSection(FirmwareImage& image, int index);
     Result WaitErase();
-    bool BootReload();
+    // Fails when the loader refuses it (an old revision) or does not answer.
+    Result BootReload();
 
   private:
     linkwait::Got NextByte(uint64_t startMs, uint32_t limitMs, uint8_t& byte) {

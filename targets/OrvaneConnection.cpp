@@ -84,12 +84,12 @@ bool OrvaneConnection::AwaitPrompt() {
     }
 }
 
-bool OrvaneConnection::OrvaneQueryId() {
+Result OrvaneConnection::OrvaneQueryId() {
     CommLink& link = context_.Link();
     link.Purge();
     link.WriteText(kIdQuery);
     if (!linkwait::WaitTransmitDone(context_)) {
-        return false;
+        return Result::Aborted();
     }
     const uint64_t sent = context_.GetClock().NowMs();
     context_.InterruptibleSleep(link.TransmitTime(10));
@@ -102,7 +102,7 @@ bool OrvaneConnection::OrvaneQueryId() {
     while (!EndsWith(reply, kReplyEnd)) {
         const linkwait::Got got = linkwait::NextByte(context_, sent, limitMs, byte);
         if (got == linkwait::Got::Aborted) {
-            return false;
+            return Result::Aborted();
         }
         if (got == linkwait::Got::TimedOut) {
             break;
@@ -113,7 +113,8 @@ bool OrvaneConnection::OrvaneQueryId() {
         reply.erase(0, 1);
     }
     if (!EndsWith(reply, kReplyEnd)) {
-        return false;
+        // Asked again by the connect, which has the words for giving up.
+        return Result::Failure(Result::Code::NoAnswer, "");
     }
     reply.resize(reply.size() - (sizeof kReplyEnd - 1));
     const size_t lastPrompt = reply.rfind(static_cast<char>(kPrompt));
@@ -121,7 +122,7 @@ bool OrvaneConnection::OrvaneQueryId() {
         reply.erase(0, lastPrompt + 1);
     }
     context_.Log(std::string(Name()) + " Monitor ID - " + reply);
-    return true;
+    return {};
 }
 
 Result OrvaneConnection::OrvaneUploadSection(ImageSource& source, Section& section) {

@@ -31,7 +31,8 @@ class OrvaneConnection : public BootConnection {
     // Connects, writes the section and starts it at its start address; no end record follows.
     Result LoadAndRun(ImageSource& source, Section& section) override;
     Result OrvaneConnect();
-    bool OrvaneQueryId();
+    // The monitor's identification, logged; fails when no whole reply comes.
+    Result OrvaneQueryId();
     // The words of one record's data, written from address on.
     Result OrvaneUploadSection(ImageSource& source, Section& section);
     Result OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker);

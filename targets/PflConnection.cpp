@@ -58,9 +58,8 @@ Result PflConnection::PflConnect() {
             }
         }
     }
-    if (!PflReadVersion()) {
-        return context_.IsAborted() ? Result::Aborted()
-                                    : Result::Failure(Result::Code::NoAnswer, "");
+    if (Result version = PflReadVersion(); !version) {
+        return version;
     }
     context_.Link().WriteByte(kAnswer);
     return {};
@@ -138,7 +137,7 @@ PflConnection::Window PflConnection::AwaitAnswerByte() {
     return Window::kSilent;
 }
 
-bool PflConnection::PflReadVersion() {
+Result PflConnection::PflReadVersion() {
     CommLink& link = context_.Link();
     link.Purge();
     link.WriteByte(kVersionQuery);
@@ -148,11 +147,15 @@ bool PflConnection::PflReadVersion() {
     bool collecting = false;
     for (;;) {
         if (context_.IsAborted()) {
-            return false;
+            return Result::Aborted();
         }
         uint8_t byte = 0;
-        if (linkwait::NextByte(context_, start, kVersionMs, byte) != linkwait::Got::Byte) {
-            return false;
+        if (const linkwait::Got got = linkwait::NextByte(context_, start, kVersionMs, byte);
+            got != linkwait::Got::Byte) {
+            // No line of its own: the connection names the step that failed.
+            return got == linkwait::Got::Aborted || context_.IsAborted()
+                       ? Result::Aborted()
+                       : Result::Failure(Result::Code::NoAnswer, "");
         }
         if (byte == kVersionStart) {
             collecting = true;
@@ -160,7 +163,7 @@ bool PflConnection::PflReadVersion() {
             continue;
         } else if (byte == '\r' || byte == '\n') {
             context_.Log("PFLD Version ID: " + text);
-            return true;
+            return {};
         }
         text += static_cast<char>(byte);
     }

@@ -28,7 +28,8 @@ class PflConnection : public BootConnection {
     Result LoadAndRun(ImageSource& source, Section& section) override;
     bool StartedCodeAnswers() const override { return true; }
     Result PflConnect();
-    bool PflReadVersion();
+    // The version line; fails without a line of its own when none comes within a second.
+    Result PflReadVersion();
     Result PflUploadSection(ImageSource& source, Section& section);
     Result PflRunAt(uint32_t address) { return RunAt(context_, address); }
     // The run command, which the Orvane monitor takes too.

@@ -121,7 +121,7 @@ TEST_F(ProtocolFixture, BootReloadAnswers) {
         link.written.clear();
         const uint64_t start = clock.NowMs();
         link.At(start + 20, c.answer);
-        EXPECT_EQ(loader.BootReload(), c.ok);
+        EXPECT_EQ(loader.BootReload().ok(), c.ok);
         EXPECT_EQ(clock.NowMs() - start, c.elapsed);
         EXPECT_EQ(Logged(), c.lines);
         EXPECT_THAT(link.written, ElementsAre(BOOT_RELOAD));

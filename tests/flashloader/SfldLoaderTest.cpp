@@ -175,8 +175,8 @@ TEST_F(ProtocolFixture, EveryWaitEndsSilentlyOnAbort) {
         {"WaitRecWait", [&] { return loader.WaitRecWait().ok(); }},
         {"ReadParameter", [&] { return loader.ReadParameter(value); }},
         {"SkipMessage", [&] { return loader.SkipMessage(); }},
-        {"IdentifyFlash", [&] { return loader.IdentifyFlash(text); }},
-        {"BootReload", [&] { return loader.BootReload(); }},
+        {"IdentifyFlash", [&] { return loader.IdentifyFlash(text).ok(); }},
+        {"BootReload", [&] { return loader.BootReload().ok(); }},
         {"WaitErase", [&] { return loader.WaitErase().ok(); }},
         {"ReadVersion",
          [&] {

@@ -36,7 +36,7 @@ TEST_F(OrvaneTest, IdentificationReplies) {
         line.Arrive(clock.NowMs(), "stale");
         line.Answer("#V#", c.reply, 1);
         OrvaneConnection mask(context, Variant::MaskRom, speedcode::k57600);
-        EXPECT_EQ(mask.OrvaneQueryId(), c.ok) << c.reply;
+        EXPECT_EQ(mask.OrvaneQueryId().ok(), c.ok) << c.reply;
         EXPECT_EQ(line.SentText(), "#V#");
         EXPECT_EQ(line.purges, 1);
         if (c.ok) {
