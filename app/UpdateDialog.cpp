@@ -209,7 +209,7 @@ void UpdateDialog::FollowUpload() {
         const Result result = engine_.LastResult();
         std::string reason = result.words();
         if (result.ok()) {
-            reason = "ERROR: nothing was programmed";
+            reason = ErrorText("nothing was programmed");
         }
         view_.StopTimer();
         uploadFinished_ = true;
@@ -222,7 +222,8 @@ void UpdateDialog::FollowUpload() {
 }
 
 void UpdateDialog::RefuseImage(const Result& image) {
-    const std::string problem = image.words().empty() ? "ERROR: image open FAILED" : image.words();
+    const std::string problem =
+        image.words().empty() ? ErrorText("image open FAILED") : image.words();
     Refuse(ExitStatus::ImageUnusable, problem, std::string(kFailureText) + "\n\n" + problem);
 }
 

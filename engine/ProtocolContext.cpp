@@ -15,5 +15,5 @@ void SleepInSlices(Clock& clock, uint32_t ms, const std::function<bool()>& stopp
 
 std::string DeviceLeftText(CommLink& link) {
     const std::string name = link.DeviceName();
-    return name.empty() ? "ERROR: the device left" : "ERROR: the device left " + name;
+    return ErrorText(name.empty() ? "the device left" : "the device left " + name);
 }

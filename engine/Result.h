@@ -6,6 +6,12 @@
 #include <string>
 #include <utility>
 
+// How a failure is shown: what failed, after this prefix. The texts are written without it and
+// get it where they are shown or logged.
+inline std::string ErrorText(const std::string& what) {
+    return "ERROR: " + what;
+}
+
 class [[nodiscard]] Result {
   public:
     enum class Code : uint8_t {
@@ -26,6 +32,8 @@ class [[nodiscard]] Result {
     // Success.
     Result() = default;
     static Result Failure(Code code, std::string words) { return {code, std::move(words)}; }
+    // A failure whose words are what failed, shown as an error.
+    static Result Error(Code code, const std::string& what) { return {code, ErrorText(what)}; }
     static Result Aborted() { return {Code::Aborted, std::string()}; }
 
     bool ok() const { return code_ == Code::Ok; }

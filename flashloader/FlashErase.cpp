@@ -30,14 +30,13 @@ Result SfldLoader::BootReload() {
 }
 
 Result SfldLoader::EraseFailed(const char* why) {
-    constexpr char kEraseFailed[] = "ERROR: FLASH erase failed.";
+    const std::string failed = ErrorText("FLASH erase failed.");
     if (why != nullptr) {
         context_.Log(why);
     }
     context_.Log("FLASH erase failure.");
-    context_.SetStatus(kEraseFailed);
-    return Result::Failure(Result::Code::EraseFailed, why != nullptr ? why : "")
-        .Within(kEraseFailed);
+    context_.SetStatus(failed);
+    return Result::Failure(Result::Code::EraseFailed, why != nullptr ? why : "").Within(failed);
 }
 
 Result SfldLoader::WaitErase() {

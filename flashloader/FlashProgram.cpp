@@ -9,7 +9,7 @@
 using namespace sfld;
 
 namespace {
-constexpr char kProgramFailed[] = "ERROR: FLASH Program FAILED";
+constexpr char kProgramFailed[] = "FLASH Program FAILED";
 }  // namespace
 
 Result SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
@@ -29,8 +29,8 @@ Result SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
     std::vector<SectionListing> listing;
     if (!ListWrittenSections(image, listing)) {
         const Result unread = ImageReadError();
-        context_.SetStatus(kProgramFailed);
-        return unread.Within(kProgramFailed);
+        context_.SetStatus(ErrorText(kProgramFailed));
+        return unread.Within(ErrorText(kProgramFailed));
     }
     uint64_t toProgram = 0;
     for (const SectionListing& section : listing) {
@@ -47,8 +47,8 @@ Result SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
             if (context_.IsAborted()) {
                 return Result::Aborted();
             }
-            context_.SetStatus(kProgramFailed);
-            return programmed.Within(kProgramFailed);
+            context_.SetStatus(ErrorText(kProgramFailed));
+            return programmed.Within(ErrorText(kProgramFailed));
         }
     }
     link_.Purge();
@@ -97,9 +97,9 @@ Result SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         if (context_.IsAborted()) {
             return Result::Aborted();
         }
-        constexpr char kEraseLost[] = "ERROR: ERASE_CODE asknowledge losed";
-        context_.Log(kEraseLost);
-        return taken.Within(kEraseLost);
+        const std::string lost = ErrorText("ERASE_CODE asknowledge losed");
+        context_.Log(lost);
+        return taken.Within(lost);
     }
     if (Result waited = WaitRecWait(); !waited) {
         return SectionStep(waited);

@@ -11,7 +11,7 @@ using namespace sfld;
 
 namespace {
 
-constexpr char kNoLoader[] = "ERROR: no answer from the flash loader";
+constexpr char kNoLoader[] = "no answer from the flash loader";
 
 // The loader's refusals of a record; every other byte but OK_CODE is ignored.
 struct RecordError {
@@ -19,9 +19,9 @@ struct RecordError {
     const char* line;
 };
 constexpr RecordError kRecordErrors[] = {
-    {BAD_CSUM, "ERROR: BAD_CSUM"},       {BAD_LENGTH, "ERROR: BAD_LENGTH"},
-    {BAD_COMMAND, "ERROR: BAD_COMMAND"}, {RECORD_TIMEOUT, "ERROR: RECORD_TIMEOUT"},
-    {NO_REC_END, "ERROR: NO_REC_END"},
+    {BAD_CSUM, "BAD_CSUM"},       {BAD_LENGTH, "BAD_LENGTH"},
+    {BAD_COMMAND, "BAD_COMMAND"}, {RECORD_TIMEOUT, "RECORD_TIMEOUT"},
+    {NO_REC_END, "NO_REC_END"},
 };
 
 }  // namespace
@@ -45,7 +45,7 @@ Result SfldLoader::Connect() {
     if (context_.IsAborted()) {
         return Result::Aborted();
     }
-    return Result::Failure(Result::Code::NoAnswer, kNoLoader);
+    return Result::Error(Result::Code::NoAnswer, kNoLoader);
 }
 
 Result SfldLoader::FindLoader(uint32_t patienceMs) {
@@ -66,7 +66,7 @@ Result SfldLoader::FindLoader(uint32_t patienceMs) {
         if (Now() - start >= patienceMs) {
             Result failure = link_.IsOpen() == 0 && link_.DeviceLeft()
                                  ? Result::Failure(Result::Code::DeviceLeft, DeviceLeftText(link_))
-                                 : Result::Failure(Result::Code::NoAnswer, kNoLoader);
+                                 : Result::Error(Result::Code::NoAnswer, kNoLoader);
             context_.SetStatus(failure.words());
             context_.Log(failure.words());
             return failure;
@@ -166,9 +166,10 @@ Result SfldLoader::SendRecordOnce(const SfldRecord& record) {
             return Result::Aborted();
         }
         if (Now() - start >= kRecordAnswerMs) {
-            constexpr char kTimeout[] = "ERROR: Record asknowledge TIMEOUT.";
-            context_.Log(kTimeout);
-            return Result::Failure(Result::Code::NoAnswer, kTimeout);
+            const Result timeout =
+                Result::Error(Result::Code::NoAnswer, "Record asknowledge TIMEOUT.");
+            context_.Log(timeout.words());
+            return timeout;
         }
         if (link_.ReadByte(byte)) {
             if (byte == OK_CODE) {
@@ -184,8 +185,9 @@ Result SfldLoader::SendRecordOnce(const SfldRecord& record) {
             }
             for (const RecordError& error : kRecordErrors) {
                 if (byte == error.code) {
-                    context_.Log(error.line);
-                    return Result::Failure(Result::Code::Refused, error.line);
+                    const Result refused = Result::Error(Result::Code::Refused, error.line);
+                    context_.Log(refused.words());
+                    return refused;
                 }
             }
         }
@@ -214,9 +216,9 @@ Result SfldLoader::SendRecord(const SfldRecord& record) {
             return ProgramFailed();
         }
         if (Now() - start >= kSendRecordMs) {
-            constexpr char kTimeout[] = "ERROR: Send Record TIMEOUT.";
-            context_.Log(kTimeout);
-            return sent.Within(kTimeout);
+            const std::string timeout = ErrorText("Send Record TIMEOUT.");
+            context_.Log(timeout);
+            return sent.Within(timeout);
         }
     }
 }

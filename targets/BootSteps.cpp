@@ -10,8 +10,8 @@
 namespace boot {
 
 namespace {
-constexpr char kNoAnswer[] = "ERROR: started code did not answer";
-constexpr char kUploadFailed[] = "ERROR: section upload failed";
+constexpr char kNoAnswer[] = "started code did not answer";
+constexpr char kUploadFailed[] = "section upload failed";
 }  // namespace
 
 void StartLine(ProtocolContext& context, int32_t speedCode) {
@@ -86,8 +86,7 @@ Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
 
     // A step that failed without words of its own is named for the user.
     const auto named = [&steps](const Result& step, const char* what) {
-        return step.words().empty() ? Result::Failure(step.code(), "ERROR: " + steps.name + what)
-                                    : step;
+        return step.words().empty() ? Result::Error(step.code(), steps.name + what) : step;
     };
     Result outcome = named(steps.connect(), " did not connect");
     if (outcome) {
@@ -95,8 +94,8 @@ Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
         context.Log(steps.name + " - connected");
         context.SetStatus("Upload data");
         if (Result uploaded = steps.upload(); !uploaded) {
-            context.Log(kUploadFailed);
-            outcome = uploaded.Within(kUploadFailed);
+            context.Log(ErrorText(kUploadFailed));
+            outcome = uploaded.Within(ErrorText(kUploadFailed));
         }
     }
     // An upload cut short by an abort has already failed above, so no run command ever goes
@@ -120,9 +119,9 @@ Result LoadAndRun(ProtocolContext& context, const LoadSteps& steps) {
             if (context.IsAborted()) {
                 return Result::Aborted();
             }
-            context.SetStatus(kNoAnswer);
-            context.Log(kNoAnswer);
-            return answered.Within(kNoAnswer);
+            context.SetStatus(ErrorText(kNoAnswer));
+            context.Log(ErrorText(kNoAnswer));
+            return answered.Within(ErrorText(kNoAnswer));
         }
     }
     context.SetStatus("Complete");

@@ -21,7 +21,7 @@ constexpr uint32_t kLongestId = 80;
 constexpr uint32_t kLongestIdReply = 1 + kLongestId + sizeof kReplyEnd - 1;
 // How long a monitor may think before it answers "#V#".
 constexpr uint32_t kIdLatencyMs = 50;
-constexpr char kConnectTimeout[] = "ERROR: monitor connect timeout";
+constexpr char kConnectTimeout[] = "monitor connect timeout";
 
 bool EndsWith(const std::string& text, const char* end) {
     const size_t length = std::char_traits<char>::length(end);
@@ -48,9 +48,10 @@ Result OrvaneConnection::OrvaneConnect() {
     // An unanswered monitor is asked again about every half second, for a while.
     while (!context_.IsAborted()) {
         if (connectLimitMs_ != 0 && clock.NowMs() - start >= connectLimitMs_) {
-            context_.SetStatus(kConnectTimeout);
-            context_.Log(kConnectTimeout);
-            return Result::Failure(Result::Code::NoAnswer, kConnectTimeout);
+            const Result timeout = Result::Error(Result::Code::NoAnswer, kConnectTimeout);
+            context_.SetStatus(timeout.words());
+            context_.Log(timeout.words());
+            return timeout;
         }
         link.WriteText(kPortQuery);
         link.WriteText(kEnterMonitor);
@@ -154,23 +155,25 @@ Result OrvaneConnection::OrvaneWriteWords(uint32_t address, const uint8_t* data,
 }
 
 Result OrvaneConnection::AwaitWordAnswer() {
-    constexpr char kTimeout[] = "ERROR: communication(timeout)";
-    constexpr char kNoPrompt[] = "ERROR: communication(expected '>' absent)";
+    constexpr char kTimeout[] = "communication(timeout)";
+    constexpr char kNoPrompt[] = "communication(expected '>' absent)";
     Clock& clock = context_.GetClock();
     const uint64_t sent = clock.NowMs();
     while (!context_.IsAborted()) {
         context_.InterruptibleSleep(1);
         if (clock.NowMs() - sent >= kWordAnswerMs) {
-            context_.SetStatus(kTimeout);
-            context_.Log(kTimeout);
-            return Result::Failure(Result::Code::NoAnswer, kTimeout);
+            const Result timeout = Result::Error(Result::Code::NoAnswer, kTimeout);
+            context_.SetStatus(timeout.words());
+            context_.Log(timeout.words());
+            return timeout;
         }
         uint8_t byte = 0;
         if (context_.Link().ReadByte(byte)) {
             if (byte != kPrompt) {
-                context_.SetStatus("ERROR: communication error");
-                context_.Log(kNoPrompt);
-                return Result::Failure(Result::Code::Refused, kNoPrompt);
+                const Result noPrompt = Result::Error(Result::Code::Refused, kNoPrompt);
+                context_.SetStatus(ErrorText("communication error"));
+                context_.Log(noPrompt.words());
+                return noPrompt;
             }
             return context_.IsAborted() ? Result::Aborted() : Result();
         }

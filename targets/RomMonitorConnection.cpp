@@ -72,7 +72,7 @@ bool RomMonitorConnection::AwaitPromptAndEnter() {
 bool RomMonitorConnection::RomMonitorEnterTestScreen() {
     context_.Link().WriteText(kTestScreen);
     if (!RomMonitorWaitTestPrompt()) {
-        context_.Log("ERROR: Mask ROM TestScreen enter timeout.");
+        context_.Log(ErrorText("Mask ROM TestScreen enter timeout."));
         return false;
     }
     context_.Link().Purge();
