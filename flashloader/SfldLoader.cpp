@@ -166,8 +166,7 @@ Result SfldLoader::SendRecordOnce(const SfldRecord& record) {
             return Result::Aborted();
         }
         if (Now() - start >= kRecordAnswerMs) {
-            const Result timeout =
-                Result::Error(Result::Code::NoAnswer, "Record asknowledge TIMEOUT.");
+            Result timeout = Result::Error(Result::Code::NoAnswer, "Record asknowledge TIMEOUT.");
             context_.Log(timeout.words());
             return timeout;
         }
@@ -185,7 +184,7 @@ Result SfldLoader::SendRecordOnce(const SfldRecord& record) {
             }
             for (const RecordError& error : kRecordErrors) {
                 if (byte == error.code) {
-                    const Result refused = Result::Error(Result::Code::Refused, error.line);
+                    Result refused = Result::Error(Result::Code::Refused, error.line);
                     context_.Log(refused.words());
                     return refused;
                 }

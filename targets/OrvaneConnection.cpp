@@ -48,7 +48,7 @@ Result OrvaneConnection::OrvaneConnect() {
     // An unanswered monitor is asked again about every half second, for a while.
     while (!context_.IsAborted()) {
         if (connectLimitMs_ != 0 && clock.NowMs() - start >= connectLimitMs_) {
-            const Result timeout = Result::Error(Result::Code::NoAnswer, kConnectTimeout);
+            Result timeout = Result::Error(Result::Code::NoAnswer, kConnectTimeout);
             context_.SetStatus(timeout.words());
             context_.Log(timeout.words());
             return timeout;
@@ -162,7 +162,7 @@ Result OrvaneConnection::AwaitWordAnswer() {
     while (!context_.IsAborted()) {
         context_.InterruptibleSleep(1);
         if (clock.NowMs() - sent >= kWordAnswerMs) {
-            const Result timeout = Result::Error(Result::Code::NoAnswer, kTimeout);
+            Result timeout = Result::Error(Result::Code::NoAnswer, kTimeout);
             context_.SetStatus(timeout.words());
             context_.Log(timeout.words());
             return timeout;
@@ -170,7 +170,7 @@ Result OrvaneConnection::AwaitWordAnswer() {
         uint8_t byte = 0;
         if (context_.Link().ReadByte(byte)) {
             if (byte != kPrompt) {
-                const Result noPrompt = Result::Error(Result::Code::Refused, kNoPrompt);
+                Result noPrompt = Result::Error(Result::Code::Refused, kNoPrompt);
                 context_.SetStatus(ErrorText("communication error"));
                 context_.Log(noPrompt.words());
                 return noPrompt;
