@@ -7,19 +7,23 @@
 RequestCheck CheckRequest(const std::shared_ptr<const FileBytes>& image,
                           const TargetChoice& choice) {
     RequestCheck check;
-    check.image = choice.run ? CheckRunImageBytes(image) : CheckImageBytes(image);
+    check.parsed = ParseImage(image);
+    check.image = choice.run ? CheckRun(check.parsed.get()) : CheckUpload(check.parsed.get());
     check.verdict = check.image.verdict;
     if (!check.verdict || !choice.Boot() || choice.run) {
         return check;
     }
+    std::shared_ptr<const ParsedImage> loaderFile;
     if (!choice.loaderPath.empty()) {
-        check.verdict = ReadImageFile(choice.loaderPath, check.loaderFile);
+        std::shared_ptr<const FileBytes> bytes;
+        check.verdict = ReadImageFile(choice.loaderPath, bytes);
         if (!check.verdict) {
             return check;
         }
+        loaderFile = ParseImage(bytes);
     }
     check.loader =
-        CheckLoader(image, check.loaderFile, Targets().LoaderResourceOf(choice.targetType));
+        CheckLoader(check.parsed, loaderFile, Targets().LoaderResourceOf(choice.targetType));
     check.verdict = check.loader.verdict;
     if (check.verdict.code() == Result::Code::NoLoader) {
         // Refused before the device hears a byte: the loader would be missed only once the

@@ -10,12 +10,13 @@
 #include "image/ImageCheck.h"
 
 // What a request with this choice would load and write: the image as the flash upload (or the
-// run image) takes it, and for a boot upload the flash loader, with the loader file read.
+// run image) takes it, and for a boot upload the flash loader. The parses checked are the ones
+// the request carries.
 struct RequestCheck {
     Result verdict;
+    std::shared_ptr<const ParsedImage> parsed;
     ImageCheck image;
     LoaderCheck loader;
-    std::shared_ptr<const FileBytes> loaderFile;
 };
 
 RequestCheck CheckRequest(const std::shared_ptr<const FileBytes>& image,

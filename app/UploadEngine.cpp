@@ -60,12 +60,15 @@ struct UploadEngine::Parts {
     std::string checkedPath;
     std::shared_ptr<const FileBytes> checkedFile;
     Result verdict = Result::Failure(Result::Code::ImageUnusable, kNoImage);
-    std::shared_ptr<const FileBytes> loadedFile;
+    // The parses checked, and those of the image loaded: what the next request carries.
+    std::shared_ptr<const ParsedImage> checkedImage;
+    std::shared_ptr<const ParsedImage> checkedLoader;
+    std::shared_ptr<const ParsedImage> loadedImage;
+    std::shared_ptr<const ParsedImage> loadedLoader;
     std::string portName;
     bool bootReloadRequested = false;
     TargetChoice choice;
-    // The loader file read by the check, and the size of what the boot connection loads.
-    std::shared_ptr<const FileBytes> loaderFile;
+    // The size of what the boot connection loads.
     uint32_t bytesToLoad = 0;
 
     std::atomic<bool> keeperEnded{false};
@@ -97,12 +100,14 @@ Result UploadEngine::CheckImage(const std::string& path) {
     if (p.verdict) {
         const RequestCheck check = CheckRequest(p.checkedFile, p.choice);
         p.verdict = check.verdict;
-        p.loaderFile = check.loaderFile;
-        p.bytesToLoad = !p.choice.Boot() ? 0
-                        : p.choice.run
-                            ? static_cast<uint32_t>(
-                                  check.image.sections.empty() ? 0 : check.image.sections[0].bytes)
-                            : check.loader.size;
+        p.checkedImage = check.parsed;
+        p.checkedLoader = check.loader.loader;
+        const bool loads = p.choice.Boot() && p.choice.run && !check.image.sections.empty();
+        p.bytesToLoad = loads ? static_cast<uint32_t>(check.image.sections[0].bytes)
+                        : p.choice.Boot() && !p.choice.run && check.loader.loader &&
+                                !check.loader.loader->sections.empty()
+                            ? check.loader.loader->sections[0].size
+                            : 0;
     }
     // A file that could not be read is read again when asked again.
     if (p.verdict.code() == Result::Code::ImageUnusable && !p.checkedFile) {
@@ -189,7 +194,8 @@ Result UploadEngine::LoadImage(const std::string& path) {
     if (Result checked = CheckImage(path); !checked) {
         return checked;
     }
-    p.loadedFile = p.checkedFile;
+    p.loadedImage = p.checkedImage;
+    p.loadedLoader = p.checkedLoader;
     p.bootReloadRequested = false;
     return {};
 }
@@ -199,7 +205,7 @@ Result UploadEngine::StartUpload() {
     if (IsRequestRunning()) {
         return Busy();
     }
-    if (!p.loadedFile) {
+    if (!p.loadedImage) {
         return Result::Failure(Result::Code::ImageUnusable, kNoImage);
     }
     if (!IsPortReady()) {
@@ -208,8 +214,8 @@ Result UploadEngine::StartUpload() {
     UploadRequest request;
     request.job = p.choice.run ? UploadRequest::Job::RunImage : UploadRequest::Job::FlashUpload;
     request.targetType = p.choice.targetType;
-    request.image = p.loadedFile;
-    request.loader = p.loaderFile;
+    request.image = p.loadedImage;
+    request.loader = p.loadedLoader;
     request.bootWaitMs = p.choice.waitMs;
     request.bootReload = p.bootReloadRequested;
     if (!p.worker.Raise(std::move(request))) {

@@ -1,10 +1,11 @@
 // Rate of turning a 4 MiB S-record file and a 4 MiB binary section into upload records:
-// opening (scan or checksum) and cutting into records, each timed on its own.
+// reading and parsing the file, and cutting the parse into records, each timed on its own.
 #include <chrono>
 #include <cstdio>
 #include <string>
 
-#include "image/FirmwareImage.h"
+#include "image/ImageReaders.h"
+#include "image/SectionRecords.h"
 #include "testkit/ImageFiles.h"
 
 using namespace imagefiles;
@@ -26,21 +27,21 @@ void Measure(const char* name, const TempFile& file) {
     size_t records = 0;
     uint64_t sent = 0;
     for (int round = 0; round < 3; ++round) {
-        FirmwareImage image;
         auto began = std::chrono::steady_clock::now();
-        if (!image.Open(file.Path())) {
+        std::shared_ptr<const FileBytes> bytes;
+        if (!ReadImageFile(file.Path(), bytes)) {
             std::printf("%s: cannot open\n", name);
             return;
         }
-        image.LoadSections();
+        const auto image = ParseImage(bytes);
         bestOpen = std::min(bestOpen, Seconds(began));
 
         SfldRecord record;
         records = 0;
         sent = 0;
         began = std::chrono::steady_clock::now();
-        image.RewindSection(0);
-        while (image.NextSectionRecord(record, 0) && record.dataCount != 0) {
+        SectionRecords cut(image->sections.at(0));
+        for (cut.Next(record); record.dataCount != 0; cut.Next(record)) {
             ++records;
             sent += record.dataCount;
         }

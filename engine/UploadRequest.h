@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/FileBytes.h"
 #include "engine/TargetType.h"
+
+// The parse of an image file; the image layer reads and checks it.
+struct ParsedImage;
 
 struct UploadRequest {
     enum class Job : uint8_t { FlashUpload, RunImage };
@@ -14,12 +16,12 @@ struct UploadRequest {
     Job job = Job::FlashUpload;
     // The kind of boot connection the device offers.
     TargetType targetType = TargetType::LoaderRuns;
-    // The image, read and checked; a request without one fails as an image that cannot be
-    // opened.
-    std::shared_ptr<const FileBytes> image;
-    // The flash loader a boot connection loads; without one, the image's own loader section,
-    // else the module resource of the target type.
-    std::shared_ptr<const FileBytes> loader;
+    // The image, read, parsed and checked once; a request without one fails as an image that
+    // cannot be opened.
+    std::shared_ptr<const ParsedImage> image;
+    // The flash loader a boot connection loads, parsed: the loader file, else the image's own
+    // loader section, else the module resource of the target type; none when there is none.
+    std::shared_ptr<const ParsedImage> loader;
     // How long a boot connection's loader is waited for, in ms; 0: until the request is
     // stopped.
     uint32_t bootWaitMs = 0;

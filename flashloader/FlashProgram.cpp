@@ -5,6 +5,7 @@
 #include "flashloader/SfldCodes.h"
 #include "flashloader/SfldLoader.h"
 #include "image/ImageCheck.h"
+#include "image/SectionRecords.h"
 
 using namespace sfld;
 
@@ -12,7 +13,7 @@ namespace {
 constexpr char kProgramFailed[] = "FLASH Program FAILED";
 }  // namespace
 
-Result SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
+Result SfldLoader::FlashProgram(const ParsedImage& image, bool bootReload, uint32_t findLoaderMs) {
     if (Result connected = findLoaderMs != 0 ? FindLoader(findLoaderMs) : Connect(); !connected) {
         return connected;
     }
@@ -26,12 +27,7 @@ Result SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
     }
     context_.ProgrammingStarted();
     // What is about to be written, every section read through before anything is erased.
-    std::vector<SectionListing> listing;
-    if (!ListWrittenSections(image, listing)) {
-        const Result unread = ImageReadError();
-        context_.SetStatus(ErrorText(kProgramFailed));
-        return unread.Within(ErrorText(kProgramFailed));
-    }
+    const std::vector<SectionListing> listing = ListWrittenSections(image);
     uint64_t toProgram = 0;
     for (const SectionListing& section : listing) {
         context_.Log(section.line);
@@ -39,11 +35,10 @@ Result SfldLoader::FlashProgram(FirmwareImage& image, uint32_t findLoaderMs) {
     }
     context_.ProgrammingRuns(static_cast<uint32_t>(std::min<uint64_t>(toProgram, INT32_MAX)));
 
-    for (int i = 0; i < image.count && i < FirmwareImage::kMaxSections; ++i) {
-        if (!IsWritten(image.sections[i])) {
-            continue;
-        }
-        if (Result programmed = ProgramSection(image, i); !programmed) {
+    for (const SectionListing& section : listing) {
+        const int i = section.index;
+        if (Result programmed = ProgramSection(image.sections[i], i, bootReload && i == 0);
+            !programmed) {
             if (context_.IsAborted()) {
                 return Result::Aborted();
             }
@@ -60,23 +55,12 @@ Result SfldLoader::SectionStep(const Result& step) const {
     return programFailSeen_ && step.code() != Result::Code::Aborted ? ProgramFailed() : step;
 }
 
-Result SfldLoader::ImageReadError() {
-    constexpr char kReadError[] = "Image read error.";
-    context_.Log(kReadError);
-    return Result::Failure(Result::Code::ImageUnusable, kReadError);
-}
-
-Result SfldLoader::ProgramSection(FirmwareImage& image, int index) {
-    const ImageSection& section = image.sections[index];
+Result SfldLoader::ProgramSection(const ParsedSection& section, int index, bool bootReload) {
     context_.Log(FormatText("=============== Upload section N%i ===============", index));
     // PROGRAM_FAIL anywhere in the section's exchange fails it, once the answers that the
     // loader still sends are read: an OK after it only keeps the line in step.
     programFailSeen_ = false;
-    // A section that cannot be read must not cost the device its erased flash.
-    if (!image.RewindSection(index)) {
-        return ImageReadError();
-    }
-    if (!section.skipBootReload) {
+    if (bootReload) {
         // A loader that does not know it writes the section all the same; an abort is seen
         // by the next wait.
         static_cast<void>(BootReload());
@@ -117,9 +101,8 @@ Result SfldLoader::ProgramSection(FirmwareImage& image, int index) {
     context_.SetStatus("FLASH Programming");
     context_.SetProgress(0);
     uint32_t written = 0;
-    if (!image.NextSectionRecord(record_, index)) {
-        return ImageReadError();
-    }
+    SectionRecords records(section);
+    records.Next(record_);
     while (record_.dataCount != 0) {
         // The first OK takes the record, the second says it is in the flash.
         if (Result sent = SendRecord(record_); !sent) {
@@ -131,9 +114,7 @@ Result SfldLoader::ProgramSection(FirmwareImage& image, int index) {
         written += record_.dataCount;
         context_.SetProgress(PerMille(written, section.size));
         context_.AddProgrammed(record_.dataCount);
-        if (!image.NextSectionRecord(record_, index)) {
-            return ImageReadError();
-        }
+        records.Next(record_);
     }
     record_.MakeEnd();
     if (Result sent = SectionStep(SendRecord(record_)); !sent) {

@@ -10,7 +10,7 @@
 #include "engine/ProtocolContext.h"
 #include "engine/Result.h"
 #include "flashloader/LinkWait.h"
-#include "image/FirmwareImage.h"
+#include "image/ParsedImage.h"
 #include "image/SfldRecord.h"
 
 // What one session with the loader sets and learns.
@@ -63,8 +63,10 @@ class SfldLoader {
     Result IdentifyFlash(std::string& text);
 
     // With findLoaderMs, the loader is looked for (FindLoader) instead of connected to once.
-    Result FlashProgram(FirmwareImage& image, uint32_t findLoaderMs = 0);
-    Result ProgramSection(FirmwareImage& image, int index);
+    // With bootReload, the first section's programming begins with BOOT_RELOAD.
+    Result FlashProgram(const ParsedImage& image, bool bootReload = false,
+                        uint32_t findLoaderMs = 0);
+    Result ProgramSection(const ParsedSection& section, int index, bool bootReload);
     Result WaitErase();
     // Fails when the loader refuses it (an old revision) or does not answer.
     Result BootReload();
@@ -88,7 +90,6 @@ class SfldLoader {
     // A step of the section as the section takes it: once the loader has sent PROGRAM_FAIL,
     // that is why the section fails, whether the step went through or a wait ran out.
     Result SectionStep(const Result& step) const;
-    Result ImageReadError();
 
     // Reused for the erase range, every data record and the end record of a section.
     SfldRecord record_;

@@ -1,10 +1,13 @@
-#include "image/ElfReader.h"
-
+// A linked program as an ELF file: the file bytes of its loadable segments, placed at their
+// physical (load) addresses. The device's toolchains write 32-bit little-endian ARM files; every
+// other kind is refused with the reason. Where the bytes may go is for the use to say.
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "engine/FormatText.h"
+#include "image/ImageReaders.h"
+#include "image/LoadedData.h"
 
 namespace {
 
@@ -52,9 +55,11 @@ struct Segment {
     uint32_t size;
 };
 
-bool Refuse(std::string& why, std::string text) {
-    why = std::move(text);
-    return false;
+Result Refuse(ParsedSection& section, std::string text) {
+    section.runs.clear();
+    section.fault.kind = SectionFault::Kind::Refused;
+    section.fault.text = std::move(text);
+    return Result::Failure(Result::Code::ImageUnusable, section.fault.text);
 }
 
 // Why the header does not describe a file the device can take, or "".
@@ -79,41 +84,46 @@ std::string HeaderProblem(const uint8_t* header, uint32_t available) {
     return std::string();
 }
 
-}  // namespace
+class ElfFiles : public ImageReader {
+  public:
+    bool Claims(ImageSource& source, uint32_t offset) const override {
+        uint8_t magic[sizeof kMagic];
+        return offset < source.size && source.size - offset >= sizeof magic &&
+               ReadAt(source, offset, magic, sizeof magic) &&
+               std::memcmp(magic, kMagic, sizeof magic) == 0;
+    }
 
-bool IsElf(ImageSource& source, uint32_t offset) {
-    uint8_t magic[sizeof kMagic];
-    return offset < source.size && source.size - offset >= sizeof magic &&
-           ReadAt(source, offset, magic, sizeof magic) &&
-           std::memcmp(magic, kMagic, sizeof magic) == 0;
-}
+    Result Read(ImageSource& source, uint32_t offset, int /*index*/,
+                ParsedSection& section) const override;
+};
 
-bool ReadElf(ImageSource& source, uint32_t offset, LoadedData& data, uint32_t& entry,
-             std::string& why) {
-    data.Clear();
+Result ElfFiles::Read(ImageSource& source, uint32_t offset, int /*index*/,
+                      ParsedSection& section) const {
+    section = ParsedSection();
+    LoadedData data;
     if (offset >= source.size) {
-        return Refuse(why, "ELF file cannot be read");
+        return Refuse(section, "ELF file cannot be read");
     }
     // Offsets in the file count from its start; the source may hold more before it.
     const uint32_t available = source.size - offset;
     uint8_t header[kHeaderSize] = {};
     if (!ReadAt(source, offset, header, std::min(available, kHeaderSize))) {
-        return Refuse(why, "ELF file cannot be read");
+        return Refuse(section, "ELF file cannot be read");
     }
     if (std::string problem = HeaderProblem(header, available); !problem.empty()) {
-        return Refuse(why, problem);
+        return Refuse(section, problem);
     }
-    entry = Get32(header + 24);
+    section.entry = Get32(header + 24);
     const uint32_t tableAt = Get32(header + 28);
     const uint16_t entrySize = Get16(header + 42);
     const uint16_t count = Get16(header + 44);
     if (count != 0 && entrySize < kProgramHeaderSize) {
-        return Refuse(why, FormatText("ELF file has program headers of %u bytes, less than %u",
-                                      entrySize, kProgramHeaderSize));
+        return Refuse(section, FormatText("ELF file has program headers of %u bytes, less than %u",
+                                          entrySize, kProgramHeaderSize));
     }
     const uint64_t tableEnd = uint64_t{tableAt} + uint64_t{count} * entrySize;
     if (tableEnd > available) {
-        return Refuse(why,
+        return Refuse(section,
                       FormatText("ELF file is cut short: its program headers end at byte %llu, "
                                  "the file at byte %u",
                                  static_cast<unsigned long long>(tableEnd), available));
@@ -123,7 +133,7 @@ bool ReadElf(ImageSource& source, uint32_t offset, LoadedData& data, uint32_t& e
     uint8_t entryBytes[kProgramHeaderSize];
     for (uint32_t i = 0; i < count; ++i) {
         if (!ReadAt(source, offset + tableAt + i * entrySize, entryBytes, sizeof entryBytes)) {
-            return Refuse(why, "ELF file cannot be read");
+            return Refuse(section, "ELF file cannot be read");
         }
         const Segment segment{i, Get32(entryBytes + 4), Get32(entryBytes + 12),
                               Get32(entryBytes + 16)};
@@ -134,21 +144,20 @@ bool ReadElf(ImageSource& source, uint32_t offset, LoadedData& data, uint32_t& e
         }
         const uint64_t end = uint64_t{segment.offset} + segment.size;
         if (end > available) {
-            return Refuse(why, FormatText("ELF segment %u is cut short: its bytes end at byte "
-                                          "%llu, the file at byte %u",
-                                          i, static_cast<unsigned long long>(end), available));
+            return Refuse(section, FormatText("ELF segment %u is cut short: its bytes end at byte "
+                                              "%llu, the file at byte %u",
+                                              i, static_cast<unsigned long long>(end), available));
         }
-        if (!LoadedData::InFlash(segment.address, segment.size)) {
+        if (!LoadedData::InFlash(segment.address, segment.size) && section.outsideFlash.empty()) {
             const uint64_t last = uint64_t{segment.address} + segment.size;
-            return Refuse(why, FormatText("ELF segment %u (0x%08X to 0x%08llX) lies outside the "
-                                          "flash %s",
-                                          i, segment.address, static_cast<unsigned long long>(last),
-                                          LoadedData::FlashText().c_str()));
+            section.outsideFlash = FormatText(
+                "ELF segment %u (0x%08X to 0x%08llX) lies outside the flash %s", i, segment.address,
+                static_cast<unsigned long long>(last), LoadedData::FlashText().c_str());
         }
         segments.push_back(segment);
     }
     if (segments.empty()) {
-        return Refuse(why, "ELF file has no loadable segment with bytes in the file");
+        return Refuse(section, "ELF file has no loadable segment with bytes in the file");
     }
 
     // In address order, as a tool writing S-records from the file places them.
@@ -159,16 +168,29 @@ bool ReadElf(ImageSource& source, uint32_t offset, LoadedData& data, uint32_t& e
         bytes.resize(segment.size);
         uint32_t twice = 0;
         if (!ReadAt(source, offset + segment.offset, bytes.data(), segment.size)) {
-            return Refuse(why, FormatText("ELF segment %u cannot be read", segment.index));
+            return Refuse(section, FormatText("ELF segment %u cannot be read", segment.index));
         }
         if (!data.Add(segment.address, bytes.data(), segment.size, twice)) {
             // an earlier segment holds the address given twice
             const auto other = std::find_if(
                 segments.begin(), segments.end(),
                 [&](const Segment& s) { return s.address <= twice && twice - s.address < s.size; });
-            return Refuse(why, FormatText("ELF segments %u and %u overlap at 0x%08X", other->index,
-                                          segment.index, twice));
+            return Refuse(section, FormatText("ELF segments %u and %u overlap at 0x%08X",
+                                              other->index, segment.index, twice));
         }
     }
-    return true;
+    section.format = SectionFormat::Elf;
+    // the file has no checksum to fail
+    section.crcState = CrcState::Matched;
+    section.runs = std::move(data.runs);
+    section.start = data.lowest;
+    section.size = static_cast<uint32_t>(data.highestEnd - data.lowest);
+    return {};
+}
+
+}  // namespace
+
+const ImageReader& ElfReader() {
+    static const ElfFiles reader;
+    return reader;
 }

@@ -1,6 +1,8 @@
 #pragma once
-// The verdict on an image file before anything reaches the device: whether the flash upload
-// can write it whole, why not in words its user can act on, and what it will write.
+// The verdict on a parsed image before anything reaches the device, by what the request does
+// with it: whether the flash upload can write it whole, the run image load it, the boot
+// connection load it as the flash loader; why not in words its user can act on; and what the
+// upload will write.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -8,7 +10,8 @@
 
 #include "engine/FileBytes.h"
 #include "engine/Result.h"
-#include "image/FirmwareImage.h"
+#include "image/ImageReaders.h"
+#include "image/ParsedImage.h"
 
 // One section the upload writes, read through its records as the upload will send them.
 struct SectionListing {
@@ -21,46 +24,61 @@ struct SectionListing {
 };
 
 struct ImageCheck {
-    // Success when the upload can write the image whole; else why not.
+    // Success when the use can take the image whole; else why not.
     Result verdict;
     std::vector<SectionListing> sections;
     // What the file holds besides, that the upload does not write.
     std::vector<std::string> notes;
 };
 
-// The verdict on an image read before: what the upload of these bytes would write.
-ImageCheck CheckImageBytes(const std::shared_ptr<const FileBytes>& file);
+// Where the flash upload's first section must lie, bounds included, and how large it may be.
+constexpr uint32_t kUploadStartMin = 0x10000000;
+constexpr uint32_t kUploadStartMax = 0x10800000;
+constexpr uint32_t kUploadSizeMin = 0x1000;
+constexpr uint32_t kUploadSizeMax = 0x800000;
+
+// Whether the flash upload marks the section at index active: the first one always, then the
+// main firmware.
+bool IsActive(const ParsedImage& image, int index);
+// Whether the flash upload writes the section at index: the running loader is never written
+// over.
+bool IsWritten(const ParsedImage& image, int index);
+
+// Why the upload would write the image damaged or where no flash is; empty when it would not.
+// The worker refuses the image for this before anything is sent.
+std::string WrittenDataProblem(const ParsedImage& image);
+
+// The verdict on a file read before: what the flash upload of these bytes would write.
+ImageCheck CheckUpload(const ParsedImage* image);
 ImageCheck CheckImageFile(const std::string& path);
 
-// Where a boot connection's flash loader comes from, in the order they are tried.
-enum class LoaderOrigin { None, File, ImageSection, Resource };
+// Every section the upload writes, with its bytes counted as the records carry them.
+std::vector<SectionListing> ListWrittenSections(const ParsedImage& image);
+
+// The verdict on an image whose first section a boot connection loads and starts where the
+// file places it.
+ImageCheck CheckRun(const ParsedImage* image);
 
 // The flash loader a boot upload would load into the device's memory and start; it is never
 // written to the flash.
 struct LoaderCheck {
-    // Refused when the loader chosen is damaged; NoLoader, without words, when there is none.
+    // Refused when the loader chosen is damaged or lies in the flash; NoLoader, without words,
+    // when there is none.
     Result verdict;
-    LoaderOrigin origin = LoaderOrigin::None;
-    uint32_t start = 0;
-    uint32_t size = 0;
+    // The loader's parse: one section, the one loaded.
+    std::shared_ptr<const ParsedImage> loader;
     std::string line;  // which loader, in words
 };
 
-// The loader file when one is given, else the image's own loader section (the last section,
-// found and checked whole), else the module resource resourceId.
-LoaderCheck CheckLoader(const std::shared_ptr<const FileBytes>& image,
-                        const std::shared_ptr<const FileBytes>& loaderFile, uint16_t resourceId,
+// Why the loader's first section cannot be loaded into memory as a flash loader; empty when
+// it can. The worker asks again before it loads.
+std::string LoaderProblem(const ParsedImage& loader);
+
+// The loader file when one is given, else the image's own loader section (the last section of
+// an image-union file, found and checked whole), else the module resource resourceId.
+LoaderCheck CheckLoader(const std::shared_ptr<const ParsedImage>& image,
+                        const std::shared_ptr<const ParsedImage>& loaderFile, uint16_t resourceId,
                         const ResourceLookup& resources = ModuleResources());
 
-// The verdict on an image whose first section a boot connection loads and starts.
-ImageCheck CheckRunImageBytes(const std::shared_ptr<const FileBytes>& file);
-
-// As the upload's start leaves the image's sections: found, marked, the first one written,
-// and the first programming begun with BOOT_RELOAD when asked for.
-void PrepareUpload(FirmwareImage& image, bool bootReload);
-
-// Whether the flash upload writes the section: the running loader is never written over.
-bool IsWritten(const ImageSection& section);
-
-// Every section the upload writes, each read through to its end; false at a read error.
-bool ListWrittenSections(FirmwareImage& image, std::vector<SectionListing>& listing);
+// "binary", "S-records", "ELF" or "Intel HEX".
+const char* FormatName(const ParsedSection& section);

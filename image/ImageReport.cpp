@@ -27,25 +27,24 @@ unsigned long Long(uint32_t value) {
 
 }  // namespace
 
-Result OpenImage(Reporter& report, const std::shared_ptr<const FileBytes>& file,
-                 FirmwareImage& image, bool bootReload) {
-    report.Log("Open image file name - " + (file ? file->path : std::string()));
+Result OpenImage(Reporter& report, const ParsedImage* image) {
+    report.Log("Open image file name - " + (image ? image->path : std::string()));
     report.SetStatus("Open image");
-    if (!image.source.OpenBytes(file)) {
+    if (image == nullptr) {
         constexpr char kOpenFailed[] = "ERROR: image open FAILED";
         report.SetStatus(kOpenFailed);
         report.Log(kOpenFailed);
         return Result::Failure(Result::Code::ImageUnusable, kOpenFailed);
     }
-    PrepareUpload(image, bootReload);
+    const auto count = static_cast<int>(image->sections.size());
     report.Log("----------- Image Info -----------");
-    report.Log("Image file: " + image.source.path);
-    report.Log(FormatText("File size: %lu", Long(image.source.size)));
-    report.Log(FormatText("Sections in all: %i", image.count));
-    for (int i = 1; i <= image.count; ++i) {
-        const ImageSection& section = image.sections[i - 1];
+    report.Log("Image file: " + image->path);
+    report.Log(FormatText("File size: %lu", Long(image->fileSize)));
+    report.Log(FormatText("Sections in all: %i", count));
+    for (int i = 1; i <= count; ++i) {
+        const ParsedSection& section = image->sections[i - 1];
         report.Log(FormatText("****** Section N%i ******", i));
-        report.Log(FormatText("Active flag: %s", section.active ? "on" : "off"));
+        report.Log(FormatText("Active flag: %s", IsActive(*image, i - 1) ? "on" : "off"));
         if (const char* line = LineFor(kFormatLines, section.format)) {
             report.Log(line);
         }
@@ -58,19 +57,19 @@ Result OpenImage(Reporter& report, const std::shared_ptr<const FileBytes>& file,
         report.Log(FormatText("CRC State: %s", section.CrcOk() ? "ok" : "n/a"));
     }
     report.Log("");
-    for (const std::string& note : image.notes) {
+    for (const std::string& note : image->notes) {
         report.Log(note);
     }
     // A damaged file is not uploaded in part.
-    if (!image.problem.empty()) {
-        report.SetStatus("ERROR: " + image.problem);
-        report.Log("ERROR: " + image.problem);
-        return Result::Failure(Result::Code::ImageUnusable, "ERROR: " + image.problem);
+    if (const std::string problem = WrittenDataProblem(*image); !problem.empty()) {
+        report.SetStatus("ERROR: " + problem);
+        report.Log("ERROR: " + problem);
+        return Result::Failure(Result::Code::ImageUnusable, "ERROR: " + problem);
     }
     return {};
 }
 
-void ReportSection(Reporter& report, const Section& section) {
+void ReportSection(Reporter& report, const ParsedSection& section) {
     report.Log("*Section report*");
     if (section.format == SectionFormat::Unknown) {
         report.Log("Format: unknown");

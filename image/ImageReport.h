@@ -6,11 +6,10 @@
 #include "engine/ProtocolContext.h"
 #include "engine/Result.h"
 #include "engine/UploadRequest.h"
-#include "image/FirmwareImage.h"
-#include "image/Section.h"
+#include "image/ParsedImage.h"
 
-// Opens the file read before into `image`, finds and marks its sections as the upload takes
-// them (PrepareUpload) and logs the image report.
-Result OpenImage(Reporter& report, const std::shared_ptr<const FileBytes>& file,
-                 FirmwareImage& image, bool bootReload);
-void ReportSection(Reporter& report, const Section& section);
+// Logs the report of the image parsed for the request, its sections flagged as the upload takes
+// them; a missing image, or one that the upload would write damaged, fails.
+Result OpenImage(Reporter& report, const ParsedImage* image);
+// The report of the section that the run image loads.
+void ReportSection(Reporter& report, const ParsedSection& section);

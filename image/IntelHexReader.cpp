@@ -1,9 +1,12 @@
-#include "image/IntelHexReader.h"
-
+// Intel HEX text: data records placed by extended linear (04) or extended segment (02)
+// address records, each line's checksum checked, and an end-of-file record that must be there.
+// Start address records (03, 05) are taken and ignored.
 #include <algorithm>
 #include <vector>
 
 #include "engine/FormatText.h"
+#include "image/ImageReaders.h"
+#include "image/LoadedData.h"
 
 namespace {
 
@@ -102,7 +105,8 @@ const char* ParseLine(const std::string& line, std::vector<uint8_t>& bytes) {
 
 class HexReading {
   public:
-    HexReading(LoadedData& data, std::string& why) : data_(data), why_(why) {}
+    HexReading(LoadedData& data, std::string& why, std::string& outsideFlash)
+        : data_(data), why_(why), outsideFlash_(outsideFlash) {}
 
     bool Refuse(uint32_t line, const std::string& reason) {
         why_ = FormatText("Intel HEX line %u: %s", line, reason.c_str());
@@ -116,8 +120,6 @@ class HexReading {
         const uint8_t* payload = bytes.data() + 4;
         switch (bytes[3]) {
             case kData:
-                // A 20-bit segment address never reaches the flash, so its data is refused
-                // before its offsets could wrap within the segment.
                 return Place(line, uint64_t{base_} + offset, payload, count);
             case kEndOfFile:
                 ended = true;
@@ -147,10 +149,11 @@ class HexReading {
         if (count == 0) {
             return true;
         }
-        if (!LoadedData::InFlash(address, count)) {
-            return Refuse(line, FormatText("data at 0x%08llX lies outside the flash %s",
-                                           static_cast<unsigned long long>(address),
-                                           LoadedData::FlashText().c_str()));
+        if (!LoadedData::InFlash(address, count) && outsideFlash_.empty()) {
+            outsideFlash_ = FormatText(
+                "Intel HEX line %u: data at 0x%08llX lies outside the "
+                "flash %s",
+                line, static_cast<unsigned long long>(address), LoadedData::FlashText().c_str());
         }
         uint32_t twice = 0;
         if (!data_.Add(static_cast<uint32_t>(address), bytes, count, twice)) {
@@ -164,24 +167,50 @@ class HexReading {
 
     LoadedData& data_;
     std::string& why_;
+    std::string& outsideFlash_;
     uint32_t base_ = 0;
 };
 
-}  // namespace
+class HexFiles : public ImageReader {
+  public:
+    bool Claims(ImageSource& source, uint32_t offset) const override {
+        uint8_t first = 0;
+        return offset < source.size && ReadAt(source, offset, &first, 1) && first == ':';
+    }
 
-bool IsIntelHex(ImageSource& source, uint32_t offset) {
-    uint8_t first = 0;
-    return offset < source.size && ReadAt(source, offset, &first, 1) && first == ':';
-}
+    Result Read(ImageSource& source, uint32_t offset, int /*index*/,
+                ParsedSection& section) const override {
+        section = ParsedSection();
+        LoadedData data;
+        std::string why;
+        if (!Lines(source, offset, data, why, section.outsideFlash)) {
+            section.outsideFlash.clear();
+            section.fault.kind = SectionFault::Kind::Refused;
+            section.fault.text = why;
+            return Result::Failure(Result::Code::ImageUnusable, why);
+        }
+        section.format = SectionFormat::IntelHex;
+        // every line's checksum held
+        section.crcState = CrcState::Matched;
+        section.runs = std::move(data.runs);
+        section.start = section.entry = data.lowest;
+        section.size = static_cast<uint32_t>(data.highestEnd - data.lowest);
+        return {};
+    }
 
-bool ReadIntelHex(ImageSource& source, uint32_t offset, LoadedData& data, std::string& why) {
-    data.Clear();
+  private:
+    static bool Lines(ImageSource& source, uint32_t offset, LoadedData& data, std::string& why,
+                      std::string& outsideFlash);
+};
+
+bool HexFiles::Lines(ImageSource& source, uint32_t offset, LoadedData& data, std::string& why,
+                     std::string& outsideFlash) {
     if (!source.Seek(offset)) {
         why = "Intel HEX file cannot be read";
         return false;
     }
     LineReader lines(source);
-    HexReading reading(data, why);
+    HexReading reading(data, why, outsideFlash);
     std::string line;
     std::vector<uint8_t> bytes;
     bool ended = false;
@@ -220,4 +249,11 @@ bool ReadIntelHex(ImageSource& source, uint32_t offset, LoadedData& data, std::s
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+const ImageReader& IntelHexReader() {
+    static const HexFiles reader;
+    return reader;
 }

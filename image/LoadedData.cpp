@@ -9,13 +9,6 @@ std::string LoadedData::FlashText() {
     return FormatText("(0x%08X to 0x%08X)", kFlashFirst, kFlashEnd);
 }
 
-void LoadedData::Clear() {
-    runs.clear();
-    covered_.clear();
-    lowest = 0xFFFFFFFF;
-    highestEnd = 0;
-}
-
 bool LoadedData::Add(uint32_t address, const uint8_t* bytes, uint32_t count, uint32_t& twice) {
     if (count == 0) {
         return true;

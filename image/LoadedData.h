@@ -1,17 +1,13 @@
 #pragma once
-// Firmware from a file that says where each of its bytes goes (ELF, Intel HEX), read whole into
-// memory: runs of consecutive addresses in the order they are sent.
+// The bytes of a file that says where each of them goes (ELF, Intel HEX), gathered as it is
+// read: runs of consecutive addresses in the order they are sent, each address given once.
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "image/ImageSource.h"
-
-struct AddressRun {
-    uint32_t address = 0;
-    std::vector<uint8_t> bytes;
-};
+#include "image/ParsedImage.h"
 
 class LoadedData {
   public:
@@ -27,8 +23,7 @@ class LoadedData {
     // "(0x10000000 to 0x11000000)", for the refusals of data outside the flash.
     static std::string FlashText();
 
-    void Clear();
-    // Adds count bytes at address (inside the flash) after those added before; bytes that
+    // Adds count bytes at address after those added before; bytes that
     // follow on the last run extend it. False, with `twice` the first address already given,
     // when some of them were given before: such an image would program its flash twice.
     bool Add(uint32_t address, const uint8_t* bytes, uint32_t count, uint32_t& twice);

@@ -8,8 +8,7 @@
 
 #include "engine/ProtocolContext.h"
 #include "engine/Result.h"
-#include "image/ImageSource.h"
-#include "image/Section.h"
+#include "image/ParsedImage.h"
 #include "image/SfldRecord.h"
 
 class BootConnection {
@@ -17,7 +16,7 @@ class BootConnection {
     virtual ~BootConnection() = default;
 
     // Connects, loads the section and starts it at its start address.
-    virtual Result LoadAndRun(ImageSource& source, Section& section) = 0;
+    virtual Result LoadAndRun(const ParsedSection& section) = 0;
     // The started code answers the connection, so it is known to run once the load succeeds.
     virtual bool StartedCodeAnswers() const { return false; }
 };

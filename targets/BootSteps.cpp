@@ -2,6 +2,7 @@
 
 #include "flashloader/LinkWait.h"
 #include "flashloader/SfldLoader.h"
+#include "image/SectionRecords.h"
 
 #include <algorithm>
 #include <memory>
@@ -53,21 +54,16 @@ const uint8_t* RecordData(const SfldRecord& record) {
     return record.Frame() + SfldRecord::kPayloadOffset + 4;
 }
 
-Result UploadRecords(ProtocolContext& context, ImageSource& source, Section& section,
+Result UploadRecords(ProtocolContext& context, const ParsedSection& section,
                      const std::function<Result(SfldRecord&)>& write) {
-    constexpr char kReadError[] = "Section read error";
     // Too large for the worker thread's stack to hold comfortably next to the protocol frames.
     auto record = std::make_unique<SfldRecord>();
-    section.Rewind(source);
+    SectionRecords records(section);
     for (;;) {
         if (context.IsAborted()) {
             return Result::Aborted();
         }
-        if (!section.NextRecord(*record, source)) {
-            context.SetStatus(kReadError);
-            context.Log(kReadError);
-            return Result::Failure(Result::Code::ImageUnusable, kReadError);
-        }
+        records.Next(*record);
         if (record->dataCount == 0) {
             return {};
         }

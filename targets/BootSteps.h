@@ -7,8 +7,7 @@
 
 #include "engine/ProtocolContext.h"
 #include "engine/Result.h"
-#include "image/ImageSource.h"
-#include "image/Section.h"
+#include "image/ParsedImage.h"
 #include "image/SfldRecord.h"
 
 namespace boot {
@@ -36,10 +35,9 @@ uint16_t WordsPerMille(double done, double total);
 // The data bytes of a built record: after '[', the word count and the 4-byte address.
 const uint8_t* RecordData(const SfldRecord& record);
 
-// Rewinds the section and hands each data record to write until the section ends. A read
-// error ("Section read error"), a failed write or an abort ends it with that failure: an
-// upload cut short is never a loaded section.
-Result UploadRecords(ProtocolContext& context, ImageSource& source, Section& section,
+// Hands each data record of the section to write until the section ends. A failed write or an
+// abort ends it with that failure: an upload cut short is never a loaded section.
+Result UploadRecords(ProtocolContext& context, const ParsedSection& section,
                      const std::function<Result(SfldRecord&)>& write);
 
 // The steps of a load: what differs between the connections.

@@ -33,11 +33,11 @@ const char* OrvaneConnection::Name() const {
     return variant_ == Variant::OnKalmer ? "Orvane(On Kalmer)" : "Orvane(Mask ROM)";
 }
 
-Result OrvaneConnection::LoadAndRun(ImageSource& source, Section& section) {
+Result OrvaneConnection::LoadAndRun(const ParsedSection& section) {
     return boot::LoadAndRun(
-        context_, {Name(), [&] { return OrvaneConnect(); },
-                   [&] { return OrvaneUploadSection(source, section); },
-                   [&] { return PflConnection::RunAt(context_, section.start); }, nullptr});
+        context_,
+        {Name(), [&] { return OrvaneConnect(); }, [&] { return OrvaneUploadSection(section); },
+         [&] { return PflConnection::RunAt(context_, section.start); }, nullptr});
 }
 
 Result OrvaneConnection::OrvaneConnect() {
@@ -126,12 +126,11 @@ Result OrvaneConnection::OrvaneQueryId() {
     return {};
 }
 
-Result OrvaneConnection::OrvaneUploadSection(ImageSource& source, Section& section) {
+Result OrvaneConnection::OrvaneUploadSection(const ParsedSection& section) {
     Tracker tracker{static_cast<double>(section.size), 0, 0};
     context_.SetProgress(0);
-    return boot::UploadRecords(context_, source, section, [&](SfldRecord& record) {
-        return OrvaneWriteRecord(record, tracker);
-    });
+    return boot::UploadRecords(
+        context_, section, [&](SfldRecord& record) { return OrvaneWriteRecord(record, tracker); });
 }
 
 Result OrvaneConnection::OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker) {

@@ -29,12 +29,12 @@ class OrvaneConnection : public BootConnection {
           connectLimitMs_(connectLimitMs) {}
 
     // Connects, writes the section and starts it at its start address; no end record follows.
-    Result LoadAndRun(ImageSource& source, Section& section) override;
+    Result LoadAndRun(const ParsedSection& section) override;
     Result OrvaneConnect();
     // The monitor's identification, logged; fails when no whole reply comes.
     Result OrvaneQueryId();
     // The words of one record's data, written from address on.
-    Result OrvaneUploadSection(ImageSource& source, Section& section);
+    Result OrvaneUploadSection(const ParsedSection& section);
     Result OrvaneWriteRecord(const SfldRecord& record, Tracker& tracker);
     Result OrvaneWriteWords(uint32_t address, const uint8_t* data, uint32_t count,
                             Tracker& tracker);

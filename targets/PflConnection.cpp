@@ -19,12 +19,12 @@ constexpr int kNoByte = -1;
 constexpr uint8_t kWakeMessage[] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
 }  // namespace
 
-Result PflConnection::LoadAndRun(ImageSource& source, Section& section) {
+Result PflConnection::LoadAndRun(const ParsedSection& section) {
     // The started code must answer the end record; "Complete" waits for that answer.
     return boot::LoadAndRun(
         context_,
-        {"Kalmer PFL", [&] { return PflConnect(); },
-         [&] { return PflUploadSection(source, section); }, [&] { return PflRunAt(section.start); },
+        {"Kalmer PFL", [&] { return PflConnect(); }, [&] { return PflUploadSection(section); },
+         [&] { return PflRunAt(section.start); },
          [&] {
              SfldRecord end;
              end.MakeEnd();
@@ -169,13 +169,13 @@ Result PflConnection::PflReadVersion() {
     }
 }
 
-Result PflConnection::PflUploadSection(ImageSource& source, Section& section) {
+Result PflConnection::PflUploadSection(const ParsedSection& section) {
     if (!sendRecord_) {
         return Result::Failure(Result::Code::NotSupported, "");
     }
     context_.SetProgress(0);
     double sent = 0;
-    Result uploaded = boot::UploadRecords(context_, source, section, [&](SfldRecord& record) {
+    Result uploaded = boot::UploadRecords(context_, section, [&](SfldRecord& record) {
         Result written = sendRecord_(record);
         if (written) {
             sent += record.dataCount;

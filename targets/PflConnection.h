@@ -25,12 +25,12 @@ class PflConnection : public BootConnection {
 
     // Connects, uploads the section, runs it at its start address and sends the end record,
     // which the started code must answer.
-    Result LoadAndRun(ImageSource& source, Section& section) override;
+    Result LoadAndRun(const ParsedSection& section) override;
     bool StartedCodeAnswers() const override { return true; }
     Result PflConnect();
     // The version line; fails without a line of its own when none comes within a second.
     Result PflReadVersion();
-    Result PflUploadSection(ImageSource& source, Section& section);
+    Result PflUploadSection(const ParsedSection& section);
     Result PflRunAt(uint32_t address) { return RunAt(context_, address); }
     // The run command, which the Orvane monitor takes too.
     static Result RunAt(ProtocolContext& context, uint32_t address);

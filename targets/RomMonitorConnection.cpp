@@ -19,9 +19,9 @@ constexpr uint32_t kSliceMs = 10;
 constexpr uint32_t kCollectSize = 10;
 }  // namespace
 
-Result RomMonitorConnection::LoadAndRun(ImageSource& source, Section& section) {
+Result RomMonitorConnection::LoadAndRun(const ParsedSection& section) {
     return boot::LoadAndRun(context_, {"Hestan(Mask ROM)", [&] { return RomMonitorConnect(); },
-                                       [&] { return RomMonitorUploadSection(source, section); },
+                                       [&] { return RomMonitorUploadSection(section); },
                                        [&] { return RomMonitorRunAt(section.start); }, nullptr});
 }
 
@@ -181,11 +181,11 @@ Result RomMonitorConnection::RomMonitorWriteRecord(const SfldRecord& record, Pro
                                 progress);
 }
 
-Result RomMonitorConnection::RomMonitorUploadSection(ImageSource& source, Section& section) {
+Result RomMonitorConnection::RomMonitorUploadSection(const ParsedSection& section) {
     // The progress stays at the last word's value; it is not forced to 1000.
     Progress progress{static_cast<double>(section.size), 0, 0};
     context_.SetProgress(0);
-    return boot::UploadRecords(context_, source, section, [&](SfldRecord& record) {
+    return boot::UploadRecords(context_, section, [&](SfldRecord& record) {
         return RomMonitorWriteRecord(record, progress);
     });
 }

@@ -19,7 +19,7 @@ class RomMonitorConnection : public BootConnection {
         : context_(context), speedCode_(speedCode) {}
 
     // Connects, writes the section and starts it at its start address.
-    Result LoadAndRun(ImageSource& source, Section& section) override;
+    Result LoadAndRun(const ParsedSection& section) override;
     Result RomMonitorConnect();
     bool RomMonitorEnterTestScreen();
     bool RomMonitorWaitTestPrompt();
@@ -28,7 +28,7 @@ class RomMonitorConnection : public BootConnection {
     Result RomMonitorWriteWords(uint32_t address, const uint8_t* data, uint32_t count,
                                 Progress& progress);
     Result RomMonitorWriteRecord(const SfldRecord& record, Progress& progress);
-    Result RomMonitorUploadSection(ImageSource& source, Section& section);
+    Result RomMonitorUploadSection(const ParsedSection& section);
     Result RomMonitorRunAt(uint32_t address);
 
   private:

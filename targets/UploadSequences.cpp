@@ -2,6 +2,7 @@
 
 #include "engine/FormatText.h"
 #include "flashloader/SfldLoader.h"
+#include "image/ImageCheck.h"
 #include "image/ImageReport.h"
 #include "targets/BootSteps.h"
 
@@ -18,7 +19,6 @@ Result UploadSequences::Run() {
 }
 
 Result UploadSequences::FlashUpload() {
-    image_->inUse = 1;
     const TargetRow* target = targets_.Find(request_.targetType);
     Result result;
     if (target == nullptr) {
@@ -32,8 +32,6 @@ Result UploadSequences::FlashUpload() {
     if (context_.CancelRequested()) {
         context_.Log("Cancel...");
     }
-    image_->Close();
-    image_->inUse = 0;
     return result;
 }
 
@@ -44,7 +42,8 @@ Result UploadSequences::NoSuchTarget() const {
 }
 
 Result UploadSequences::OpenImage() {
-    return ::OpenImage(context_, request_.image, *image_, request_.bootReload);
+    imageOpened_ = true;
+    return ::OpenImage(context_, request_.image.get());
 }
 
 Result UploadSequences::OpenForUpload() {
@@ -53,7 +52,7 @@ Result UploadSequences::OpenForUpload() {
     if (Result ready = PortReady(); !ready) {
         return ready;
     }
-    return image_->source.kind == ImageSource::Closed ? OpenImage() : Result();
+    return imageOpened_ ? Result() : OpenImage();
 }
 
 Result UploadSequences::Fail(Result::Code code, const char* text) {
@@ -69,7 +68,8 @@ Result UploadSequences::UploadToRunningSfld(bool recordWait) {
     session_.RecordWaitMode = recordWait;
     // Nothing has started this loader for us: the device re-appears in it, or runs it already,
     // and either may take a while to answer.
-    return SfldLoader(context_, session_).FlashProgram(*image_, SfldLoader::kFindLoaderMs);
+    return SfldLoader(context_, session_)
+        .FlashProgram(*request_.image, request_.bootReload, SfldLoader::kFindLoaderMs);
 }
 
 Result UploadSequences::PortReady() {
@@ -113,47 +113,39 @@ Result UploadSequences::UploadWithBootLoader(const TargetRow& target) {
     if (target.recordWait) {
         session_.RecordWaitMode = true;
     }
-    return SfldLoader(context_, session_).FlashProgram(*image_);
+    return SfldLoader(context_, session_).FlashProgram(*request_.image, request_.bootReload);
 }
 
 Result UploadSequences::LoadFlashLoader(const TargetRow& target, bool& answers) {
-    if (request_.loader) {
-        context_.Log("Upload SFLD From file - " + request_.loader->path);
-        ImageSource file;
-        ImageSection section;
-        if (!file.OpenBytes(request_.loader) || !section.Open(file, 0) ||
-            section.fault.kind != SectionFault::Kind::None) {
-            return Fail(Result::Code::ImageUnusable, "ERROR: wrong SFLD file format");
-        }
-        return LoadAndRun(target, target.boot, file, section, answers);
-    }
-    // The loader section is the device's to run from memory, never the flash's: it is loaded
-    // here whether or not the flash upload would write it.
-    FirmwareImage& image = *image_;
-    ImageSection* own = image.count > 0 ? &image.sections[image.count - 1] : nullptr;
-    if (own != nullptr && own->firmwareId == FirmwareId::Sfl &&
-        own->fault.kind == SectionFault::Kind::None) {
-        context_.Log("Upload SFLD From image-union file");
-        return LoadAndRun(target, target.boot, image.source, *own, answers);
-    }
-    context_.Log("Upload SFLD From resource");
-    ImageSource resource;
-    if (!resource.OpenResource(target.loaderResourceId)) {
-        resource.Close();
+    const ParsedImage* own = request_.loader.get();
+    if (own == nullptr) {
+        context_.Log("Upload SFLD From resource");
         return Fail(Result::Code::NoLoader, "ERROR: SFLD resource open failed");
     }
-    SectionReader reader;
-    if (!reader.Open(resource, 0)) {
-        resource.Close();
-        return Fail(Result::Code::NoLoader, "ERROR: wrong SFLD resource format");
+    switch (own->origin) {
+        case ImageOrigin::File:
+            context_.Log("Upload SFLD From file - " + own->path);
+            break;
+        case ImageOrigin::ImageSection:
+            // The loader section is the device's to run from memory, never the flash's: it is
+            // loaded here whether or not the flash upload would write it.
+            context_.Log("Upload SFLD From image-union file");
+            break;
+        case ImageOrigin::Resource:
+            context_.Log("Upload SFLD From resource");
+            break;
     }
-    Result loaded = LoadAndRun(target, target.boot, resource, reader, answers);
-    resource.Close();
-    return loaded;
+    // The same check that formed the request: a loader in the flash would erase itself.
+    if (!LoaderProblem(*own).empty()) {
+        return Fail(Result::Code::ImageUnusable, own->origin == ImageOrigin::Resource
+                                                     ? "ERROR: wrong SFLD resource format"
+                                                     : "ERROR: wrong SFLD file format");
+    }
+    return LoadAndRun(target, target.boot, own->sections[0], answers);
 }
 
 Result UploadSequences::LoadAndRun(const TargetRow& target, MakeBootConnection make,
-                                   ImageSource& source, Section& section, bool& answers) {
+                                   const ParsedSection& section, bool& answers) {
     boot::BootWait wait(context_, request_.bootWaitMs);
     // The primary loader's records go out as the flash loader's do, with this request's
     // session.
@@ -164,7 +156,7 @@ Result UploadSequences::LoadAndRun(const TargetRow& target, MakeBootConnection m
     setup.sendRecord = [&records](const SfldRecord& record) { return records.SendRecord(record); };
     const std::unique_ptr<BootConnection> connection = make(wait, setup);
     answers = connection->StartedCodeAnswers();
-    Result loaded = connection->LoadAndRun(source, section);
+    Result loaded = connection->LoadAndRun(section);
     if (wait.Expired() && !context_.IsAborted()) {
         return Fail(Result::Code::NoAnswer, kNoBootAnswer);
     }
@@ -175,19 +167,17 @@ Result UploadSequences::RunImage() {
     if (Result ready = PortReady(); !ready) {
         return ready;
     }
-    const std::string path = request_.image ? request_.image->path : std::string();
-    context_.Log("Open image file name - " + path);
+    const ParsedImage* image = request_.image.get();
+    context_.Log("Open image file name - " + (image ? image->path : std::string()));
     context_.SetStatus("Open image");
-    ImageSource source;
-    if (!source.OpenBytes(request_.image)) {
+    if (image == nullptr) {
         return Fail(Result::Code::ImageUnusable, "ERROR: image open FAILED");
     }
-    SectionReader section;
-    if (!section.Open(source, 0)) {
-        source.Close();
+    // The parse the request was checked with: a section that cannot load is never sent.
+    if (!CheckRun(image).verdict) {
         return Fail(Result::Code::ImageUnusable, "ERROR: bad image FORMAT");
     }
-    ReportSection(context_, section);
+    ReportSection(context_, image->sections[0]);
     context_.SetPhase(phase::kRunSection);
 
     const TargetRow* target = targets_.Find(request_.targetType);
@@ -197,12 +187,11 @@ Result UploadSequences::RunImage() {
         result = Result::Failure(Result::Code::NotSupported, kRunNotSupported);
     } else if (target != nullptr) {
         bool answers = false;
-        result = LoadAndRun(*target, target->run, source, section, answers);
+        result = LoadAndRun(*target, target->run, image->sections[0], answers);
         if (result && !answers) {
             // Only the primary loader asks the started code for an answer.
             context_.Log("Code started; this target gives no answer from it");
         }
     }
-    source.Close();
     return result;
 }

@@ -9,9 +9,7 @@
 #include "engine/Result.h"
 #include "engine/UploadRequest.h"
 #include "flashloader/SfldLoader.h"
-#include "image/FirmwareImage.h"
-#include "image/ImageSource.h"
-#include "image/Section.h"
+#include "image/ParsedImage.h"
 #include "targets/BootConnection.h"
 #include "targets/TargetCatalogue.h"
 
@@ -36,13 +34,12 @@ class UploadSequences {
     // Loads a section through a connection the row makes and starts it. The loader is waited
     // for as long as the request allows; past that the load fails as "no answer".
     // answers tells whether the started code answered the connection.
-    Result LoadAndRun(const TargetRow& target, MakeBootConnection make, ImageSource& source,
-                      Section& section, bool& answers);
+    Result LoadAndRun(const TargetRow& target, MakeBootConnection make,
+                      const ParsedSection& section, bool& answers);
 
-    // Opens the request's image and logs its report; an upload sequence does it first unless
-    // it has been done.
+    // Logs the report of the request's image, refused when the upload would write it damaged;
+    // an upload sequence does it first unless it has been done.
     Result OpenImage();
-    FirmwareImage& Image() { return *image_; }
     // What the request set and learnt of the flash loader.
     const SfldSession& Session() const { return session_; }
 
@@ -52,8 +49,8 @@ class UploadSequences {
     static constexpr uint32_t kPortPollMs = 50;
 
     Result PortReady();
-    // Loads the flash loader the request names, else the image's own loader section, else the
-    // module resource of the type.
+    // Loads the flash loader the request carries: its loader file, else the image's own loader
+    // section, else the module resource of the type.
     Result LoadFlashLoader(const TargetRow& target, bool& answers);
     // The request names a type the catalogue has no row for.
     Result NoSuchTarget() const;
@@ -65,8 +62,7 @@ class UploadSequences {
     ProtocolContext& context_;
     const UploadRequest& request_;
     const TargetCatalogue& targets_;
-    // Three sections with their record carry-over: too large for the worker's stack.
-    std::unique_ptr<FirmwareImage> image_ = std::make_unique<FirmwareImage>();
+    bool imageOpened_ = false;
     SfldSession session_;
 };
 

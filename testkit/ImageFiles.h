@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "image/Section.h"
+#include "image/ImageReaders.h"
+#include "image/ParsedImage.h"
+#include "image/SectionRecords.h"
 #include "image/SfldRecord.h"
 
 namespace imagefiles {
@@ -378,13 +380,21 @@ Upload Collect(Next next, int limit = 100000) {
     return upload;
 }
 
-inline Upload CollectSection(Section& section, ImageSource& source) {
-    if (!section.Rewind(source)) {
-        Upload failed;
-        failed.ok = false;
-        return failed;
-    }
-    return Collect([&](SfldRecord& r) { return section.NextRecord(r, source); });
+inline Upload CollectSection(const ParsedSection& section) {
+    SectionRecords records(section);
+    return Collect([&](SfldRecord& r) {
+        records.Next(r);
+        return true;
+    });
+}
+
+// The bytes parsed as a request parses a file read under path.
+inline std::shared_ptr<const ParsedImage> ParseBytes(const Bytes& bytes,
+                                                     const std::string& path = "image") {
+    auto file = std::make_shared<FileBytes>();
+    file->path = path;
+    file->bytes = bytes;
+    return ParseImage(file);
 }
 
 }  // namespace imagefiles

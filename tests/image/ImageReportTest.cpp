@@ -16,16 +16,15 @@ namespace {
 
 class ImageReportTest : public ::testing::Test {
   protected:
-    // The file as the dialog's side reads it, opened as a request opens it.
+    // The file as the dialog's side reads and parses it, opened as a request opens it.
     Result Open(const std::string& path) {
         std::shared_ptr<const FileBytes> file;
-        static_cast<void>(ReadImageFile(path, file));  // an unreadable file fails the open
-        return OpenImage(context, file, image, false);
+        EXPECT_TRUE(ReadImageFile(path, file));
+        return OpenImage(context, ParseImage(file).get());
     }
 
     VirtualClock clock;
     TestContext context{clock};
-    FirmwareImage image;
 };
 
 TEST_F(ImageReportTest, OpenImageReportsEverySection) {
@@ -121,7 +120,7 @@ TEST_F(ImageReportTest, RawSRecordElfAndHexSections) {
 
 // A request without the file's bytes: the file could not be read.
 TEST_F(ImageReportTest, OpenFailureIsReportedOnce) {
-    const Result opened = OpenImage(context, nullptr, image, false);
+    const Result opened = OpenImage(context, nullptr);
     EXPECT_EQ(opened.code(), Result::Code::ImageUnusable);
     EXPECT_EQ(opened.words(), "ERROR: image open FAILED");
     EXPECT_EQ(context.statusText.Get(), "ERROR: image open FAILED");
@@ -130,7 +129,7 @@ TEST_F(ImageReportTest, OpenFailureIsReportedOnce) {
 }
 
 TEST_F(ImageReportTest, ReportSection) {
-    SectionReader section;
+    ParsedSection section;
     ReportSection(context, section);
     EXPECT_EQ(context.TakeLog(), (std::vector<std::string>{"*Section report*", "Format: unknown"}));
     section.format = SectionFormat::SRecord;

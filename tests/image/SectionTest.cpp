@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "image/FirmwareImage.h"
-#include "image/Section.h"
+#include "image/ImageCheck.h"
+#include "image/ImageReaders.h"
 #include "testkit/ImageFiles.h"
 
 using namespace imagefiles;
@@ -13,17 +13,17 @@ using namespace imagefiles;
 namespace {
 
 struct Opened {
-    std::unique_ptr<TempFile> file;
-    ImageSource source;
-    std::unique_ptr<ImageSection> section = std::make_unique<ImageSection>();
+    ParsedSection section;
     bool ok = false;
 };
 
 std::unique_ptr<Opened> OpenSection(const Bytes& bytes, uint32_t offset = 0) {
     auto opened = std::make_unique<Opened>();
-    opened->file = std::make_unique<TempFile>(bytes);
-    if (opened->source.OpenFile(opened->file->Path())) {
-        opened->ok = opened->section->Open(opened->source, offset);
+    auto file = std::make_shared<FileBytes>();
+    file->bytes = bytes;
+    ImageSource source;
+    if (source.OpenBytes(file)) {
+        opened->ok = ReadSection(source, offset, 0, opened->section);
     }
     return opened;
 }
@@ -79,13 +79,16 @@ TEST(BinarySectionTest, ChecksumWordAndRawFallback) {
         SCOPED_TRACE(c.name);
         auto opened = OpenSection(c.bytes);
         ASSERT_TRUE(opened->ok);
-        const ImageSection& s = *opened->section;
+        const ParsedSection& s = opened->section;
         EXPECT_EQ(s.format, SectionFormat::Binary);
         EXPECT_EQ(s.crcState, c.crc);
         EXPECT_EQ(s.start, c.start);
         EXPECT_EQ(s.entry, c.start);
         EXPECT_EQ(s.size, c.size);
-        EXPECT_EQ(s.fileOffset, 0u);
+        // whole or raw, the records carry the file's bytes from its start
+        const Upload upload = CollectSection(s);
+        ASSERT_EQ(upload.bytes.size(), c.size);
+        EXPECT_EQ(upload.bytes.begin()->second, c.bytes[0]);
     }
 }
 
@@ -93,38 +96,35 @@ struct IdentityCase {
     const char* name;
     Bytes bytes;
     FirmwareId id;
-    bool belowMain;
 };
 
 TEST(IdentifyTest, LoadAddressSizeAndChecksumGiveTheIdentity) {
     const IdentityCase cases[] = {
-        {"Pfl", BinarySection(kFlashStart, 0x4000, true), FirmwareId::Pfl, true},
-        {"Pfl without checksum word", BinarySection(kFlashStart, 0x4000, false), FirmwareId::Pfl,
-         true},
+        {"Pfl", BinarySection(kFlashStart, 0x4000, true), FirmwareId::Pfl},
+        {"Pfl without checksum word", BinarySection(kFlashStart, 0x4000, false), FirmwareId::Pfl},
         {"Pfl one byte too long",
          [] {
              Bytes b = BinarySection(kFlashStart, 0x4004, false);
              Put32(b, 36, kFlashStart + 0x4001);
              return b;
          }(),
-         FirmwareId::Unknown, true},
-        {"main firmware", BinarySection(kMainStart, 0x8000, true), FirmwareId::MainFirmware, false},
-        {"Sfl", BinarySection(kSflStart, 0x1000, true), FirmwareId::Sfl, true},
-        {"Sfl too long", BinarySection(kSflStart, 0x1004, true), FirmwareId::Unknown, true},
-        {"other address", BinarySection(0x10008000, 0x100, true), FirmwareId::Unknown, false},
-        {"raw binary", Bytes(0x100, 0xAB), FirmwareId::Unknown, true},
+         FirmwareId::Unknown},
+        {"main firmware", BinarySection(kMainStart, 0x8000, true), FirmwareId::MainFirmware},
+        {"Sfl", BinarySection(kSflStart, 0x1000, true), FirmwareId::Sfl},
+        {"Sfl too long", BinarySection(kSflStart, 0x1004, true), FirmwareId::Unknown},
+        {"other address", BinarySection(0x10008000, 0x100, true), FirmwareId::Unknown},
+        {"raw binary", Bytes(0x100, 0xAB), FirmwareId::Unknown},
         {"main firmware as S-records",
          ToBytes(SLine(0, 0) + S3Lines(kMainStart, Bytes(64, 1)) + SLine(7, kMainStart)),
-         FirmwareId::MainFirmware, false},
+         FirmwareId::MainFirmware},
         {"Sfl as S-records", ToBytes(S3Lines(kSflStart, Bytes(0x1000, 2)) + SLine(7, kSflStart)),
-         FirmwareId::Sfl, true},
+         FirmwareId::Sfl},
     };
     for (const IdentityCase& c : cases) {
         SCOPED_TRACE(c.name);
         auto opened = OpenSection(c.bytes);
         ASSERT_TRUE(opened->ok);
-        EXPECT_EQ(opened->section->firmwareId, c.id);
-        EXPECT_EQ(opened->section->belowMain, c.belowMain);
+        EXPECT_EQ(opened->section.firmwareId, c.id);
     }
 }
 
@@ -162,24 +162,22 @@ TEST(FirmwareImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempFile file(c.bytes);
-        FirmwareImage image;
-        ASSERT_TRUE(image.Open(file.Path()));
-        image.LoadSections();
-        ASSERT_EQ(image.count, c.count);
-        EXPECT_EQ(image.sections[c.count - 1].firmwareId, c.last);
-        EXPECT_EQ(image.sections[0].fileOffset, 0u);
-        if (c.count >= 2) {
-            EXPECT_EQ(image.sections[1].fileOffset, 0x4000u);
+        const auto parsed = ParseBytes(c.bytes);
+        const std::vector<ParsedSection>& sections = parsed->sections;
+        ASSERT_EQ(sections.size(), static_cast<size_t>(c.count));
+        EXPECT_EQ(sections[c.count - 1].firmwareId, c.last);
+        // each section's records begin with the bytes at its offset
+        const size_t offsets[] = {0, 0x4000, 0x4004 + 0x2000};
+        for (int i = 0; i < c.count && sections[i].CrcOk(); ++i) {
+            EXPECT_EQ(CollectSection(sections[i]).bytes.begin()->second, c.bytes[offsets[i]]);
         }
         if (c.count == 3) {
-            EXPECT_EQ(image.sections[1].firmwareId, FirmwareId::MainFirmware);
-            EXPECT_EQ(image.sections[2].fileOffset, 0x4004u + 0x2000);
+            EXPECT_EQ(sections[1].firmwareId, FirmwareId::MainFirmware);
         }
         if (c.last == FirmwareId::Sfl) {
-            EXPECT_EQ(image.sections[2].start, kSflStart);
+            EXPECT_EQ(sections[2].start, kSflStart);
             // its records are the Sfl's own bytes
-            Upload upload = CollectSection(image.sections[2], image.source);
+            Upload upload = CollectSection(sections[2]);
             ASSERT_TRUE(upload.ok);
             ASSERT_EQ(upload.bytes.size(), 0x800u);
             EXPECT_EQ(upload.bytes.begin()->first, kSflStart);
@@ -190,25 +188,17 @@ TEST(FirmwareImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
     }
 }
 
-TEST(FirmwareImageTest, ActiveFlagsFollowTheIdentityAndSurviveReloading) {
-    TempFile file(UnionImage(kMainStart, 0x2000, BinarySection(kSflStart, 0x800, true, 3)));
-    FirmwareImage image;
-    ASSERT_TRUE(image.Open(file.Path()));
-    image.LoadSections();
-    ASSERT_EQ(image.count, 3);
-    image.MarkActiveSections();
-    // Pfl: not programmed; main firmware: programmed; Sfl: below the main firmware
-    EXPECT_FALSE(image.sections[0].active);
-    EXPECT_TRUE(image.sections[1].active);
-    EXPECT_FALSE(image.sections[2].active);
-    for (const ImageSection& s : image.sections) {
-        EXPECT_TRUE(s.skipBootReload);
-    }
-    image.sections[0].active = 1;
-    image.sections[0].skipBootReload = 0;
-    image.LoadSections();
-    EXPECT_TRUE(image.sections[0].active);
-    EXPECT_FALSE(image.sections[0].skipBootReload);
+TEST(FirmwareImageTest, TheUploadWritesTheFirstSectionAndTheMainFirmware) {
+    const auto image =
+        ParseBytes(UnionImage(kMainStart, 0x2000, BinarySection(kSflStart, 0x800, true, 3)));
+    ASSERT_EQ(image->sections.size(), 3u);
+    // Pfl: written as the first section; main firmware: written; Sfl: the running loader
+    EXPECT_TRUE(IsActive(*image, 0));
+    EXPECT_TRUE(IsWritten(*image, 0));
+    EXPECT_TRUE(IsWritten(*image, 1));
+    EXPECT_FALSE(IsActive(*image, 2));
+    EXPECT_FALSE(IsWritten(*image, 2));
+    EXPECT_FALSE(IsWritten(*image, 3));
 }
 
 // Section 0 must lie in the flash and hold firmware of 4 KiB to 8 MiB, bounds included.
@@ -227,42 +217,63 @@ TEST(FirmwareImageTest, TheUploadTakesSectionZeroWithinItsBoundsOnly) {
         {0x10000000, 0x800001, CrcState::Matched, false},
         {0x10000000, 0x1000, CrcState::None, false},
     };
-    FirmwareImage image;
+    ParsedImage image;
+    image.sections.resize(1);
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << std::hex << c.start << " " << c.size);
-        image.count = 1;
-        image.sections[0].start = c.start;
-        image.sections[0].size = c.size;
-        image.sections[0].crcState = c.crc;
-        EXPECT_EQ(image.UploadProblem().empty(), c.taken);
+        ParsedSection& section = image.sections[0];
+        section.start = c.start;
+        section.size = c.size;
+        section.crcState = c.crc;
+        section.runs = {{c.start, {1}}};
+        EXPECT_EQ(CheckUpload(&image).verdict.ok(), c.taken);
     }
-    image.count = 0;  // what an earlier image left in section 0 does not count
-    EXPECT_FALSE(image.UploadProblem().empty());
+    image.sections.clear();
+    EXPECT_FALSE(CheckUpload(&image).verdict.ok());
 }
 
-TEST(SectionReaderTest, TakesHeadersAtFaceValue) {
-    // a wrong checksum and an address no checked section accepts
-    Bytes bytes = BinarySection(0x00100000, 0x80, true);
-    bytes.back() ^= 0xFF;
-    TempFile file(bytes);
-    ImageSource source;
-    ASSERT_TRUE(source.OpenFile(file.Path()));
-    SectionReader reader;
-    reader.entry = 0x1234;
-    ASSERT_TRUE(reader.Open(source, 0));
-    EXPECT_EQ(reader.format, SectionFormat::Binary);
-    EXPECT_EQ(reader.start, 0x00100000u);
-    EXPECT_EQ(reader.size, 0x80u);
-    EXPECT_EQ(reader.entry, 0x1234u);
-    EXPECT_EQ(reader.crcState, CrcState::None);
-    Upload upload = CollectSection(reader, source);
-    ASSERT_TRUE(upload.ok);
-    EXPECT_EQ(upload.bytes.size(), 0x80u);
-
-    // no raw fallback
-    TempFile shortFile(Bytes(20, 0));
-    ASSERT_TRUE(source.OpenFile(shortFile.Path()));
-    EXPECT_FALSE(reader.Open(source, 0));
+// A flash loader is loaded into memory as the file places it: refused before the port opens
+// when it is damaged, holds nothing to load or would lie in the flash it writes.
+TEST(LoaderPlacementTest, ALoaderIsRefusedUnlessItLoadsIntoMemory) {
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::string problem;  // empty: taken
+    };
+    Bytes wrongChecksum = BinarySection(0x00100000, 0x80, true);
+    wrongChecksum.back() ^= 0xFF;
+    Bytes promisesMore = BinarySection(kSflStart, 0x100, false);
+    Put32(promisesMore, 36, kSflStart + 0x1000);
+    const std::string inFlash =
+        " lies in the flash (0x10000000 to 0x11000000); a flash loader "
+        "runs from memory outside it";
+    const Case cases[] = {
+        {"binary loader in memory", BinarySection(kSflStart, 0x800, true), ""},
+        {"S-records in memory", ToBytes(S3Lines(kSflStart, Bytes(40, 1)) + SLine(7, kSflStart)),
+         ""},
+        {"ELF linked in memory", ElfFile({{0x20000000, Bytes(64, 2)}}, 0x20000000), ""},
+        {"Intel HEX in memory", ToBytes(HexLines(0x20000000, Bytes(64, 3)) + HexRecord(1, 0)), ""},
+        {"S-records in the flash",
+         ToBytes(S3Lines(kMainStart, Bytes(40, 1)) + SLine(7, kMainStart)),
+         "0x10004000 to 0x10004028" + inFlash},
+        {"ELF with one segment in the flash",
+         ElfFile({{0x20000000, Bytes(64, 2)}, {0x10FFFFF0, Bytes(32, 2)}}, 0x20000000),
+         "0x10FFFFF0 to 0x11000010" + inFlash},
+        {"a header that no checked section accepts", wrongChecksum,
+         "Image file is not an image-union file, a binary section, S-records, ELF or Intel HEX"},
+        {"a header that promises more than the file holds", promisesMore,
+         "Image section 0 is cut short: 256 of 4096 bytes"},
+        {"S-records without a termination line", ToBytes(S3Lines(0x3000, Bytes(20, 1))),
+         "S-record file has no termination record"},
+        {"fewer bytes than a header", Bytes(20, 0),
+         "Image section 0 is cut short: 20 bytes, less than its header"},
+        {"ELF wrapping past the top of memory", ElfFile({{0xFFFFFF00, Bytes(0x200, 1)}}, 0),
+         "its bytes at 0xFFFFFF00 run past the end of memory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LoaderProblem(*ParseBytes(c.bytes)), c.problem);
+    }
 }
 
 struct ScanCase {
@@ -303,7 +314,7 @@ TEST(ScanSRecordsTest, ExtentAndEntry) {
         SCOPED_TRACE(c.name);
         auto opened = OpenSection(ToBytes(c.text));
         ASSERT_TRUE(opened->ok);
-        const ImageSection& s = *opened->section;
+        const ParsedSection& s = opened->section;
         if (!c.isSRecord) {
             // taken for a raw binary
             EXPECT_EQ(s.format, SectionFormat::Binary);
@@ -317,34 +328,21 @@ TEST(ScanSRecordsTest, ExtentAndEntry) {
         EXPECT_EQ(s.entry, c.entry);
     }
     ImageSource closed;
-    SectionReader reader;
-    EXPECT_FALSE(reader.ScanSRecords(closed));
-
-    // Loader images keep being taken without a termination line: the entry is the start.
-    TempFile unterminated(S3Lines(0x3000, Bytes(20, 1)));
-    ImageSource source;
-    ASSERT_TRUE(source.OpenFile(unterminated.Path()));
-    ASSERT_TRUE(reader.Open(source, 0));
-    EXPECT_EQ(reader.format, SectionFormat::SRecord);
-    EXPECT_EQ(reader.entry, 0x3000u);
+    ParsedSection section;
+    EXPECT_FALSE(SRecordReader().Read(closed, 0, 0, section));
 }
 
-// A file that changed between its check and its upload must not end a section early.
-TEST(ScanSRecordsTest, AnUploadThatMissesTheTerminationLineFails) {
-    const std::string lines = S3Lines(kMainStart, RandomBytes(3000, 3), 30);
-    TempFile file(lines + SLine(7, kMainStart));
-    ImageSource source;
-    ASSERT_TRUE(source.OpenFile(file.Path()));
-    ImageSection section;
-    ASSERT_TRUE(section.Open(source, 0));
-    ASSERT_EQ(section.format, SectionFormat::SRecord);
-    EXPECT_TRUE(CollectSection(section, source).ok);
-    for (const std::string& changed : {lines, lines.substr(0, 500) + "S3\n"}) {
-        // the section as scanned before, its records read from other bytes
-        file.Write(ToBytes(changed));
-        ASSERT_TRUE(source.OpenFile(file.Path()));
-        EXPECT_FALSE(CollectSection(section, source).ok);
-    }
+// The upload sends the bytes parsed when the request was formed, whatever the file holds now.
+TEST(ScanSRecordsTest, TheRecordsAreTheParsedBytesNotTheFilesLater) {
+    const Bytes data = RandomBytes(3000, 3);
+    TempFile file(S3Lines(kMainStart, data, 30) + SLine(7, kMainStart));
+    std::shared_ptr<const FileBytes> read;
+    ASSERT_TRUE(ReadImageFile(file.Path(), read));
+    const auto image = ParseImage(read);
+    file.Write(ToBytes(S3Lines(kMainStart, data, 30).substr(0, 500) + "S3\n"));
+    const Upload upload = CollectSection(image->sections.at(0));
+    ASSERT_EQ(upload.bytes.size(), data.size());
+    EXPECT_EQ(upload.bytes.rbegin()->second, data.back());
 }
 
 // The erase range is start..start + size; every programmed byte must lie inside it, or it is
@@ -358,8 +356,8 @@ TEST(ScanSRecordsTest, EraseRangeCoversEveryProgrammedByte) {
     for (const std::string& text : texts) {
         auto opened = OpenSection(ToBytes(text));
         ASSERT_TRUE(opened->ok);
-        ImageSection& s = *opened->section;
-        Upload upload = CollectSection(s, opened->source);
+        const ParsedSection& s = opened->section;
+        Upload upload = CollectSection(s);
         ASSERT_TRUE(upload.ok);
         ASSERT_FALSE(upload.bytes.empty());
         EXPECT_EQ(upload.bytes.begin()->first, s.start);
@@ -394,9 +392,9 @@ TEST(LoadedSectionTest, ElfAndHexSendTheRecordsOfTheSameSRecords) {
         auto records = [](const Bytes& file, SectionFormat format) {
             auto opened = OpenSection(file);
             EXPECT_TRUE(opened->ok);
-            EXPECT_EQ(opened->section->format, format);
+            EXPECT_EQ(opened->section.format, format);
             std::vector<std::pair<uint32_t, Bytes>> sent;
-            const Upload upload = CollectSection(*opened->section, opened->source);
+            const Upload upload = CollectSection(opened->section);
             EXPECT_TRUE(upload.ok);
             for (const ParsedFrame& frame : upload.records) {
                 sent.emplace_back(frame.address, frame.data);

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "engine/FormatText.h"
-#include "image/FirmwareImage.h"
 #include "image/ImageCheck.h"
 #include "testkit/ImageFiles.h"
 
@@ -165,18 +164,17 @@ void CheckReadBack(const Maker& maker, int lineBytes, const std::string& outName
         std::string out = (dir.Dir() / outName).string();
         ASSERT_EQ(std::system((maker.command(layout, made, out, lineBytes) + " 2>&1").c_str()), 0);
 
-        FirmwareImage image;
-        ASSERT_TRUE(image.Open(out));
-        image.LoadSections();
-        ASSERT_EQ(image.count, 1) << image.problem;
-        const ImageSection& section = image.sections[0];
+        std::shared_ptr<const FileBytes> file;
+        ASSERT_TRUE(ReadImageFile(out, file));
+        const auto image = ParseImage(file);
+        ASSERT_EQ(image->sections.size(), 1u) << image->problem;
+        const ParsedSection& section = image->sections[0];
         ASSERT_EQ(section.format, maker.format);
         EXPECT_EQ(section.start, made.expected.begin()->first);
         EXPECT_EQ(section.size, made.expected.rbegin()->first + 1 - section.start);
         EXPECT_EQ(section.entry, maker.entryAtBase ? kBase : kBase + layout.chunks[0].offset);
 
-        ASSERT_TRUE(image.RewindSection(0));
-        Upload upload = Collect([&](SfldRecord& r) { return image.NextSectionRecord(r, 0); });
+        Upload upload = CollectSection(section);
         ASSERT_TRUE(upload.ok);
         EXPECT_EQ(upload.bytes, made.expected);
         size_t total = 0;

@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "SectionBytes.h"
+#include "image/ImageReaders.h"
 #include "image/ImageSource.h"
-#include "image/Section.h"
 #include "support/ProtocolFixture.h"
 #include "targets/OrvaneConnection.h"
 #include "targets/PflConnection.h"
@@ -31,13 +31,13 @@ class BootDeviceTest : public ProtocolFixture {
     void LoadSection(const std::vector<uint8_t>& data) {
         resources.Register(ImageSource::kResourceType, kResourceId,
                            Bytes(S3Line(kSflStart, data) + S7Line(kSflStart)));
-        ASSERT_TRUE(source.OpenResource(kResourceId, resources));
-        ASSERT_TRUE(section.Open(source, 0));
+        const auto parsed = ParseResource(kResourceId, resources);
+        ASSERT_TRUE(parsed && !parsed->sections.empty());
+        section = parsed->sections[0];
     }
 
     ResourceTable resources;
-    ImageSource source;
-    SectionReader section;
+    ParsedSection section;
     std::vector<uint16_t> progressSeen;
 };
 
@@ -73,7 +73,7 @@ TEST_F(BootDeviceTest, HestanLoadStoresTheWordsAndStartsTheLoader) {
     Start(Personality::RomMonitor);
     LoadSection(kEightBytes);
     RomMonitorConnection monitor(context, speedcode::k19200);
-    ASSERT_TRUE(monitor.LoadAndRun(source, section));
+    ASSERT_TRUE(monitor.LoadAndRun(section));
     EXPECT_EQ(model->RamBytes(kSflStart, 8), kEightBytes);
     EXPECT_EQ(ModeNow(), Personality::FlashLoader);
     EXPECT_EQ(progressSeen, (std::vector<uint16_t>{0, 500, 1000}));
@@ -88,7 +88,7 @@ TEST_F(BootDeviceTest, HestanLoadWithALostEchoFailsAndStartsNothing) {
     Start(Personality::RomMonitor);
     LoadSection(kEightBytes);
     RomMonitorConnection monitor(context, speedcode::k19200);
-    EXPECT_FALSE(monitor.LoadAndRun(source, section));
+    EXPECT_FALSE(monitor.LoadAndRun(section));
     EXPECT_TRUE(Logged("ROM monitor echo timeout."));
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
     EXPECT_EQ(ModeNow(), Personality::RomMonitor);
@@ -101,7 +101,7 @@ TEST_F(BootDeviceTest, OrvaneLoadWritesWordsAndRunsInBothVariants) {
         progressSeen.clear();
         LoadSection(kEightBytes);
         OrvaneConnection orvane(context, variant, speedcode::k57600);
-        ASSERT_TRUE(orvane.LoadAndRun(source, section));
+        ASSERT_TRUE(orvane.LoadAndRun(section));
         const std::string sent = SentText();
         EXPECT_NE(sent.find("W201004,E3A00000#"), std::string::npos);
         EXPECT_NE(sent.find("G201000#"), std::string::npos);
@@ -145,7 +145,7 @@ TEST_F(BootDeviceTest, OrvaneShortLastWordKeepsZeroHighBytes) {
     Start(Personality::TextMonitor);
     LoadSection({0x11, 0x22, 0x33, 0x44, 0x55});
     OrvaneConnection orvane(context, OrvaneConnection::Variant::OnKalmer, speedcode::k57600);
-    ASSERT_TRUE(orvane.LoadAndRun(source, section));
+    ASSERT_TRUE(orvane.LoadAndRun(section));
     EXPECT_NE(SentText().find("W201004,55#"), std::string::npos);
     EXPECT_EQ(model->RamBytes(kSflStart, 8),
               (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x00, 0x00, 0x00}));

@@ -9,7 +9,6 @@
 #include "SectionBytes.h"
 #include "UnionImage.h"
 #include "engine/UploadWorker.h"
-#include "image/FirmwareImage.h"
 #include "image/ImageCheck.h"
 #include "image/ResourceTable.h"
 #include "support/ProtocolFixture.h"
@@ -53,11 +52,16 @@ class BootSystemTest : public ProtocolFixture {
         StartDevice(device.personality);
         request.targetType = static_cast<TargetType>(targetType);
     }
-    // The file read as the dialog's side reads it; nothing when it cannot be read.
+    // The file read and parsed as the dialog's side does it; nothing when it cannot be read.
     void SetImagePath(const std::string& path) {
-        if (!ReadImageFile(path, request.image)) {
-            request.image = nullptr;
-        }
+        std::shared_ptr<const FileBytes> file;
+        request.image = ReadImageFile(path, file) ? ParseImage(file) : nullptr;
+    }
+    // The loader the request carries for its target type, chosen as the dialog's side does.
+    void ChooseLoader() {
+        request.loader =
+            CheckLoader(request.image, nullptr, Targets().LoaderResourceOf(request.targetType))
+                .loader;
     }
     // The image of the next request, opened with its report logged, so that a test can mark
     // its sections first.
@@ -66,12 +70,15 @@ class BootSystemTest : public ProtocolFixture {
         sequences = std::make_unique<UploadSequences>(context, request);
         ASSERT_TRUE(sequences->OpenImage());
     }
-    void Upload() { result = sequences->FlashUpload(); }
+    void Upload() {
+        ChooseLoader();
+        result = sequences->FlashUpload();
+    }
     void RunImage() {
         sequences = std::make_unique<UploadSequences>(context, request);
         result = sequences->RunImage();
     }
-    FirmwareImage& Image() { return sequences->Image(); }
+    const ParsedImage& Image() { return *request.image; }
     // The lines from the first one equal to from on.
     std::vector<std::string> LogsFrom(const std::string& from) {
         AllLogs();
@@ -97,9 +104,9 @@ TEST_P(BootTypeTest, LoaderFromTheImageUnionFileThenTheFlashIsProgrammed) {
     const UnionImage file(0x1800, 0x200);
     Start(type);
     LoadImage(file.WriteTo(TempPath("boot-union-" + std::to_string(type) + ".bin")));
-    ASSERT_EQ(Image().count, 3);
+    ASSERT_EQ(Image().sections.size(), 3u);
     // The loader section is loaded although the flash upload never writes it.
-    EXPECT_FALSE(IsWritten(Image().sections[2]));
+    EXPECT_FALSE(IsWritten(Image(), 2));
 
     Upload();
 
@@ -112,7 +119,6 @@ TEST_P(BootTypeTest, LoaderFromTheImageUnionFileThenTheFlashIsProgrammed) {
     EXPECT_EQ(model->Violations(), std::vector<std::string>());
     // Type 5 leaves the record wait as it found it (off, as every request begins).
     EXPECT_EQ(sequences->Session().RecordWaitMode, type != 5);
-    EXPECT_EQ(Image().source.kind, ImageSource::Closed);
     // The boot load is phase 1, between the start and the erases; the first section is
     // written by every upload, then the main firmware.
     EXPECT_EQ(context.phasesSeen, std::vector<uint16_t>({0, 1, 2, 3, 2, 3}));
@@ -453,9 +459,9 @@ FakeLoads fakeLoads;
 class FakeConnection : public BootConnection {
   public:
     explicit FakeConnection(ProtocolContext& context) : context_(context) {}
-    Result LoadAndRun(ImageSource& source, Section& section) override {
+    Result LoadAndRun(const ParsedSection& section) override {
         fakeLoads.starts.push_back(section.start);
-        return boot::UploadRecords(context_, source, section, [](SfldRecord&) { return Result(); });
+        return boot::UploadRecords(context_, section, [](SfldRecord&) { return Result(); });
     }
 
   private:
@@ -476,6 +482,7 @@ TEST_F(BootSystemTest, ABootConnectionOfAnotherKindIsOneRow) {
     fakeLoads = {};
     Start(9);
     SetImagePath(file.WriteTo(TempPath("fake-boot.bin")));
+    ChooseLoader();
 
     UploadSequences upload(context, request, catalogue);
     result = upload.FlashUpload();

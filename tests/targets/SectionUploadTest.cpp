@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "SectionBytes.h"
+#include "image/ImageReaders.h"
 #include "image/ImageSource.h"
-#include "image/Section.h"
 #include "support/ProtocolFixture.h"
 #include "targets/OrvaneConnection.h"
 #include "targets/PflConnection.h"
@@ -20,8 +20,9 @@ class SectionUploadTest : public ProtocolFixture {
   protected:
     void Load(const std::string& text) {
         resources.Register(ImageSource::kResourceType, kResourceId, Bytes(text));
-        ASSERT_TRUE(source.OpenResource(kResourceId, resources));
-        ASSERT_TRUE(section.Open(source, 0));
+        const auto parsed = ParseResource(kResourceId, resources);
+        ASSERT_TRUE(parsed && !parsed->sections.empty());
+        section = parsed->sections[0];
     }
     // Echo, prompt, test screen and a test prompt after every command.
     void AnswerLikeTheRomMonitor() {
@@ -38,8 +39,7 @@ class SectionUploadTest : public ProtocolFixture {
     }
 
     ResourceTable resources;
-    ImageSource source;
-    SectionReader section;
+    ParsedSection section;
     std::vector<std::pair<uint32_t, uint16_t>> records;  // address, data count
     bool refuse = false;
     bool cancelAfterFirst = false;
@@ -63,7 +63,7 @@ class SectionUploadTest : public ProtocolFixture {
 
 TEST_F(SectionUploadTest, PflSendsEveryRecordAndEndsAtFullProgress) {
     Load(kTwoRecords);
-    ASSERT_TRUE(pfl.PflUploadSection(source, section));
+    ASSERT_TRUE(pfl.PflUploadSection(section));
     progressSeen.push_back(context.progress.Get());
     const std::vector<std::pair<uint32_t, uint16_t>> expected = {{0x201000, 8}, {0x201100, 6}};
     EXPECT_EQ(records, expected);
@@ -77,16 +77,13 @@ TEST_F(SectionUploadTest, PflUploadEndings) {
         const char* name;
         bool refuse;
         bool cancel;
-        bool unreadable;
         Result::Code code;
         std::string words;  // the failed step's
         size_t records;
     };
     const std::vector<Case> cases = {
-        {"refused record", true, false, false, Result::Code::Refused, "ERROR: BAD_CSUM", 1},
-        {"abort between records", false, true, false, Result::Code::Aborted, "", 1},
-        {"unreadable section", false, false, true, Result::Code::ImageUnusable,
-         "Section read error", 0},
+        {"refused record", true, false, Result::Code::Refused, "ERROR: BAD_CSUM", 1},
+        {"abort between records", false, true, Result::Code::Aborted, "", 1},
     };
     Load(kTwoRecords);
     for (const Case& c : cases) {
@@ -94,22 +91,19 @@ TEST_F(SectionUploadTest, PflUploadEndings) {
         refuse = c.refuse;
         cancelAfterFirst = c.cancel;
         context.cancelRequest.Set(0);
-        section.format = c.unreadable ? SectionFormat::Unknown : SectionFormat::SRecord;
-        const Result uploaded = pfl.PflUploadSection(source, section);
+        const Result uploaded = pfl.PflUploadSection(section);
         EXPECT_EQ(uploaded.code(), c.code) << c.name;
         EXPECT_EQ(uploaded.words(), c.words) << c.name;
         EXPECT_EQ(records.size(), c.records) << c.name;
         EXPECT_NE(context.progress.Get(), 1000) << c.name;
-        EXPECT_EQ(Logged("Section read error"), c.unreadable) << c.name;
     }
-    EXPECT_EQ(context.statusText.Get(), "Section read error");
 }
 
 TEST_F(SectionUploadTest, PflLoadAndRunConnectsUploadsRunsAndSendsTheEndRecord) {
     Load(kTwoRecords);
     link.Answer("U", "D", 1);
     link.Answer("E", "$PFL1\r", 1);
-    ASSERT_TRUE(pfl.LoadAndRun(source, section));
+    ASSERT_TRUE(pfl.LoadAndRun(section));
     EXPECT_EQ(SentFrom("E"), "EDG201000#");
     const std::vector<std::pair<uint32_t, uint16_t>> expected = {
         {0x201000, 8}, {0x201100, 6}, {0, 0}};
@@ -131,7 +125,7 @@ TEST_F(SectionUploadTest, PflLoadAbortedBetweenRecordsIsNeitherRunNorComplete) {
     link.Answer("U", "D", 1);
     link.Answer("E", "$PFL1\r", 1);
     cancelAfterFirst = true;
-    EXPECT_FALSE(Pfl(PflConnection::Variant::B).LoadAndRun(source, section));
+    EXPECT_FALSE(Pfl(PflConnection::Variant::B).LoadAndRun(section));
     EXPECT_EQ(SentFrom("E"), "ED");
     EXPECT_EQ(records.size(), 1u);
     EXPECT_EQ(context.statusText.Get(), "Upload data");
@@ -143,7 +137,7 @@ TEST_F(SectionUploadTest, PflSectionWithoutDataStillRunsItsStart) {
     Load(S3Line(0x201000, {}) + S7Line(0x201000));
     link.Answer("U", "D", 1);
     link.Answer("E", "$P\n", 1);
-    ASSERT_TRUE(Pfl(PflConnection::Variant::A).LoadAndRun(source, section));
+    ASSERT_TRUE(Pfl(PflConnection::Variant::A).LoadAndRun(section));
     EXPECT_EQ(
         SentFrom("G"), "G" + [&] {
             char hex[16];
@@ -163,7 +157,7 @@ TEST_F(SectionUploadTest, HestanLoadAbortedMidwaySendsNoStartCommand) {
         }
     });
     RomMonitorConnection monitor(context, speedcode::k19200);
-    EXPECT_FALSE(monitor.LoadAndRun(source, section));
+    EXPECT_FALSE(monitor.LoadAndRun(section));
     EXPECT_EQ(link.TimesOf("G ").size(), 0u);
     EXPECT_EQ(link.TimesOf("P 00201100").size(), 0u);
     EXPECT_NE(context.statusText.Get(), "Complete");
@@ -181,7 +175,7 @@ TEST_F(SectionUploadTest, OrvaneLoadAbortedBetweenRecordsSendsNoRunCommand) {
         }
     });
     OrvaneConnection orvane(context, OrvaneConnection::Variant::OnKalmer, speedcode::k57600);
-    EXPECT_FALSE(orvane.LoadAndRun(source, section));
+    EXPECT_FALSE(orvane.LoadAndRun(section));
     EXPECT_EQ(link.TimesOf("G").size(), 0u);
     EXPECT_NE(context.statusText.Get(), "Complete");
     EXPECT_TRUE(Logged("ERROR: section upload failed"));
