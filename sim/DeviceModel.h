@@ -69,6 +69,8 @@ class DeviceModel {
     // RAM written by the primary flash loader and the monitors; unwritten bytes read 0.
     std::vector<uint8_t> RamBytes(uint32_t address, uint32_t count) const;
     bool RamWritten(uint32_t address) const { return ram_.count(address) != 0; }
+    // Every memory byte loaded, by address.
+    const std::map<uint32_t, uint8_t>& Ram() const { return ram_; }
 
     const std::vector<std::string>& Violations() const { return violations_; }
     // What happened, one line an event: erases, runs, re-appearances, dropped replies.

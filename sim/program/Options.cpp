@@ -77,6 +77,8 @@ Faults:
 Output:
   --dump FILE             write the flash (chip-size bytes from the base) at exit and on
                           SIGUSR1
+  --dump-ram FILE         write every memory byte loaded, "ADDRESS BYTE" in hex a line, at
+                          exit and on SIGUSR1
   --transcript FILE       write the dialogue to FILE as it happens ("-": standard error)
   --help                  this text
 )";
@@ -269,6 +271,11 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
         {"--dump",
          [&](const std::string& v) {
              options.dumpPath = v;
+             return !v.empty();
+         }},
+        {"--dump-ram",
+         [&](const std::string& v) {
+             options.ramDumpPath = v;
              return !v.empty();
          }},
         {"--transcript",

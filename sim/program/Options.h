@@ -12,6 +12,7 @@ struct SimOptions {
     // side; -1 does not throttle.
     int64_t rate = 0;
     std::string dumpPath;        // flash contents, at exit and on SIGUSR1
+    std::string ramDumpPath;     // the memory bytes code was loaded into, at exit and on SIGUSR1
     std::string transcriptPath;  // "-" is standard error
     bool help = false;
 };

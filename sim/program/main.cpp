@@ -217,6 +217,17 @@ int SimProgram::PollTimeoutMs(uint64_t nowNs) const {
 }
 
 void SimProgram::Dump() {
+    if (!options_.ramDumpPath.empty()) {
+        std::ofstream ram(options_.ramDumpPath, std::ios::trunc);
+        char line[16];
+        for (const auto& [address, byte] : model_.Ram()) {
+            std::snprintf(line, sizeof line, "%08X %02X\n", address, byte);
+            ram << line;
+        }
+        if (!ram) {
+            std::cerr << "ostrevan-sim: cannot write " << options_.ramDumpPath << "\n";
+        }
+    }
     if (options_.dumpPath.empty()) {
         return;
     }

@@ -40,6 +40,22 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
     romWithBadLoader.loaderPath = badLoader;
     TargetChoice run = pflA;
     run.run = true;
+    TargetChoice pflAWithLoader = pflA;
+    pflAWithLoader.loaderPath = loader;
+    // a union whose loader section is replaced by fill or a text tag: no loader at all
+    auto withTail = [&](const char* kind) {
+        const Bytes whole = WholeUnion();
+        Bytes tail;
+        EXPECT_TRUE(UnionTail(kind, Bytes(whole.end() - kUnionSflSize - 4, whole.end()), tail));
+        const std::string path = folder.PathOf(std::string("union with ") + kind);
+        TempFile::WriteFile(path,
+                            Join(Bytes(whole.begin(), whole.end() - kUnionSflSize - 4), tail));
+        return path;
+    };
+    const std::string fillTail = withTail("fill");
+    const std::string tagTail = withTail("tag");
+    const std::string noLoader =
+        "Image refused: this image carries no flash loader; target 4 needs one, or /loader FILE";
     // Named: a braced {} in the table makes gcc -O3 warn of uninitialised members.
     const TargetChoice update;
     struct Case {
@@ -113,6 +129,24 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
           std::string("Section 0: binary, 0x10000000 - 0x10002000, 8192 bytes; loaded into "
                       "memory and started at 0x10000000"),
           "Image usable: 8192 bytes to load and start; nothing is written"},
+         ""},
+        {"/file \"" + fillTail + "\"",
+         pflA,
+         ExitStatus::ImageUnusable,
+         {"Image file: " + fillTail, "Target 4: Kalmer primary flash loader A", noLoader},
+         ""},
+        {"/file \"" + tagTail + "\"",
+         pflA,
+         ExitStatus::ImageUnusable,
+         {"Image file: " + tagTail, "Target 4: Kalmer primary flash loader A", noLoader},
+         ""},
+        {"/file \"" + tagTail + "\"",
+         pflAWithLoader,
+         ExitStatus::Updated,
+         {"Image file: " + tagTail, "Target 4: Kalmer primary flash loader A",
+          "Flash loader: the file " + loader + ", S-records at 0x00201000, 64 bytes;",
+          "Section 0: primary flash loader", "Section 1: main firmware",
+          "Image section 2 has a bad header: ", "Image usable: 2 sections, 73728 bytes to write"},
          ""},
     };
     for (const Case& c : cases) {

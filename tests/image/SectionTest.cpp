@@ -232,13 +232,15 @@ TEST(FirmwareImageTest, TheUploadTakesSectionZeroWithinItsBoundsOnly) {
     EXPECT_FALSE(CheckUpload(&image).verdict.ok());
 }
 
-// A flash loader is loaded into memory as the file places it: refused before the port opens
-// when it is damaged, holds nothing to load or would lie in the flash it writes.
+// Placement by use: a run image loads wherever its file places it, a flash loader only into
+// memory outside the flash it writes. Both are refused before the port opens when they are
+// damaged or hold nothing to load.
 TEST(LoaderPlacementTest, ALoaderIsRefusedUnlessItLoadsIntoMemory) {
     struct Case {
         const char* name;
         Bytes bytes;
-        std::string problem;  // empty: taken
+        std::string problem;  // as a flash loader; empty: taken
+        bool runs;            // taken as a run image
     };
     Bytes wrongChecksum = BinarySection(0x00100000, 0x80, true);
     wrongChecksum.back() ^= 0xFF;
@@ -248,31 +250,37 @@ TEST(LoaderPlacementTest, ALoaderIsRefusedUnlessItLoadsIntoMemory) {
         " lies in the flash (0x10000000 to 0x11000000); a flash loader "
         "runs from memory outside it";
     const Case cases[] = {
-        {"binary loader in memory", BinarySection(kSflStart, 0x800, true), ""},
-        {"S-records in memory", ToBytes(S3Lines(kSflStart, Bytes(40, 1)) + SLine(7, kSflStart)),
-         ""},
-        {"ELF linked in memory", ElfFile({{0x20000000, Bytes(64, 2)}}, 0x20000000), ""},
-        {"Intel HEX in memory", ToBytes(HexLines(0x20000000, Bytes(64, 3)) + HexRecord(1, 0)), ""},
+        {"binary loader in memory", BinarySection(kSflStart, 0x800, true), "", true},
+        {"S-records in memory", ToBytes(S3Lines(kSflStart, Bytes(40, 1)) + SLine(7, kSflStart)), "",
+         true},
+        {"ELF linked in memory", ElfFile({{0x20000000, Bytes(64, 2)}}, 0x20000000), "", true},
+        {"Intel HEX in memory", ToBytes(HexLines(0x20000000, Bytes(64, 3)) + HexRecord(1, 0)), "",
+         true},
         {"S-records in the flash",
          ToBytes(S3Lines(kMainStart, Bytes(40, 1)) + SLine(7, kMainStart)),
-         "0x10004000 to 0x10004028" + inFlash},
+         "0x10004000 to 0x10004028" + inFlash, true},
         {"ELF with one segment in the flash",
          ElfFile({{0x20000000, Bytes(64, 2)}, {0x10FFFFF0, Bytes(32, 2)}}, 0x20000000),
-         "0x10FFFFF0 to 0x11000010" + inFlash},
+         "0x10FFFFF0 to 0x11000010" + inFlash, true},
         {"a header that no checked section accepts", wrongChecksum,
-         "Image file is not an image-union file, a binary section, S-records, ELF or Intel HEX"},
+         "Image file is not an image-union file, a binary section, S-records, ELF or Intel HEX",
+         false},
         {"a header that promises more than the file holds", promisesMore,
-         "Image section 0 is cut short: 256 of 4096 bytes"},
+         "Image section 0 is cut short: 256 of 4096 bytes", false},
         {"S-records without a termination line", ToBytes(S3Lines(0x3000, Bytes(20, 1))),
-         "S-record file has no termination record"},
+         "S-record file has no termination record", false},
         {"fewer bytes than a header", Bytes(20, 0),
-         "Image section 0 is cut short: 20 bytes, less than its header"},
+         "Image section 0 is cut short: 20 bytes, less than its header", false},
         {"ELF wrapping past the top of memory", ElfFile({{0xFFFFFF00, Bytes(0x200, 1)}}, 0),
-         "its bytes at 0xFFFFFF00 run past the end of memory"},
+         "its bytes at 0xFFFFFF00 run past the end of memory", false},
+        {"S-records without data", ToBytes(SLine(0, 0) + SLine(9, 0)),
+         "holds no section with a header or an address", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(LoaderProblem(*ParseBytes(c.bytes)), c.problem);
+        const auto image = ParseBytes(c.bytes);
+        EXPECT_EQ(LoaderProblem(*image), c.problem);
+        EXPECT_EQ(CheckRun(image.get()).verdict.ok(), c.runs);
     }
 }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The real program against the simulated device with damaged image files: each is refused at
 # start-up with exit status 4 and the reason on the output, and the device never hears a byte
-# from the host. Files whose odd tail the update never writes are not damaged: /check names
-# the tail, the update's log names it alike, and the flash holds the written sections.
+# from the host. A union whose tail is fill or a tag has no flash loader: a boot target is told
+# so, not that the file is damaged. Files whose odd tail the update never writes are not
+# damaged: /check names the tail, the update's log names it alike, and the flash holds the
+# written sections.
 set -uo pipefail
 source "$(dirname "$0")/lib/upload_run.sh"
 build="${1:?build folder}"
@@ -10,13 +12,18 @@ upload_init "$build" || exit 1
 top="$UPLOAD_WORK"
 
 failures=0
-for damage in cut-main flipped-main srec-no-end missing; do
-    if [ "$damage" = srec-no-end ]; then
-        upload_image srec 0x2000 5 || exit 1
-    else
-        upload_image union 0x8000 5 || exit 1
-    fi
-    upload_damage "$damage" || exit 1
+for damage in cut-main flipped-main srec-no-end missing no-loader-fill no-loader-tag; do
+    UPLOAD_ARGS=""
+    UPLOAD_SIM_START=""
+    case "$damage" in
+        srec-no-end) upload_image srec 0x2000 5 && upload_damage "$damage" ;;
+        no-loader-*)
+            upload_image union 0x8000 5 "${damage#no-loader-}" &&
+                UPLOAD_ARGS="/target 4" && UPLOAD_SIM_START=pfl &&
+                UPLOAD_DAMAGE="this image carries no flash loader; target 4 needs one, or /loader FILE"
+            ;;
+        *) upload_image union 0x8000 5 && upload_damage "$damage" ;;
+    esac || exit 1
     upload_run 20 --rate 115200 || exit 1
     echo "$damage: exit status $RUN_RC in ${RUN_WALL}s"
     problem=""
@@ -31,6 +38,8 @@ for damage in cut-main flipped-main srec-no-end missing; do
         failures=$((failures + 1))
     fi
 done
+UPLOAD_ARGS=""
+UPLOAD_SIM_START=""
 
 # KIND TAIL: a union with TAIL in place of its secondary loader, or the primary loader alone
 # with fill past the main section's place.
