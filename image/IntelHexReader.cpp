@@ -105,16 +105,18 @@ const char* ParseLine(const std::string& line, std::vector<uint8_t>& bytes) {
 
 class HexReading {
   public:
-    HexReading(LoadedData& data, std::string& why, std::string& outsideFlash)
-        : data_(data), why_(why), outsideFlash_(outsideFlash) {}
+    HexReading(LoadedData& data, std::string& outsideFlash)
+        : data_(data), outsideFlash_(outsideFlash) {}
 
-    bool Refuse(uint32_t line, const std::string& reason) {
-        why_ = FormatText("Intel HEX line %u: %s", line, reason.c_str());
-        return false;
+    static Result Refuse(uint32_t line, const std::string& reason) {
+        return Refused(FormatText("Intel HEX line %u: %s", line, reason.c_str()));
+    }
+    static Result Refused(const std::string& words) {
+        return Result::Failure(Result::Code::ImageUnusable, words);
     }
 
     // One record; sets `ended` at the end-of-file record.
-    bool Take(uint32_t line, const std::vector<uint8_t>& bytes, bool& ended) {
+    Result Take(uint32_t line, const std::vector<uint8_t>& bytes, bool& ended) {
         const uint8_t count = bytes[0];
         const auto offset = static_cast<uint16_t>(bytes[1] << 8 | bytes[2]);
         const uint8_t* payload = bytes.data() + 4;
@@ -123,7 +125,7 @@ class HexReading {
                 return Place(line, uint64_t{base_} + offset, payload, count);
             case kEndOfFile:
                 ended = true;
-                return true;
+                return {};
             case kSegmentAddress:
             case kLinearAddress:
                 if (count != 2) {
@@ -131,23 +133,23 @@ class HexReading {
                 }
                 base_ = static_cast<uint32_t>(payload[0] << 8 | payload[1])
                         << (bytes[3] == kSegmentAddress ? 4 : 16);
-                return true;
+                return {};
             case kStartSegment:
             case kStartLinear:
                 if (count != 4) {
                     return Refuse(line,
                                   FormatText("a start address record of %u bytes, not 4", count));
                 }
-                return true;
+                return {};
             default:
                 return Refuse(line, FormatText("unknown record type 0x%02X", bytes[3]));
         }
     }
 
   private:
-    bool Place(uint32_t line, uint64_t address, const uint8_t* bytes, uint32_t count) {
+    Result Place(uint32_t line, uint64_t address, const uint8_t* bytes, uint32_t count) {
         if (count == 0) {
-            return true;
+            return {};
         }
         if (!LoadedData::InFlash(address, count) && outsideFlash_.empty()) {
             outsideFlash_ = FormatText(
@@ -162,11 +164,10 @@ class HexReading {
         if (data_.runs.size() > kMaxRuns) {
             return Refuse(line, FormatText("data in more than %zu separate runs", kMaxRuns));
         }
-        return true;
+        return {};
     }
 
     LoadedData& data_;
-    std::string& why_;
     std::string& outsideFlash_;
     uint32_t base_ = 0;
 };
@@ -182,12 +183,11 @@ class HexFiles : public ImageReader {
                 ParsedSection& section) const override {
         section = ParsedSection();
         LoadedData data;
-        std::string why;
-        if (!Lines(source, offset, data, why, section.outsideFlash)) {
+        if (Result read = Lines(source, offset, data, section.outsideFlash); !read) {
             section.outsideFlash.clear();
             section.fault.kind = SectionFault::Kind::Refused;
-            section.fault.text = why;
-            return Result::Failure(Result::Code::ImageUnusable, why);
+            section.fault.text = read.words();
+            return read;
         }
         section.format = SectionFormat::IntelHex;
         // every line's checksum held
@@ -199,18 +199,17 @@ class HexFiles : public ImageReader {
     }
 
   private:
-    static bool Lines(ImageSource& source, uint32_t offset, LoadedData& data, std::string& why,
-                      std::string& outsideFlash);
+    static Result Lines(ImageSource& source, uint32_t offset, LoadedData& data,
+                        std::string& outsideFlash);
 };
 
-bool HexFiles::Lines(ImageSource& source, uint32_t offset, LoadedData& data, std::string& why,
-                     std::string& outsideFlash) {
+Result HexFiles::Lines(ImageSource& source, uint32_t offset, LoadedData& data,
+                       std::string& outsideFlash) {
     if (!source.Seek(offset)) {
-        why = "Intel HEX file cannot be read";
-        return false;
+        return HexReading::Refused("Intel HEX file cannot be read");
     }
     LineReader lines(source);
-    HexReading reading(data, why, outsideFlash);
+    HexReading reading(data, outsideFlash);
     std::string line;
     std::vector<uint8_t> bytes;
     bool ended = false;
@@ -236,19 +235,17 @@ bool HexFiles::Lines(ImageSource& source, uint32_t offset, LoadedData& data, std
         if (const char* fault = ParseLine(line, bytes)) {
             return reading.Refuse(number, fault);
         }
-        if (!reading.Take(number, bytes, ended)) {
-            return false;
+        if (Result taken = reading.Take(number, bytes, ended); !taken) {
+            return taken;
         }
     }
     if (!ended) {
-        why = "Intel HEX file has no end-of-file record";
-        return false;
+        return HexReading::Refused("Intel HEX file has no end-of-file record");
     }
     if (data.runs.empty()) {
-        why = "Intel HEX file holds no data";
-        return false;
+        return HexReading::Refused("Intel HEX file holds no data");
     }
-    return true;
+    return {};
 }
 
 }  // namespace
