@@ -218,7 +218,7 @@ void Identify(ParsedSection& section) {
 
 }  // namespace
 
-const ImageReader& BinarySectionReader() {
+const ImageReader& BinaryReader() {
     static const BinarySections reader;
     return reader;
 }
@@ -255,7 +255,7 @@ bool ReadSection(ImageSource& source, uint32_t offset, int index, ParsedSection&
             break;
         }
     }
-    if (BinarySectionReader().Read(source, offset, index, section)) {
+    if (BinaryReader().Read(source, offset, index, section)) {
         Identify(section);
         return true;
     }

@@ -22,7 +22,7 @@ class ImageReader {
                         ParsedSection& section) const = 0;
 };
 
-const ImageReader& BinarySectionReader();
+const ImageReader& BinaryReader();
 const ImageReader& SRecordReader();
 const ImageReader& ElfReader();
 const ImageReader& IntelHexReader();

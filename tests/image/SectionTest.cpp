@@ -137,7 +137,7 @@ Bytes UnionImage(uint32_t mainStart, uint32_t mainSize, const Bytes& third) {
     return Join(image, third);
 }
 
-TEST(FirmwareImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
+TEST(UnionImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
     struct Case {
         const char* name;
         Bytes bytes;
@@ -188,7 +188,7 @@ TEST(FirmwareImageTest, UnionProbeFindsTheSectionsAtTheirOffsets) {
     }
 }
 
-TEST(FirmwareImageTest, TheUploadWritesTheFirstSectionAndTheMainFirmware) {
+TEST(UnionImageTest, TheUploadWritesTheFirstSectionAndTheMainFirmware) {
     const auto image =
         ParseBytes(UnionImage(kMainStart, 0x2000, BinarySection(kSflStart, 0x800, true, 3)));
     ASSERT_EQ(image->sections.size(), 3u);
@@ -202,7 +202,7 @@ TEST(FirmwareImageTest, TheUploadWritesTheFirstSectionAndTheMainFirmware) {
 }
 
 // Section 0 must lie in the flash and hold firmware of 4 KiB to 8 MiB, bounds included.
-TEST(FirmwareImageTest, TheUploadTakesSectionZeroWithinItsBoundsOnly) {
+TEST(UnionImageTest, TheUploadTakesSectionZeroWithinItsBoundsOnly) {
     struct Case {
         uint32_t start, size;
         CrcState crc;
