@@ -47,7 +47,7 @@ TEST(ImageCheckCommandTest, ListsAndJudgesWithoutAPort) {
         const Bytes whole = WholeUnion();
         Bytes tail;
         EXPECT_TRUE(UnionTail(kind, Bytes(whole.end() - kUnionSflSize - 4, whole.end()), tail));
-        const std::string path = folder.PathOf(std::string("union with ") + kind);
+        std::string path = folder.PathOf(std::string("union with ") + kind);
         TempFile::WriteFile(path,
                             Join(Bytes(whole.begin(), whole.end() - kUnionSflSize - 4), tail));
         return path;
