@@ -56,8 +56,8 @@ void Measure(const char* name, const TempFile& file) {
 
 int main() {
     const Bytes data = RandomBytes(kBytes, 42);
-    TempFile s16(S3Lines(kAt, data, 16), "s16.srec");
-    TempFile s30(S3Lines(kAt, data, 30), "s30.srec");
+    TempFile s16(S3Lines(kAt, data, 16) + SLine(7, kAt), "s16.srec");
+    TempFile s30(S3Lines(kAt, data, 30) + SLine(7, kAt), "s30.srec");
     TempFile binary(BinarySection(kBinaryAt, kBytes, true), "section.bin");
     TempFile raw(RandomBytes(kBytes, 43), "raw.bin");
     std::printf("4 MiB of data, best of 3 rounds\n");
