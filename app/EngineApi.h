@@ -3,8 +3,10 @@
 // implements them; dialog tests drive UpdateDialog with a fake.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/Result.h"
+#include "serial/PortInfo.h"
 
 // Why a port is not ready, as far as the platform can tell.
 enum class PortCondition {
@@ -13,12 +15,15 @@ enum class PortCondition {
     Busy,       // another program holds it
     NotSerial,  // the name stands for something that can never be a serial port
     Failed,     // it is there and would not open
+    Denied,     // this user may not open it
 };
 
 struct PortReport {
     PortCondition condition = PortCondition::Missing;
     std::string path;   // what the name stands for on this platform, for messages
     std::string error;  // the port's own error text, when it has one
+    // What the platform adds: who holds a busy port, why a denied one is denied and the fix.
+    std::string detail;
 };
 
 // What GetState reports.
@@ -72,4 +77,6 @@ class EngineApi {
     virtual bool ProgrammingRan() = 0;
     // What the last request came to: its failure carries the reason of the step that failed.
     virtual Result LastResult() = 0;
+    // The serial ports the system knows now (none where the platform cannot list them).
+    virtual std::vector<PortInfo> ListPorts() { return {}; }
 };

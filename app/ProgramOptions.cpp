@@ -20,6 +20,7 @@ A device whose firmware no longer answers is recovered through its boot mode (/t
 const char* const kTerminalPorts =
     R"(  /port N       the serial port COMN, that is /dev/ttyS<N-1>
   /port PATH    the serial device at PATH (absolute, or relative to this folder)
+  /port usb:SERIAL  the USB serial port with that serial number, wherever it appears
 )";
 
 const char* const kCommonOptions =
@@ -40,7 +41,9 @@ std::string RecoveryOptions() {
 }
 
 const char* const kHelpAndStatuses =
-    R"(  --help        this text
+    R"(  --list        list the serial ports: the name for /port, driver, USB ids, busy
+                (also /list)
+  --help        this text
   --version     the program's version
 
 Exit status: 0 the flash was updated (with /run: the image was started); 1 the update
@@ -105,7 +108,7 @@ std::string UsageText(ProgramKind kind) {
         return std::string(R"(Usage: ostrevan-update /port N|PATH /file IMAGE [/log FILE] [-v]
 )") + recovery +
                R"(       ostrevan-update /file IMAGE [/target N [/loader FILE]] /check
-       ostrevan-update --help | --version
+       ostrevan-update --list | --help | --version
 
 )" + kPurpose + kTerminalPorts +
                kCommonOptions + TargetList() + RecoveryOptions() +
@@ -115,7 +118,7 @@ std::string UsageText(ProgramKind kind) {
     return std::string(R"(Usage: ostrevan-update /port N /file IMAGE [/log FILE]
 )") + recovery +
            R"(       ostrevan-update /file IMAGE [/target N [/loader FILE]] /check
-       ostrevan-update --help | --version
+       ostrevan-update --list | --help | --version
 
 )" + kPurpose +
            "  /port N       the serial port COMN\n" + kCommonOptions + TargetList() +
@@ -134,6 +137,8 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments, Pr
             options.verbose = true;
         } else if (argument == "/check" || argument == "--check") {
             options.check = true;
+        } else if (argument == "/list" || argument == "--list") {
+            options.list = true;
         } else if (argument == "/log" || argument == "--log" || argument == "/loader") {
             if (i + 1 == arguments.size()) {
                 options.error = argument + " needs a file name";
@@ -176,7 +181,8 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments, Pr
 }
 
 std::optional<ExitStatus> AnswerWithoutUpdate(const ProgramOptions& options, ProgramKind kind,
-                                              std::ostream& out, std::ostream& err) {
+                                              std::ostream& out, std::ostream& err,
+                                              PortLister* lister) {
     if (!options.error.empty()) {
         err << "ostrevan-update: " << options.error << "\n\n" << UsageText(kind);
         return ExitStatus::UsageError;
@@ -187,6 +193,10 @@ std::optional<ExitStatus> AnswerWithoutUpdate(const ProgramOptions& options, Pro
     }
     if (options.version) {
         out << "ostrevan-update " << UploadEngine::kVersion << "\n";
+        return ExitStatus::Updated;
+    }
+    if (options.list) {
+        out << FormatPortList(lister != nullptr ? lister->List() : std::vector<PortInfo>());
         return ExitStatus::Updated;
     }
     if (options.check) {

@@ -9,6 +9,7 @@
 
 #include "app/ExitStatus.h"
 #include "app/TargetChoice.h"
+#include "serial/PortInfo.h"
 
 // Which program reads the options. The terminal tool refuses an option it does not know; the
 // Windows program ignores every token it does not know, as its callers rely on, but refuses
@@ -20,6 +21,7 @@ struct ProgramOptions {
     bool version = false;
     bool verbose = false;  // -v: the detailed log on standard error
     bool check = false;    // /check: look at the image only
+    bool list = false;     // --list or /list: the serial ports, no update
     std::string logPath;   // /log FILE or --log FILE: the detailed log appended there
     // /target N, /run, /loader FILE, /wait S: recovery through the boot connections.
     TargetChoice target;
@@ -33,7 +35,9 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments, Pr
 std::string UsageText(ProgramKind kind);
 
 // Answers what the options ask for instead of an update: the usage, the version, the image
-// check, or why they cannot be used. Writes the answer to out, or to err for a command line
-// that cannot be used, and returns how the program ends; nothing when the update is to run.
+// check, the port list (from lister), or why they cannot be used. Writes the answer to out, or
+// to err for a command line that cannot be used, and returns how the program ends; nothing
+// when the update is to run.
 std::optional<ExitStatus> AnswerWithoutUpdate(const ProgramOptions& options, ProgramKind kind,
-                                              std::ostream& out, std::ostream& err);
+                                              std::ostream& out, std::ostream& err,
+                                              PortLister* lister = nullptr);

@@ -55,7 +55,8 @@ void UpdateDialog::OnTimer() {
     if (uploadRequested_) {
         FollowUpload();
     } else if (!deviceReady_) {
-        if (clock_.NowMs() - portTriedAtMs_ >= kPortRetryMs) {
+        // A denied port that has just appeared is looked at every tick of its short grace.
+        if (clock_.NowMs() - portTriedAtMs_ >= (denied_ ? kTimerPeriodMs : kPortRetryMs)) {
             TryGreet(true);
         }
     } else {
@@ -82,6 +83,7 @@ void UpdateDialog::TryGreet(bool pauseFirst) {
         ReportPort();
         return;
     }
+    denied_ = false;
     SetStatusLine("Port Open.");
     if (choice_.Boot()) {
         // A device in its boot mode has no application to greet and does not re-appear.
@@ -105,16 +107,31 @@ void UpdateDialog::ReportPort() {
         Refuse(ExitStatus::PortUnusable, text, text);
         return;
     }
+    if (RefuseDenied(report, portWasMissing_) || report.condition == PortCondition::Denied) {
+        return;
+    }
+    const uint64_t now = clock_.NowMs();
+    if (report.condition == PortCondition::Missing && !portWasMissing_) {
+        portWasMissing_ = true;
+        missingSinceMs_ = now;
+    }
     // The window keeps "Initializing..." as its only word on a port it waits for.
     if (frontend_ != Frontend::Terminal) {
         return;
     }
     switch (report.condition) {
-        case PortCondition::Missing:
-            SetStatusLine("Waiting for " + report.path + "...");
+        case PortCondition::Missing: {
+            std::string line = "Waiting for " + report.path + "...";
+            // The line changes, and is shown again, only when the ports there are change.
+            if (now - missingSinceMs_ >= kMissingListMs) {
+                line += " (" + PortNamesLine(engine_.ListPorts()) + ")";
+            }
+            SetStatusLine(line);
             break;
+        }
         case PortCondition::Busy:
-            SetStatusLine(report.path + " is Locked by Another Device!");
+            SetStatusLine(report.path + " is Locked by Another Device!" +
+                          (report.detail.empty() ? "" : " (" + report.detail + ")"));
             break;
         case PortCondition::Failed:
             SetStatusLine(report.error.empty() ? report.path + " Serial Port Open Error!"
@@ -125,6 +142,25 @@ void UpdateDialog::ReportPort() {
     }
 }
 
+bool UpdateDialog::RefuseDenied(const PortReport& report, bool justAppeared) {
+    if (report.condition != PortCondition::Denied) {
+        denied_ = false;
+        return false;
+    }
+    const uint64_t now = clock_.NowMs();
+    if (!denied_) {
+        denied_ = true;
+        deniedSinceMs_ = now;
+    }
+    if (justAppeared && now - deniedSinceMs_ < kDeniedGraceMs) {
+        return false;
+    }
+    const std::string text =
+        report.detail.empty() ? report.path + " Serial Port Open Error!" : report.detail;
+    Refuse(ExitStatus::PortUnusable, text, text);
+    return true;
+}
+
 void UpdateDialog::Look(bool notified) {
     if (choice_.Boot()) {
         StartUpload();
@@ -132,6 +168,10 @@ void UpdateDialog::Look(bool notified) {
     }
     engine_.CheckDevice();
     bool back = engine_.PortGeneration() != greetedPort_ && engine_.IsPortReady();
+    // The device re-appeared on a node this user may not open (yet).
+    if (!back && !engine_.IsPortReady() && RefuseDenied(engine_.DescribePort(portName_), true)) {
+        return;
+    }
     if (!back && notified && !engine_.TellsReplacedDevice()) {
         // The platform cannot tell this device from another: the notification is the only
         // hint, and reopening the port is how a re-appeared device is reached.

@@ -42,6 +42,12 @@ class UpdateDialog {
     static constexpr uint32_t kReappearWaitMs = 10000;
     // After a greeting that nothing answered: the device may be running its loader already.
     static constexpr uint32_t kUnansweredWaitMs = 2000;
+    // A port this user may not open ends the dialog at once; one that has just appeared (a
+    // late plug, the device's re-appearance) is tried this long first: udev sets a new node's
+    // group a moment after the node appears.
+    static constexpr uint32_t kDeniedGraceMs = 2000;
+    // A port still missing after this long: the status line also names the ports there are.
+    static constexpr uint32_t kMissingListMs = 10000;
 
     // While a boot loader is looked for, the status line says what to do.
     static constexpr const char* kConnectText = "Connect target";
@@ -73,6 +79,8 @@ class UpdateDialog {
     // Opens the port and greets the device; when the port cannot be used, says why.
     void TryGreet(bool pauseFirst);
     void ReportPort();
+    // A denied port, seen now: true when it is to be given up (and the dialog ended).
+    bool RefuseDenied(const PortReport& report, bool justAppeared);
     // Looks whether the device has come back, and starts the upload when it has or when it
     // has been waited for long enough.
     void Look(bool notified);
@@ -102,5 +110,11 @@ class UpdateDialog {
     uint32_t greetedPort_ = 0;
     bool applicationAnswered_ = false;
     uint64_t portTriedAtMs_ = 0;
+    // The port was missing once (it has appeared since, if it opens), and since when.
+    bool portWasMissing_ = false;
+    uint64_t missingSinceMs_ = 0;
+    // The port has been denied since deniedSinceMs_, without a success or another answer.
+    bool denied_ = false;
+    uint64_t deniedSinceMs_ = 0;
     ExitStatus outcome_ = ExitStatus::Stopped;
 };

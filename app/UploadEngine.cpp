@@ -280,10 +280,19 @@ PortReport UploadEngine::DescribePort(const std::string& name) {
         report.condition = PortCondition::Ready;
     } else if (tried == SerialDevice::OpenResult::Busy) {
         report.condition = PortCondition::Busy;
+    } else if (tried == SerialDevice::OpenResult::Denied) {
+        report.condition = PortCondition::Denied;
     } else {
         report.condition = PortCondition::Failed;
     }
+    if (report.condition == PortCondition::Busy || report.condition == PortCondition::Denied) {
+        report.detail = p.device.Explain(p.device.DevicePath(name), tried);
+    }
     return report;
+}
+
+std::vector<PortInfo> UploadEngine::ListPorts() {
+    return parts_->device.ListPorts();
 }
 
 void UploadEngine::CheckDevice() {

@@ -61,6 +61,7 @@ class UploadEngine : public EngineApi {
     bool TellsReplacedDevice() override;
     bool ProgrammingRan() override;
     Result LastResult() override;
+    std::vector<PortInfo> ListPorts() override;
 
     // For tools: the detailed log (an empty line told from an empty log), the bytes the
     // programming has written and will write in all, the loader's, and a first section

@@ -11,6 +11,9 @@
 // while no ReadByte or Write runs.
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "serial/PortInfo.h"
 
 // Line error bits as the Windows driver reports them (CE_* of ClearCommError).
 namespace LineError {
@@ -31,6 +34,7 @@ class SerialDevice {
         Busy,       // another program holds the port (Windows: ERROR_ACCESS_DENIED)
         Failed,     // any other reason
         NotSerial,  // the path names something that is no serial port (/dev/null, a file)
+        Denied,     // this user may not open it (POSIX: the node's permissions)
     };
     enum class IoResult {
         Done,
@@ -69,6 +73,17 @@ class SerialDevice {
     // that re-appeared under the same name). Where it cannot, a device-change notification is
     // all that hints at a re-appearance.
     virtual bool TellsReplacedDevice() { return false; }
+    // The port name as the user should read it in a message: POSIX shows the path.
+    virtual std::string ShownName(const std::string& portName) { return portName; }
+    // What the platform can add to a failed open, in words for the user: who holds a busy
+    // port, why a denied one is denied and what to do. Empty when it knows nothing more.
+    virtual std::string Explain(const std::string& devicePath, OpenResult result) {
+        (void)devicePath;
+        (void)result;
+        return "";
+    }
+    // Every serial port the system knows now; empty where the platform cannot list them.
+    virtual std::vector<PortInfo> ListPorts() { return {}; }
 
     // Opens the path exclusively for reading and writing; a port already open through this
     // device is never passed. Nothing is left open unless the result is Ok.

@@ -59,9 +59,9 @@ bool SerialPort::Open() {
     lastOpenResult_.store(result);
     if (result != SerialDevice::OpenResult::Ok) {
         std::lock_guard<std::mutex> lock(errorMutex_);
-        errorText =
-            name + (result == SerialDevice::OpenResult::Busy ? " is Locked by Another Device!"
-                                                             : " Serial Port Open Error!");
+        errorText = device_.ShownName(name) + (result == SerialDevice::OpenResult::Busy
+                                                   ? " is Locked by Another Device!"
+                                                   : " Serial Port Open Error!");
         errorPending.store(1);
         return false;
     }

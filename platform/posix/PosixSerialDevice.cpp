@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+
+#include "platform/posix/PortAccess.h"
 #ifdef __linux__
 #include <linux/serial.h>
 #endif
@@ -71,6 +73,8 @@ bool StartsWithCom(const std::string& name) {
            std::toupper(static_cast<unsigned char>(name[2])) == 'M';
 }
 
+constexpr char kUsbPrefix[] = "usb:";
+
 void CloseFd(int& fd) {
     if (fd >= 0) {
         ::close(fd);
@@ -87,6 +91,9 @@ PosixSerialDevice::~PosixSerialDevice() {
 std::string PosixSerialDevice::DevicePath(const std::string& portName) {
     if (!StartsWithCom(portName)) {
         return "";
+    }
+    if (const std::string serial = UsbSerialOf(portName); !serial.empty()) {
+        return kUsbPrefix + serial;
     }
     std::string rest = portName.substr(3);
     if (rest[0] == '/') {
@@ -118,21 +125,55 @@ std::string PosixSerialDevice::DevicePath(const std::string& portName) {
     return "/dev/ttyS" + std::to_string(number - 1);
 }
 
+std::string PosixSerialDevice::Resolve(const std::string& devicePath) {
+    if (devicePath.rfind(kUsbPrefix, 0) != 0) {
+        return devicePath;
+    }
+    if (lister_ == nullptr) {
+        return "";
+    }
+    return lister_->NodeOfUsbSerial(devicePath.substr(sizeof kUsbPrefix - 1));
+}
+
 bool PosixSerialDevice::PortExists(const std::string& portName) {
-    const std::string path = DevicePath(portName);
+    const std::string path = Resolve(DevicePath(portName));
     struct stat info {};
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
 }
 
 bool PosixSerialDevice::IsNotSerialPort(const std::string& portName) {
     const std::string path = DevicePath(portName);
+    if (path.rfind(kUsbPrefix, 0) == 0) {
+        return false;  // a USB device that is not there yet
+    }
     struct stat info {};
     return path.empty() || (::stat(path.c_str(), &info) == 0 && !S_ISCHR(info.st_mode));
 }
 
+std::string PosixSerialDevice::ShownName(const std::string& portName) {
+    const std::string path = DevicePath(portName);
+    return path.empty() ? portName : path;
+}
+
+std::string PosixSerialDevice::Explain(const std::string& devicePath, OpenResult result) {
+    const std::string node = Resolve(devicePath);
+    if (node.empty()) {
+        return "";
+    }
+    if (result == OpenResult::Denied) {
+        return DeniedAdvice(node);
+    }
+    return result == OpenResult::Busy ? HoldersText(FindPortHolders(node)) : "";
+}
+
+std::vector<PortInfo> PosixSerialDevice::ListPorts() {
+    return lister_ != nullptr ? lister_->List() : std::vector<PortInfo>();
+}
+
 bool PosixSerialDevice::NodeOf(const std::string& path, Node& node) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    const std::string resolved = Resolve(path);
+    if (resolved.empty() || ::stat(resolved.c_str(), &info) != 0) {
         return false;
     }
     node.device = info.st_dev;
@@ -142,15 +183,19 @@ bool PosixSerialDevice::NodeOf(const std::string& path, Node& node) {
 }
 
 SerialDevice::OpenResult PosixSerialDevice::Open(const std::string& devicePath) {
-    if (devicePath.empty()) {
+    const std::string node = Resolve(devicePath);
+    if (node.empty()) {
         return OpenResult::Failed;
     }
     struct stat info {};
-    if (::stat(devicePath.c_str(), &info) == 0 && !S_ISCHR(info.st_mode)) {
+    if (::stat(node.c_str(), &info) == 0 && !S_ISCHR(info.st_mode)) {
         return OpenResult::NotSerial;
     }
-    const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        if (errno == EACCES || errno == EPERM) {
+            return OpenResult::Denied;
+        }
         return errno == EBUSY ? OpenResult::Busy : OpenResult::Failed;
     }
     // A device without a line discipline (/dev/null, /dev/zero) takes every byte and answers
@@ -185,7 +230,30 @@ SerialDevice::OpenResult PosixSerialDevice::Open(const std::string& devicePath) 
     stopRead_ = pipeFds[0];
     stopWrite_ = pipeFds[1];
     haveCounters_ = ReadCounters(counters_);
+#if defined(__linux__) && defined(TIOCGSERIAL)
+    // A USB adapter holds received bytes up to its latency timer (16 ms on common chips)
+    // before passing them on; low latency passes each at once. A pseudo-terminal, and any
+    // driver without the mode, refuses the question, and nothing changes.
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
+        savedSerialFlags_ = serial.flags;
+        serial.flags |= ASYNC_LOW_LATENCY;
+        latencyChanged_ = ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+    }
+#endif
     return OpenResult::Ok;
+}
+
+void PosixSerialDevice::RestoreLatency() {
+#if defined(__linux__) && defined(TIOCGSERIAL)
+    serial_struct serial{};
+    if (latencyChanged_ && ::ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+        serial.flags =
+            (serial.flags & ~ASYNC_LOW_LATENCY) | (savedSerialFlags_ & ASYNC_LOW_LATENCY);
+        ::ioctl(fd_, TIOCSSERIAL, &serial);
+    }
+#endif
+    latencyChanged_ = false;
 }
 
 void PosixSerialDevice::Configure(const Settings& settings) {
@@ -365,6 +433,9 @@ void PosixSerialDevice::Cancel() {
 }
 
 void PosixSerialDevice::Close() {
+    if (fd_ >= 0) {
+        RestoreLatency();
+    }
     CloseFd(fd_);
     CloseFd(stopRead_);
     CloseFd(stopWrite_);

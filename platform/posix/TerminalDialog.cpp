@@ -37,7 +37,7 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     // Before any thread starts, so that every thread inherits the blocked close signals.
     CloseSignals signals;
     Clock& clock = ProcessClock();
-    PosixSerialDevice device;
+    PosixSerialDevice device(run.lister);
     const std::unique_ptr<UploadEngine> engine = MakeUploadEngine(clock, device);
     engine->Choose(run.target);
     LogSink log(run.logPath, show, [&engine] { return engine->NextLogLine(); });
@@ -48,7 +48,9 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
 
     const int keyboard = IsOwnKeyboard(STDIN_FILENO) ? STDIN_FILENO : -1;
     KeyboardMode keys(keyboard);
-    DeviceWatch watch(DeviceWatch::FoldersFor(device.DevicePath(run.portName), "/dev"));
+    // A port named by its USB serial number appears in /dev, under whatever node.
+    const std::string path = device.DevicePath(run.portName);
+    DeviceWatch watch(DeviceWatch::FoldersFor(path.rfind("usb:", 0) == 0 ? "" : path, "/dev"));
     UpdateDialog dialog(*engine, view, clock, run.portName, run.imagePath,
                         UpdateDialog::Frontend::Terminal, run.target);
 

@@ -6,6 +6,7 @@
 
 #include "app/ExitStatus.h"
 #include "app/TargetChoice.h"
+#include "serial/PortInfo.h"
 
 struct TerminalRun {
     std::string portName;
@@ -13,6 +14,7 @@ struct TerminalRun {
     bool verbose = false;  // the detailed log on standard error
     std::string logPath;   // the detailed log appended to this file
     TargetChoice target;
+    PortLister* lister = nullptr;  // finds usb:SERIAL ports and names the ports there are
 };
 
 ExitStatus RunTerminalDialog(const TerminalRun& run);

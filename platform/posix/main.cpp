@@ -1,4 +1,4 @@
-// POSIX entry: the program's own options first (--help, --version, /check, /log, -v); the
+// POSIX entry: the program's own options first (--help, --version, --list, /check, /log, -v); the
 // rest is joined into one command line, as Windows would hand it over, and given to the same
 // start-up as the Windows program.
 #include <iostream>
@@ -10,6 +10,7 @@
 #include "app/ProgramOptions.h"
 #include "app/UpdateApp.h"
 #include "platform/posix/TerminalDialog.h"
+#include "platform/posix/UdevPortLister.h"
 
 namespace {
 
@@ -23,21 +24,23 @@ int Usage(const std::string& problem) {
 int main(int argc, char** argv) {
     const ProgramOptions options =
         ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc), ProgramKind::Terminal);
+    UdevPortLister lister;
     if (const auto answered =
-            AnswerWithoutUpdate(options, ProgramKind::Terminal, std::cout, std::cerr)) {
+            AnswerWithoutUpdate(options, ProgramKind::Terminal, std::cout, std::cerr, &lister)) {
         return ToProcessStatus(*answered);
     }
     static std::string portName;
     static std::string imagePath;
     // Without both values the dialog never runs: the command line could not be used.
     ExitStatus status = ExitStatus::UsageError;
-    UpdateApp app(portName, imagePath, [&status, &options] {
+    UpdateApp app(portName, imagePath, [&status, &options, &lister] {
         TerminalRun run;
         run.portName = portName;
         run.imagePath = imagePath;
         run.verbose = options.verbose;
         run.logPath = options.logPath;
         run.target = options.target;
+        run.lister = &lister;
         status = RunTerminalDialog(run);
     });
     app.InitInstance(JoinArguments(options.rest));

@@ -1,4 +1,4 @@
-// Windows entry: the program's own options first (--help, --version, /check, /log); the
+// Windows entry: the program's own options first (--help, --version, --list, /check, /log); the
 // rest of the command line goes to the same start-up as on POSIX, which runs the dialog
 // modally. The exit status tells how the update ended.
 #include <windows.h>
@@ -17,6 +17,7 @@
 #include "image/ResourceTable.h"
 #include "platform/win32/Win32CommandLine.h"
 #include "platform/win32/Win32Dialog.h"
+#include "platform/win32/Win32PortLister.h"
 #include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32SerialDevice.h"
 
@@ -39,13 +40,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
 
-    // The image check, the usage and the version are answered in a message box; nothing
-    // else is built for them, so no port is touched.
+    // The image check, the port list, the usage and the version are answered in a message
+    // box; nothing else is built for them, so no port is opened for the update.
     const ProgramOptions options =
         ParseProgramOptions(SplitCommandLine(ArgumentsOf(GetCommandLineA())), ProgramKind::Window);
     std::ostringstream out;
     std::ostringstream err;
-    if (const auto answered = AnswerWithoutUpdate(options, ProgramKind::Window, out, err)) {
+    Win32PortLister lister;
+    if (const auto answered =
+            AnswerWithoutUpdate(options, ProgramKind::Window, out, err, &lister)) {
         return Answer(*answered, out.str() + err.str());
     }
 

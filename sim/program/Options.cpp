@@ -1,6 +1,7 @@
 #include "sim/program/Options.h"
 
 #include <getopt.h>
+#include <grp.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,10 @@ Flash chip:
 Line:
   --rate BAUD|auto|off    throttle reading and writing to BAUD, to the speed the host set
                           (auto, the default), or not at all
+  --node-mode MODE        give each published pseudo-terminal's node these permissions (octal)
+  --node-group GROUP      and this group (a name or a number), as a udev rule would
+  --node-late-ms MS       a re-appeared port's node keeps mode 0600 this long before it gets
+                          --node-mode, as a node whose group udev sets a moment late
 
 Faults:
   --drop-reply N          the Nth answer (from 1) never leaves the device
@@ -253,6 +258,25 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
              }
              options.rate = static_cast<int64_t>(n);
              return true;
+         }},
+        {"--node-mode",
+         [&](const std::string& v) {
+             char* end = nullptr;
+             const unsigned long mode = std::strtoul(v.c_str(), &end, 8);
+             options.nodeMode = static_cast<int>(mode);
+             return !v.empty() && *end == '\0' && mode <= 07777;
+         }},
+        {"--node-late-ms", number(options.nodeLateMs, 60000)},
+        {"--node-group",
+         [&](const std::string& v) {
+             uint64_t n;
+             if (Number(v, n) && n < 0x7FFFFFFF) {
+                 options.nodeGroup = static_cast<int>(n);
+                 return true;
+             }
+             const group* named = getgrnam(v.c_str());
+             options.nodeGroup = named != nullptr ? static_cast<int>(named->gr_gid) : -1;
+             return named != nullptr;
          }},
         {"--drop-reply", number(f.dropReply, 0xFFFFFFFF)},
         {"--error-record", number(f.errorRecord, 0xFFFFFFFF)},

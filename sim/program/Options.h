@@ -14,6 +14,11 @@ struct SimOptions {
     std::string dumpPath;        // flash contents, at exit and on SIGUSR1
     std::string ramDumpPath;     // the memory bytes code was loaded into, at exit and on SIGUSR1
     std::string transcriptPath;  // "-" is standard error
+    // Permissions of each published pseudo-terminal's node (-1: as the system made it), and
+    // how long a re-appeared one keeps 0600 first, as a node whose group udev sets late.
+    int nodeMode = -1;
+    uint32_t nodeLateMs = 0;
+    int nodeGroup = -1;  // the group each node is given (-1: as the system made it)
     bool help = false;
 };
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,7 +97,8 @@ class SimProgram {
     bool gone_ = false;
     uint64_t unpluggedNs_ = 0;
     uint64_t lastWriteNs_ = 0;
-    bool writeBlocked_ = false;  // the host's side is full: wait until it can take more
+    bool writeBlocked_ = false;   // the host's side is full: wait until it can take more
+    uint64_t nodeModeDueNs_ = 0;  // when the node gets --node-mode (0: it has it)
     Transcript transcript_;
     FILE* transcriptFile_ = nullptr;
 };
@@ -114,7 +116,21 @@ uint64_t SimProgram::ByteNs() const {
 
 bool SimProgram::OpenPort() {
     std::string error;
-    if (!port_.Open(error) || !publisher_.Publish(port_.HostPath(), error)) {
+    if (!port_.Open(error)) {
+        std::cerr << "ostrevan-sim: " << error << "\n";
+        return false;
+    }
+    // Before the port is published: the host never sees the node with other permissions.
+    if (options_.nodeGroup >= 0) {
+        [[maybe_unused]] const int given = ::chown(port_.HostPath().c_str(), static_cast<uid_t>(-1),
+                                                   static_cast<gid_t>(options_.nodeGroup));
+    }
+    if (options_.nodeMode >= 0) {
+        const bool late = reappearances_ > 0 && options_.nodeLateMs > 0;
+        ::chmod(port_.HostPath().c_str(), late ? 0600 : static_cast<mode_t>(options_.nodeMode));
+        nodeModeDueNs_ = late ? NowNs() + options_.nodeLateMs * kNsPerMs : 0;
+    }
+    if (!publisher_.Publish(port_.HostPath(), error)) {
         std::cerr << "ostrevan-sim: " << error << "\n";
         return false;
     }
@@ -207,6 +223,9 @@ int SimProgram::PollTimeoutMs(uint64_t nowNs) const {
     if (rxFreeNs_ > nowNs) {
         next = std::min(next, rxFreeNs_);
     }
+    if (nodeModeDueNs_ != 0) {
+        next = std::min(next, nodeModeDueNs_);
+    }
     if (unpluggedNs_ != 0 && !gone_) {
         next = std::min(next, nowNs + 10 * kNsPerMs);
     }
@@ -293,6 +312,10 @@ int SimProgram::Run() {
             if (!OpenPort()) {
                 return 1;
             }
+        }
+        if (nodeModeDueNs_ != 0 && nowNs >= nodeModeDueNs_) {
+            ::chmod(port_.HostPath().c_str(), static_cast<mode_t>(options_.nodeMode));
+            nodeModeDueNs_ = 0;
         }
         if (model_.Unplugged() && !gone_ && unpluggedNs_ == 0) {
             unpluggedNs_ = nowNs;

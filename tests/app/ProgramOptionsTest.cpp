@@ -17,12 +17,13 @@ namespace {
 constexpr ProgramKind kTerminal = ProgramKind::Terminal;
 constexpr ProgramKind kWindow = ProgramKind::Window;
 
-// The options set, one letter each: h help, V version, v verbose, c check, r run; tN a target
-// type other than 8, wS a wait other than 60 s, l:FILE the loader.
+// The options set, one letter each: h help, V version, v verbose, c check, L list, r run; tN a
+// target type other than 8, wS a wait other than 60 s, l:FILE the loader.
 std::string FlagsOf(const ProgramOptions& options) {
     const TargetChoice& target = options.target;
     return std::string(options.help ? "h" : "") + (options.version ? "V" : "") +
-           (options.verbose ? "v" : "") + (options.check ? "c" : "") + (target.run ? "r" : "") +
+           (options.verbose ? "v" : "") + (options.check ? "c" : "") + (options.list ? "L" : "") +
+           (target.run ? "r" : "") +
            (target.Boot() ? "t" + std::to_string(static_cast<unsigned>(target.targetType)) : "") +
            (target.waitMs != 60000 ? "w" + std::to_string(target.waitMs / 1000) : "") +
            (target.loaderPath.empty() ? "" : "l:" + target.loaderPath);
@@ -49,6 +50,8 @@ TEST(ProgramOptionsTest, OwnOptionsAreTakenTheRestGoesToTheSharedParser) {
         {kTerminal, {"/file", "x", "/check"}, "c", "", {"/file", "x"}, ""},
         {kTerminal, {"--help"}, "h", "", {}, ""},
         {kTerminal, {"--version"}, "V", "", {}, ""},
+        {kTerminal, {"--list"}, "L", "", {}, ""},
+        {kWindow, {"/list"}, "L", "", {}, ""},
         {kTerminal, {"/port", "3", "/log"}, "", "", {}, "/log needs a file name"},
         {kTerminal, {"--port", "3"}, "", "", {}, "unknown option --port"},
         // recovery: a boot target, its loader and wait, or the run image
@@ -136,13 +139,26 @@ TEST(ProgramOptionsTest, AnswersWithoutAnUpdate) {
         {kTerminal, {"/port", "3", "/file", "x", "-v"}, -1, "", ""},
         {kWindow, {"/file", "x", "/run"}, 2, "", "ostrevan-update: /run needs a boot target"},
         {kWindow, {"/port", "3", "/file", "x", "--frobnicate"}, -1, "", ""},
+        {kTerminal, {"--list"}, 0, "/dev/ttyS0\n", ""},
+        {kWindow, {"/list"}, 0, "COM3: Serial\n", ""},
+    };
+    struct OnePort : PortLister {
+        explicit OnePort(ProgramKind kind) : kind(kind) {}
+        std::vector<PortInfo> List() override {
+            PortInfo port;
+            port.name = port.node = kind == kTerminal ? "/dev/ttyS0" : "COM3";
+            port.driver = kind == kTerminal ? "" : "Serial";
+            return {port};
+        }
+        ProgramKind kind;
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.front());
         std::ostringstream out;
         std::ostringstream err;
-        const auto answer =
-            AnswerWithoutUpdate(ParseProgramOptions(c.arguments, c.kind), c.kind, out, err);
+        OnePort lister(c.kind);
+        const auto answer = AnswerWithoutUpdate(ParseProgramOptions(c.arguments, c.kind), c.kind,
+                                                out, err, &lister);
         EXPECT_EQ(answer ? ToProcessStatus(*answer) : -1, c.status);
         EXPECT_EQ(out.str().substr(0, c.out.size()), c.out);
         EXPECT_EQ(out.str().empty(), c.out.empty());

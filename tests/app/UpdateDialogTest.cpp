@@ -90,6 +90,7 @@ class FakeEngine : public EngineApi {
     bool TellsReplacedDevice() override { return tellsReplaced; }
     bool ProgrammingRan() override { return programmingRan; }
     Result LastResult() override { return lastResult; }
+    std::vector<PortInfo> ListPorts() override { return ports; }
 
     bool openResult = true;
     bool portReady = true;
@@ -101,6 +102,7 @@ class FakeEngine : public EngineApi {
     std::string statusText;
     std::deque<uint8_t> incoming;
     PortReport port;
+    std::vector<PortInfo> ports;
     uint32_t generation = 1;
     bool tellsReplaced = true;
     bool programmingRan = false;
@@ -189,17 +191,26 @@ TEST_F(UpdateDialogTest, PortThatIsNotReadyIsReportedByTheTerminalOnly) {
         const char* what;
         bool opened;
         PortCondition condition;
+        std::string detail;      // what the platform adds
         std::string windowLine;  // the last status line of each front end
         std::string terminalLine;
         ExitStatus outcome;
     };
+    const std::string denied =
+        "/dev/COM3: permission denied; the port belongs to the group "
+        "dialout. Add yourself to the group dialout: ...";
     const Case cases[] = {
-        {"missing", false, PortCondition::Missing, "Initializing...", "Waiting for /dev/COM3...",
-         ExitStatus::Stopped},
-        {"busy", true, PortCondition::Busy, "Initializing...",
+        {"missing", false, PortCondition::Missing, "", "Initializing...",
+         "Waiting for /dev/COM3...", ExitStatus::Stopped},
+        {"busy", true, PortCondition::Busy, "", "Initializing...",
          "/dev/COM3 is Locked by Another Device!", ExitStatus::Stopped},
-        {"not a serial port", false, PortCondition::NotSerial, "/dev/COM3 is not a serial port",
+        {"busy, its holder found", true, PortCondition::Busy, "held by flock (pid 7)",
+         "Initializing...", "/dev/COM3 is Locked by Another Device! (held by flock (pid 7))",
+         ExitStatus::Stopped},
+        {"not a serial port", false, PortCondition::NotSerial, "", "/dev/COM3 is not a serial port",
          "/dev/COM3 is not a serial port", ExitStatus::PortUnusable},
+        // not waited for when the port was there from the start
+        {"denied", true, PortCondition::Denied, denied, denied, denied, ExitStatus::PortUnusable},
     };
     for (const Case& c : cases) {
         for (auto frontend : {UpdateDialog::Frontend::Window, UpdateDialog::Frontend::Terminal}) {
@@ -209,6 +220,7 @@ TEST_F(UpdateDialogTest, PortThatIsNotReadyIsReportedByTheTerminalOnly) {
             quiet.openResult = c.opened;
             quiet.portReady = false;
             quiet.port.condition = c.condition;
+            quiet.port.detail = c.detail;
             UpdateDialog start(quiet, shown, time, "COM3", "x", frontend);
             start.OnInitDialog();
             const bool terminal = frontend == UpdateDialog::Frontend::Terminal;
@@ -219,6 +231,106 @@ TEST_F(UpdateDialogTest, PortThatIsNotReadyIsReportedByTheTerminalOnly) {
             EXPECT_EQ(shown.Called("box:Error:" + c.terminalLine), refused) << c.what;
             EXPECT_EQ(shown.Called("close"), refused) << c.what;
         }
+    }
+}
+
+// A port that appears late may be denied until udev has set its group: it is tried for 2 s.
+// The device's re-appeared node likewise. A port missing for 10 s names the ports there are,
+// again only when they change.
+TEST_F(UpdateDialogTest, PortsThatComeLateAreGivenTimeAndMissingOnesNameWhatIsThere) {
+    struct Step {
+        uint64_t atMs;
+        PortCondition condition;  // Ready: the port opens
+        std::vector<std::string> ports;
+        std::string line;  // the status line after the step
+        bool refused;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    };
+    const std::string waiting = "Waiting for /dev/COM3...";
+    const std::string denied = "/dev/COM3: permission denied; ...";
+    const std::vector<std::string> one = {"/dev/ttyS0"};
+    const std::vector<std::string> two = {"/dev/ttyS0", "/dev/ttyACM0"};
+    const Case cases[] = {
+        {"late plug, denied for a moment",
+         {{0, PortCondition::Missing, {}, waiting, false},
+          {1000, PortCondition::Denied, {}, waiting, false},
+          {1250, PortCondition::Denied, {}, waiting, false},
+          {1500, PortCondition::Ready, {}, "Ready to Upload.", false}}},
+        {"late plug, denied for good",
+         {{0, PortCondition::Missing, {}, waiting, false},
+          {1000, PortCondition::Denied, {}, waiting, false},
+          {2750, PortCondition::Denied, {}, waiting, false},
+          {3000, PortCondition::Denied, {}, denied, true}}},
+        {"missing for long",
+         {{0, PortCondition::Missing, one, waiting, false},
+          {9000, PortCondition::Missing, one, waiting, false},
+          {10000, PortCondition::Missing, one, waiting + " (serial ports now: /dev/ttyS0)", false},
+          {11000, PortCondition::Missing, one, waiting + " (serial ports now: /dev/ttyS0)", false},
+          {12000, PortCondition::Missing, two,
+           waiting + " (serial ports now: /dev/ttyS0, /dev/ttyACM0)", false},
+          {13000, PortCondition::Missing, {}, waiting + " (no serial ports found)", false}}},
+    };
+    for (const Case& c : cases) {
+        FakeEngine late;
+        FakeView shown;
+        VirtualClock time;
+        UpdateDialog start(late, shown, time, "COM3", "x", UpdateDialog::Frontend::Terminal);
+        for (const Step& step : c.steps) {
+            time.Advance(step.atMs - time.NowMs());
+            late.portReady = late.openResult = step.condition == PortCondition::Ready;
+            late.port.condition = step.condition;
+            late.port.detail = denied;
+            late.ports.clear();
+            for (const std::string& name : step.ports) {
+                PortInfo port;
+                port.name = port.node = name;
+                late.ports.push_back(port);
+            }
+            if (step.atMs == 0) {
+                start.OnInitDialog();
+            } else {
+                start.OnTimer();
+            }
+            EXPECT_EQ(start.StatusLine(), step.line) << c.what << " at " << step.atMs;
+            EXPECT_EQ(shown.Called("close"), step.refused) << c.what << " at " << step.atMs;
+        }
+        EXPECT_EQ(start.Outcome(),
+                  c.steps.back().refused ? ExitStatus::PortUnusable : ExitStatus::Stopped)
+            << c.what;
+    }
+}
+
+TEST_F(UpdateDialogTest, TheReappearedNodeIsGivenTimeToBecomeOpenable) {
+    struct Case {
+        uint64_t deniedForMs;
+        bool refused;
+    };
+    for (const Case c : {Case{300, false}, Case{2300, true}}) {
+        FakeEngine engine2;
+        FakeView shown;
+        VirtualClock time;
+        UpdateDialog start(engine2, shown, time, "COM3", "x", UpdateDialog::Frontend::Terminal);
+        AnswerGreeting(engine2, time);
+        start.OnInitDialog();
+        // the device left; its new node denies this user for a while
+        engine2.portReady = false;
+        engine2.port.condition = PortCondition::Denied;
+        engine2.port.detail = "denied";
+        const uint64_t from = time.NowMs();
+        while (time.NowMs() - from < c.deniedForMs && !shown.Called("close")) {
+            start.OnTimer();
+            time.Advance(UpdateDialog::kTimerPeriodMs);
+        }
+        engine2.portReady = true;
+        engine2.port.condition = PortCondition::Ready;
+        ++engine2.generation;
+        start.OnTimer();
+        EXPECT_EQ(start.UploadRequested(), !c.refused) << c.deniedForMs;
+        EXPECT_EQ(shown.Called("box:Error:denied"), c.refused) << c.deniedForMs;
+        EXPECT_EQ(start.Outcome(), c.refused ? ExitStatus::PortUnusable : ExitStatus::Stopped);
     }
 }
 

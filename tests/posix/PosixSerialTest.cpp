@@ -113,6 +113,7 @@ class Pty {
 // Passes every call on and records the sizes of the writes.
 class RecordingDevice : public PosixSerialDevice {
   public:
+    using PosixSerialDevice::PosixSerialDevice;
     IoResult Write(const uint8_t* bytes, uint32_t count, uint32_t& written) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -152,6 +153,19 @@ std::vector<uint8_t> Pattern(size_t count) {
     return bytes;
 }
 
+// Ports as a lister would give them: a test moves a device to another node.
+class FakeLister : public PortLister {
+  public:
+    std::vector<PortInfo> List() override { return ports; }
+    void Put(const std::string& serial, const std::string& node) {
+        PortInfo port;
+        port.node = node;
+        port.serial = serial;
+        ports = {port};
+    }
+    std::vector<PortInfo> ports;
+};
+
 class PosixSerialTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(pty.Ok()); }
@@ -189,6 +203,9 @@ TEST(PosixSerialDeviceTest, PortNamesMapToDevicePaths) {
         {"OFF", ""},
         {"/dev/ttyS0", ""},
         {"COM99999999999", ""},
+        // resolved to a node only when used: the device may move to another one
+        {"COMusb:A9XYZ01", "usb:A9XYZ01"},
+        {"COMusb:", ""},
     };
     for (const auto& [name, path] : cases) {
         EXPECT_EQ(device.DevicePath(name), path) << name;
@@ -202,7 +219,9 @@ TEST(PosixSerialDeviceTest, APortExistsWhenItsPathIsACharacterDeviceThatIsATermi
     ASSERT_NE(::mkdtemp(folder), nullptr);
     const std::string file = std::string(folder) + "/plain";
     std::fclose(std::fopen(file.c_str(), "w"));
-    PosixSerialDevice device;
+    FakeLister lister;
+    lister.Put("A9XYZ01", pty.Path());
+    PosixSerialDevice device(&lister);
     struct Case {
         std::string name;
         bool exists;
@@ -219,6 +238,9 @@ TEST(PosixSerialDeviceTest, APortExistsWhenItsPathIsACharacterDeviceThatIsATermi
         {"COM/dev/ostrevan-none", false, false, Result::Failed},
         {"", false, true, Result::Failed},
         {"OFF", false, true, Result::Failed},
+        // a USB device by its serial number: there, or waited for as a missing port is
+        {"COMusb:A9XYZ01", true, false, Result::Ok},
+        {"COMusb:B0", false, false, Result::Failed},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(device.PortExists(c.name), c.exists) << c.name;
@@ -301,32 +323,44 @@ TEST_F(PosixSerialTest, AHungUpPortIsToldAtOnceAndClosedByCheckDevice) {
     EXPECT_EQ(port.IsOpen(), 0u);
 }
 
-TEST_F(PosixSerialTest, APortWhoseNameNowStandsForAnotherDeviceIsClosedByCheckDevice) {
-    // A device that re-appears under its link: the link moves to a new terminal while the old
-    // one is still there, as a simulator or a udev alias does it.
-    Pty other;
-    ASSERT_TRUE(pty.Ok() && other.Ok());
-    char folder[] = "/tmp/ostrevan-moved-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    const std::string link = std::string(folder) + "/port";
-    ASSERT_EQ(::symlink(pty.Path().c_str(), link.c_str()), 0);
-    port.SetPortName("COM" + link);
-    ASSERT_TRUE(port.Open());
-    ASSERT_EQ(port.IsOpen(), 1u);
-    const uint32_t opens = port.OpenCount();
-    port.CheckDevice();
-    EXPECT_EQ(port.IsOpen(), 1u);
+TEST(PosixSerialMoveTest, APortWhoseNameNowStandsForAnotherDeviceIsClosedByCheckDevice) {
+    // A device that re-appears under its name while the old node is still there: a link moved
+    // to a new terminal, as a simulator or a udev alias does it, or a USB device named by its
+    // serial number that came back under another node.
+    for (const bool byUsbSerial : {false, true}) {
+        Pty pty;
+        Pty other;
+        ASSERT_TRUE(pty.Ok() && other.Ok());
+        char folder[] = "/tmp/ostrevan-moved-XXXXXX";
+        ASSERT_NE(::mkdtemp(folder), nullptr);
+        const std::string link = std::string(folder) + "/port";
+        ASSERT_EQ(::symlink(pty.Path().c_str(), link.c_str()), 0);
+        FakeLister lister;
+        lister.Put("A9XYZ01", pty.Path());
+        RecordingDevice device(&lister);
+        SerialPort port(device);
+        port.SetPortName(byUsbSerial ? "COMusb:A9XYZ01" : "COM" + link);
+        ASSERT_TRUE(port.Open());
+        ASSERT_EQ(port.IsOpen(), 1u) << byUsbSerial;
+        const uint32_t opens = port.OpenCount();
+        port.CheckDevice();
+        EXPECT_EQ(port.IsOpen(), 1u) << byUsbSerial;
 
-    const std::string moved = link + ".new";
-    ASSERT_EQ(::symlink(other.Path().c_str(), moved.c_str()), 0);
-    ASSERT_EQ(::rename(moved.c_str(), link.c_str()), 0);
-    port.CheckDevice();
-    EXPECT_EQ(port.IsOpen(), 0u);
-    ASSERT_TRUE(port.Open());
-    EXPECT_EQ(port.OpenCount(), opens + 1);
-    port.Close();
-    ::unlink(link.c_str());
-    ::rmdir(folder);
+        const std::string moved = link + ".new";
+        ASSERT_EQ(::symlink(other.Path().c_str(), moved.c_str()), 0);
+        ASSERT_EQ(::rename(moved.c_str(), link.c_str()), 0);
+        lister.Put("A9XYZ01", other.Path());
+        port.CheckDevice();
+        EXPECT_EQ(port.IsOpen(), 0u) << byUsbSerial;
+        ASSERT_TRUE(port.Open());
+        EXPECT_EQ(port.OpenCount(), opens + 1) << byUsbSerial;
+        // the port is the new node's: what its far end sends arrives
+        other.Send("new");
+        EXPECT_EQ(ReadText(port, 3, false), "new") << byUsbSerial;
+        port.Close();
+        ::unlink(link.c_str());
+        ::rmdir(folder);
+    }
 }
 
 TEST(PosixPortKeeperTest, OpenFailuresGiveTheirTexts) {
@@ -342,9 +376,10 @@ TEST(PosixPortKeeperTest, OpenFailuresGiveTheirTexts) {
     ASSERT_TRUE(first.OpenPortNow());
     EXPECT_EQ(first.PortErrorText.Get(), "");
 
+    // The texts name the path, never the COM name that carries it.
     const std::pair<std::string, std::string> cases[] = {
-        {pty.PortName(), pty.PortName() + " is Locked by Another Device!"},
-        {"COM/dev/ostrevan-none", "COM/dev/ostrevan-none Serial Port Open Error!"},
+        {pty.PortName(), pty.Path() + " is Locked by Another Device!"},
+        {"COM/dev/ostrevan-none", "/dev/ostrevan-none Serial Port Open Error!"},
         {"", "No Serial Port Selected."},
     };
     for (const auto& [name, text] : cases) {
@@ -368,7 +403,7 @@ TEST(PosixPortKeeperTest, KeeperRetriesUntilThePortAppearsAndFollowsANewName) {
     keeper.RequestPortName("COM" + link);
     auto thread = std::async(std::launch::async, [&] { return keeper.ThreadMain(); });
     EXPECT_TRUE(Eventually(
-        [&] { return keeper.PortErrorText.Get() == "COM" + link + " Serial Port Open Error!"; }));
+        [&] { return keeper.PortErrorText.Get() == link + " Serial Port Open Error!"; }));
 
     ASSERT_EQ(::symlink(first.Path().c_str(), link.c_str()), 0);
     ASSERT_TRUE(Eventually([&] { return keeper.PortErrorText.Get().empty(); }));

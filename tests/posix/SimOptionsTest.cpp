@@ -26,7 +26,8 @@ std::string Parse(std::vector<std::string> words, SimOptions& options) {
 TEST(SimOptionsTest, SwitchesReachTheirFieldsAndBadCommandLinesSayWhy) {
     SimOptions o;
     ASSERT_EQ(Parse({"--link=q", "--start", "loader", "--rate=off", "--no-rec-wait", "--silent",
-                     "--chip-size", "4M", "--error-code", "PROGRAM_FAIL", "--link", "p"},
+                     "--chip-size", "4M", "--error-code", "PROGRAM_FAIL", "--link", "p",
+                     "--node-mode", "0666", "--node-late-ms", "300", "--node-group", "root"},
                     o),
               "");
     EXPECT_EQ(o.link, "p");
@@ -36,6 +37,9 @@ TEST(SimOptionsTest, SwitchesReachTheirFieldsAndBadCommandLinesSayWhy) {
     EXPECT_TRUE(o.device.faults.silent);
     EXPECT_EQ(o.device.chip.size, 4u << 20);
     EXPECT_EQ(o.device.faults.errorCode, SimCodes::PROGRAM_FAIL);
+    EXPECT_EQ(o.nodeMode, 0666);
+    EXPECT_EQ(o.nodeLateMs, 300u);
+    EXPECT_EQ(o.nodeGroup, 0);
 
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{}, "--link PATH is required"},
@@ -45,6 +49,9 @@ TEST(SimOptionsTest, SwitchesReachTheirFieldsAndBadCommandLinesSayWhy) {
         {{"--link", "p", "--rate"}, "--rate needs a value"},
         {{"--link", "p", "--rate", "fast"}, "bad value for --rate: fast"},
         {{"--link", "p", "--chip-mfg", "0x100"}, "bad value for --chip-mfg: 0x100"},
+        {{"--link", "p", "--node-mode", "0689"}, "bad value for --node-mode: 0689"},
+        {{"--link", "p", "--node-group", "ostrevan-no-group"},
+         "bad value for --node-group: ostrevan-no-group"},
     };
     for (const auto& [words, error] : refused) {
         SimOptions options;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # ostrevan-update as a terminal tool: its exit status for each way a run ends, its usage text,
-# --help and --version, the ports it waits for, retries or refuses, Ctrl-C in the middle of an
-# upload, and /log keeping the ERROR lines of a failed upload. The slow cases run side by side.
+# --help, --version and --list, the ports it waits for, retries or refuses (the holder of a
+# busy one named, one this user may not open explained), Ctrl-C in the middle of an upload,
+# and /log keeping the ERROR lines of a failed upload. The slow cases run side by side.
 set -uo pipefail
 source "$(dirname "$0")/lib/upload_run.sh"
 build="${1:?build folder}"
@@ -48,6 +49,8 @@ for port in /dev/null "$top/fw.bin" "$top"; do
 done
 run /port "$top/port" /file "$top/missing.bin"
 check "missing image: status 4" '[ $rc = 4 ]'
+run --list
+check "--list: the ports there are, status 0" '[ $rc = 0 ] && [ -s "$top/out" ] && [ ! -s "$top/err" ]'
 
 # --- runs against a device, side by side ---
 # Each case runs in its own folder from a copy of the run library's state.
@@ -76,12 +79,14 @@ case_busy_then_free() {  # another program holds the port for 2 s
     local sim=$!
     for _ in $(seq 100); do [ -L port ] && break; sleep 0.02; done
     flock -x "$UPLOAD_WORK/port" sleep 2 &
+    local holder=$!
     sleep 0.3
     "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" </dev/null >out 2>err
     echo "rc=$?" >>out
     kill "$sim"
     wait "$sim"
-    grep -qx "$UPLOAD_WORK/port is Locked by Another Device!" out && grep -qx "rc=0" out &&
+    grep -qxF "$UPLOAD_WORK/port is Locked by Another Device! (held by flock (pid $holder))" out &&
+        grep -qx "rc=0" out &&
         grep -qx "Uploading Complete." out && upload_flash_check >/dev/null &&
         [ "$(wc -l <out)" -le 41 ] && [ "$(grep -c "^FLASH Programming" out)" -ge 8 ] &&
         ! grep -qE "^( *[0-9]+%)?$" out
@@ -123,8 +128,41 @@ case_log_of_a_failed_upload() {
         grep -q "^Error: Upload Failed.  Please try again." out && grep -q "^ERROR: " out
 }
 
+# A user who may not open the port: a uid of nobody's, the node given a group it is not in.
+# Refused at once when the port is first opened; the device's re-appeared node, denied only
+# until its permissions are set, is waited for.
+as_user() { setpriv --reuid=4242 --regid=4242 --clear-groups "$@"; }
+case_denied_at_once() {
+    upload_init "$build" && upload_image union 0x4000 9 || return 1
+    cd "$UPLOAD_WORK" && chmod 755 . && chmod 644 "$UPLOAD_IMAGE" || return 1
+    "$SIM_BIN" --link "$UPLOAD_WORK/port" --node-mode 0660 --node-group dialout 2>sim.err &
+    local sim=$!
+    for _ in $(seq 100); do [ -L port ] && break; sleep 0.02; done
+    local start=$SECONDS
+    as_user "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" </dev/null >out 2>err
+    echo "rc=$?" >>out
+    local took=$((SECONDS - start))
+    kill "$sim"
+    wait "$sim"
+    grep -qx "rc=3" out && [ "$took" -le 1 ] && grep -q "received 0 bytes," sim.err &&
+        grep -qF "permission denied; the port belongs to the group dialout. Add yourself to the group dialout: sudo usermod -aG dialout \$USER, then log in again" out
+}
+case_reappeared_node_denied_for_a_moment() {
+    upload_init "$build" && upload_image union 0x4000 10 || return 1
+    cd "$UPLOAD_WORK" && chmod 755 . && chmod 644 "$UPLOAD_IMAGE" || return 1
+    "$SIM_BIN" --link "$UPLOAD_WORK/port" --rate 115200 --dump flash.bin --node-mode 0666 \
+        --node-late-ms 300 2>sim.err &
+    local sim=$!
+    for _ in $(seq 100); do [ -L port ] && break; sleep 0.02; done
+    as_user "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" </dev/null >out 2>err
+    echo "rc=$?" >>out
+    kill "$sim"
+    wait "$sim"
+    grep -qx "rc=0" out && grep -qx "Uploading Complete." out && upload_flash_check >/dev/null
+}
+
 slow_cases=(case_missing_port_then_relative case_busy_then_free case_ctrl_c_mid_upload
-    case_log_of_a_failed_upload)
+    case_log_of_a_failed_upload case_denied_at_once case_reappeared_node_denied_for_a_moment)
 for name in "${slow_cases[@]}"; do
     ( "$name" >"$results/$name.log" 2>&1 && touch "$results/$name.ok" ) &
 done

@@ -1,0 +1,18 @@
+#pragma once
+// The serial ports of a Windows system: the Ports class through SetupAPI (name, driver
+// service, manufacturer, description, and for USB the ids and serial number from the instance
+// id), and every other name the system maps in HARDWARE\DEVICEMAP\SERIALCOMM, listed by name.
+#include <string>
+#include <vector>
+
+#include "serial/PortInfo.h"
+
+// Fills the USB parts of port from a device instance id such as USB\VID_0403&PID_6001\A9XYZ:
+// the ids always, the serial number where the last part is one (Windows makes up an id with
+// '&' in it for a device that has none).
+void ReadInstanceId(const std::string& instanceId, PortInfo& port);
+
+class Win32PortLister : public PortLister {
+  public:
+    std::vector<PortInfo> List() override;
+};
