@@ -69,6 +69,16 @@ SerialDevice::OpenResult Win32SerialDevice::Open(const std::string& devicePath) 
     if (handle_ == INVALID_HANDLE_VALUE) {
         return GetLastError() == ERROR_ACCESS_DENIED ? OpenResult::Busy : OpenResult::Failed;
     }
+    // A name may open before its device is there: Wine opens a COM name whose mapping points
+    // at nothing yet (every communications call then fails), and a driver may publish a name
+    // early. Greeting such a port would greet nobody; only a handle that answers as a
+    // communications device is the port.
+    COMMPROP properties{};
+    if (!GetCommProperties(handle_, &properties)) {
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return OpenResult::Failed;
+    }
     portName_ = devicePath.rfind(kDeviceNamespace, 0) == 0
                     ? devicePath.substr(sizeof kDeviceNamespace - 1)
                     : devicePath;

@@ -68,7 +68,9 @@ class FakeEngine : public EngineApi {
     }
     void Shutdown() override { Record("Shutdown"); }
     bool IsRequestRunning() override { return false; }
-    PortReport DescribePort(const std::string&) override { return {PortCondition::Ready, "", ""}; }
+    PortReport DescribePort(const std::string&) override {
+        return {PortCondition::Ready, "", "", ""};
+    }
     void CheckDevice() override {}
     uint32_t PortGeneration() override { return 1; }
     // As on Windows: a device-change notification is the only hint of a re-appearance.

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The Windows program under Wine against ostrevan-sim, in the flows Wine allows: the greeting,
-# a device change when the device re-appears (at once, or after 3 s), the upload to the end,
+# a device change when the device re-appears (at once, or after 3 s), a device plugged in 2 s
+# after the program started (greeted once it is there, not before), the upload to the end,
 # the window closes and the process ends with status 0, and the simulated flash holds the
 # image. Also a device that runs its loader already, which no device change announces, and an
 # upload fast enough to end between two of the dialog's ticks. Each keeps its log with /log,
 # appended as on POSIX. Then /check on a usable and on a damaged image: the report in a
 # message box, exit status 0 and 4, and not a byte to the device waiting on the port. And a
 # recovery: the device in its primary loader's boot mode, reached with /target 4 through COM3.
+# Last, --list: the ports in a message box.
 #   update.sh WINDOWS_BUILD NATIVE_BUILD   (inside tools/wine-env.sh's environment)
 # With SCREENSHOT=FILE.png it also saves a picture of the dialog while it programs (needs
 # ImageMagick's import and convert).
@@ -61,6 +63,7 @@ wait_for() {
 flows=(
     "re-appears at once|--reappear-ms 100|srec 8192|yes|"
     "re-appears after 3 s|--reappear-ms 3000|srec 8192|yes|"
+    "plugged in 2 s after the start|--plug-after-s 2|srec 8192|yes|"
     "already in its loader|--start loader|srec 8192|no|"
     "fast upload|--rate off --erase-ms 1 --program-ms 0|srec 4096|yes|"
     "recovery in the primary loader's boot mode|--start pfl --pfl-variant A|union 4096|no|/target 4"
@@ -80,19 +83,32 @@ run_flow() {
         start="${BASH_REMATCH[1]}"
         switches="${switches/--start $start/}"
     fi
-    # shellcheck disable=SC2086
-    "$sim" --link "$link" --start "$start" --dump "$work/flash.bin" \
-        --transcript "$work/transcript" $switches 2>"$work/sim.err" &
-    simPid=$!
-    wait_for '[ -L "$link" ]' 50
+    # A device plugged in after the program started: until then COM3 names nothing.
+    local plugAfter=""
+    if [[ "$switches" =~ --plug-after-s\ ([0-9]+) ]]; then
+        plugAfter="${BASH_REMATCH[1]}"
+        switches="${switches/--plug-after-s $plugAfter/}"
+    fi
     local first
-    first="$(readlink "$link")"
+    plug() {
+        # shellcheck disable=SC2086
+        "$sim" --link "$link" --start "$start" --dump "$work/flash.bin" \
+            --transcript "$work/transcript" $switches 2>"$work/sim.err" &
+        simPid=$!
+        wait_for '[ -L "$link" ]' 50
+        first="$(readlink "$link")"
+    }
+    [ -n "$plugAfter" ] || plug
 
     # shellcheck disable=SC2086
     wine "$program" /port 3 /file "Z:$work/image.s19" /log "Z:$work/update.log" $options &
     programPid=$!
     wine "$watcher" >"$work/status" 2>"$work/window" &
     watcherPid=$!
+    if [ -n "$plugAfter" ]; then
+        sleep "$plugAfter"
+        plug
+    fi
 
     if [ "$post" = yes ]; then
         # The greeting makes the device re-appear on a new pseudo-terminal; Windows would then
@@ -175,3 +191,13 @@ check_image "$work/tail.bin" 0 "Image section 2 fails its checksum"
 grep -q "^Image usable: 2 sections" "$work/box" || fail "/check: no verdict in the box"
 head -c $((0x5000)) "$work/tail.bin" >"$work/cut.bin"
 check_image "$work/cut.bin" 4 "Image refused: Image section 1 is cut short"
+
+# --list: the ports the system knows in a message box, the prefix's COM3 among them.
+wine "$program" --list &
+programPid=$!
+wine "$answer" "KV3/4 Application Update" 30000 >"$work/box" || fail "--list: no box"
+status=0
+wait "$programPid" || status=$?
+programPid=""
+[ "$status" = 0 ] && grep -qx "COM3.*" "$work/box" || fail "--list: status $status, box: $(cat "$work/box")"
+echo "Windows program under Wine, --list: exit status 0, the box lists COM3"
