@@ -17,10 +17,12 @@ A device whose firmware no longer answers is recovered through its boot mode (/t
 
 )";
 
+const char* const kUsbPort =
+    "  /port usb:SERIAL  the USB serial port with that serial number, wherever it appears\n";
+
 const char* const kTerminalPorts =
     R"(  /port N       the serial port COMN, that is /dev/ttyS<N-1>
   /port PATH    the serial device at PATH (absolute, or relative to this folder)
-  /port usb:SERIAL  the USB serial port with that serial number, wherever it appears
 )";
 
 const char* const kCommonOptions =
@@ -111,7 +113,7 @@ std::string UsageText(ProgramKind kind) {
        ostrevan-update --list | --help | --version
 
 )" + kPurpose + kTerminalPorts +
-               kCommonOptions + TargetList() + RecoveryOptions() +
+                kUsbPort + kCommonOptions + TargetList() + RecoveryOptions() +
                "  -v            show the detailed log on standard error as it comes\n" +
                kHelpAndStatuses;
     }
@@ -121,7 +123,7 @@ std::string UsageText(ProgramKind kind) {
        ostrevan-update --list | --help | --version
 
 )" + kPurpose +
-           "  /port N       the serial port COMN\n" + kCommonOptions + TargetList() +
+           "  /port N       the serial port COMN\n" + kUsbPort + kCommonOptions + TargetList() +
            RecoveryOptions() + kHelpAndStatuses;
 }
 

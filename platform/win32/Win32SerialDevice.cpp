@@ -30,6 +30,7 @@ bool FailedAsRemoved(BOOL result) {
 }
 
 constexpr char kDeviceNamespace[] = "\\\\.\\";
+constexpr char kUsbPrefix[] = "usb:";
 
 void CloseIfSet(HANDLE& handle) {
     if (handle != nullptr) {
@@ -52,11 +53,31 @@ Win32SerialDevice::~Win32SerialDevice() {
 }
 
 std::string Win32SerialDevice::DevicePath(const std::string& portName) {
+    if (const std::string serial = UsbSerialOf(portName); !serial.empty()) {
+        return kUsbPrefix + serial;
+    }
     // COM10 and up exist only in the device namespace.
     return portName.size() > 4 ? kDeviceNamespace + portName : portName;
 }
 
+std::string Win32SerialDevice::NodeOf(const std::string& usbSerial) {
+    return lister_ != nullptr ? lister_->NodeOfUsbSerial(usbSerial) : "";
+}
+
+std::string Win32SerialDevice::ShownName(const std::string& portName) {
+    const std::string serial = UsbSerialOf(portName);
+    return serial.empty() ? portName : kUsbPrefix + serial;
+}
+
+std::vector<PortInfo> Win32SerialDevice::ListPorts() {
+    return lister_ != nullptr ? lister_->List() : std::vector<PortInfo>();
+}
+
 bool Win32SerialDevice::PortExists(const std::string& portName) {
+    if (const std::string serial = UsbSerialOf(portName); !serial.empty()) {
+        const std::string node = NodeOf(serial);
+        return !node.empty() && PortExists(node);
+    }
     alignas(COMMCONFIG) unsigned char buffer[kCommConfigBytes] = {};
     DWORD size = kCommConfigBytes;
     return GetDefaultCommConfigA(portName.c_str(), reinterpret_cast<COMMCONFIG*>(buffer), &size) !=
@@ -64,8 +85,18 @@ bool Win32SerialDevice::PortExists(const std::string& portName) {
 }
 
 SerialDevice::OpenResult Win32SerialDevice::Open(const std::string& devicePath) {
-    handle_ = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    std::string path = devicePath;
+    std::string usbSerial;
+    if (path.rfind(kUsbPrefix, 0) == 0) {
+        usbSerial = path.substr(sizeof kUsbPrefix - 1);
+        const std::string node = NodeOf(usbSerial);
+        if (node.empty()) {
+            return OpenResult::Failed;
+        }
+        path = DevicePath(node);
+    }
+    handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) {
         return GetLastError() == ERROR_ACCESS_DENIED ? OpenResult::Busy : OpenResult::Failed;
     }
@@ -79,9 +110,9 @@ SerialDevice::OpenResult Win32SerialDevice::Open(const std::string& devicePath) 
         handle_ = INVALID_HANDLE_VALUE;
         return OpenResult::Failed;
     }
-    portName_ = devicePath.rfind(kDeviceNamespace, 0) == 0
-                    ? devicePath.substr(sizeof kDeviceNamespace - 1)
-                    : devicePath;
+    portName_ =
+        path.rfind(kDeviceNamespace, 0) == 0 ? path.substr(sizeof kDeviceNamespace - 1) : path;
+    usbSerial_ = usbSerial;
     cancelEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     readEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     writeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -239,8 +270,10 @@ bool Win32SerialDevice::IsGone() {
         FailedAsRemoved(GetCommModemStatus(handle_, &modemStatus))) {
         return true;
     }
-    // A removed device's name leaves the system with it.
-    return !portName_.empty() && !PortExists(portName_);
+    // A removed device's name leaves the system with it; a device found by its serial number
+    // may come back under another name.
+    return (!portName_.empty() && !PortExists(portName_)) ||
+           (!usbSerial_.empty() && NodeOf(usbSerial_) != portName_);
 }
 
 void Win32SerialDevice::Cancel() {
@@ -254,6 +287,7 @@ void Win32SerialDevice::Cancel() {
 
 void Win32SerialDevice::Close() {
     portName_.clear();
+    usbSerial_.clear();
     if (handle_ != INVALID_HANDLE_VALUE) {
         // Closing the handle also ends a read that cancelling did not reach.
         CloseHandle(handle_);

@@ -14,13 +14,17 @@ class Win32SerialDevice : public SerialDevice {
     // Bounded wait for an abandoned transfer to come back once the handle is closed.
     static constexpr DWORD kReleaseWaitMs = 1000;
 
-    Win32SerialDevice() = default;
+    // lister finds ports named usb:SERIAL and lists the ports; without one neither is known.
+    explicit Win32SerialDevice(PortLister* lister = nullptr) : lister_(lister) {}
     ~Win32SerialDevice() override;
     Win32SerialDevice(const Win32SerialDevice&) = delete;
     Win32SerialDevice& operator=(const Win32SerialDevice&) = delete;
 
+    // COMusb:SERIAL stays usb:SERIAL, looked up when the port is opened.
     std::string DevicePath(const std::string& portName) override;
     bool PortExists(const std::string& portName) override;
+    std::string ShownName(const std::string& portName) override;
+    std::vector<PortInfo> ListPorts() override;
     OpenResult Open(const std::string& devicePath) override;
     void Configure(const Settings& settings) override;
     void SetBaudRate(uint32_t baudRate) override;
@@ -37,8 +41,14 @@ class Win32SerialDevice : public SerialDevice {
     // Waits for the overlapped transfer whose event is given; false when Cancel came first.
     bool WaitTransfer(HANDLE transferEvent);
 
-    // The port's name as the system knows it (COM10, not \\.\COM10), for IsGone.
+    // The COM name a usb:SERIAL name stands for now, or empty.
+    std::string NodeOf(const std::string& usbSerial);
+
+    PortLister* lister_;
+    // The port's name as the system knows it (COM10, not \\.\COM10), for IsGone, and the
+    // serial number it was found by, if so.
     std::string portName_;
+    std::string usbSerial_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     HANDLE cancelEvent_ = nullptr;
     HANDLE readEvent_ = nullptr;

@@ -46,7 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         ParseProgramOptions(SplitCommandLine(ArgumentsOf(GetCommandLineA())), ProgramKind::Window);
     std::ostringstream out;
     std::ostringstream err;
-    Win32PortLister lister;
+    static Win32PortLister lister;
     if (const auto answered =
             AnswerWithoutUpdate(options, ProgramKind::Window, out, err, &lister)) {
         return Answer(*answered, out.str() + err.str());
@@ -54,7 +54,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     static Win32ModuleResources resources(instance);
     SetModuleResources(&resources);
-    static Win32SerialDevice device;
+    static Win32SerialDevice device(&lister);
     static const std::unique_ptr<UploadEngine> engine = MakeUploadEngine(ProcessClock(), device);
     engine->Choose(options.target);
     LogSink log(options.logPath, nullptr, [] { return engine->NextLogLine(); });

@@ -14,6 +14,27 @@ TEST(Win32DevicePathTest, LongNamesGoThroughTheDeviceNamespace) {
     EXPECT_EQ(device.DevicePath(""), "");
 }
 
+// A port named by its USB serial number is looked up when it is used; one that is not there is
+// waited for as a missing port is.
+TEST(Win32DevicePathTest, UsbSerialNumbersNameThePortTheyAreFoundOn) {
+    struct OnePort : PortLister {
+        std::vector<PortInfo> List() override {
+            PortInfo port;
+            port.name = port.node = "COM77";
+            port.serial = "A9XYZ01";
+            return {port};
+        }
+    } lister;
+    Win32SerialDevice device(&lister);
+    EXPECT_EQ(device.DevicePath("COMusb:A9XYZ01"), "usb:A9XYZ01");
+    EXPECT_EQ(device.ShownName("COMusb:A9XYZ01"), "usb:A9XYZ01");
+    EXPECT_EQ(device.PortExists("COMusb:B0"), false);
+    // found, on a name this system does not have: it opens as COM77 would
+    EXPECT_EQ(device.PortExists("COMusb:A9XYZ01"), device.PortExists("COM77"));
+    EXPECT_EQ(device.Open("usb:B0"), SerialDevice::OpenResult::Failed);
+    EXPECT_EQ(device.ListPorts().size(), 1u);
+}
+
 TEST(Win32SerialDeviceTest, ClosedDeviceIsHarmless) {
     Win32SerialDevice device;
     device.Cancel();
