@@ -88,7 +88,8 @@ std::map<std::string, std::string> ByIdLinks(const std::string& folder) {
         if (name == "." || name == "..") {
             continue;
         }
-        const std::string link = folder + "/" + name;
+        std::string link = folder;
+        link.append("/").append(name);
         char node[PATH_MAX];
         if (::realpath(link.c_str(), node) != nullptr) {
             // Two links to one node (a by-id and its older alias): the first by name.
