@@ -27,10 +27,10 @@ std::string Attribute(const std::map<std::string, std::string>& attributes,
 TtyRecord RecordOf(udev_device* device) {
     TtyRecord tty;
     tty.node = Text(udev_device_get_devnode(device));
-    tty.syspath = Text(udev_device_get_syspath(device));
     tty.uartType = Text(udev_device_get_sysattr_value(device, "type"));
     udev_device* parent = udev_device_get_parent(device);
-    tty.hasParent = parent != nullptr && tty.syspath.rfind("/sys/devices/virtual/", 0) != 0;
+    tty.hasParent = parent != nullptr &&
+                    Text(udev_device_get_syspath(device)).rfind("/sys/devices/virtual/", 0) != 0;
     // The driver sits on the parent (a USB serial converter's port, an ACM interface, a UART);
     // the serial core puts devices of its own drivers ("port", "ctrl") between a UART and its
     // tty.

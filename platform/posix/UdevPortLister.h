@@ -11,7 +11,6 @@
 // One tty device as udev and sysfs describe it: what PortFromTty reads.
 struct TtyRecord {
     std::string node;        // its device node, /dev/ttyUSB0
-    std::string syspath;     // /sys/devices/...
     std::string driver;      // the driver of the device behind it (ftdi_sio, cdc_acm, serial)
     std::string uartType;    // sysfs "type" of a UART port: "0" when no UART answers there
     bool hasParent = false;  // a device stands behind it (not a virtual console or pty)
