@@ -120,7 +120,13 @@ void ReadInstanceId(const std::string& instanceId, PortInfo& port) {
     }
 }
 
-std::vector<PortInfo> Win32PortLister::List() {
+std::string Win32PortLister::NodeOfUsbSerial(const std::string& serial) {
+    const std::vector<PortInfo> ports = Scan(false);
+    const PortInfo* port = FindUsbSerial(ports, serial);
+    return port != nullptr ? port->node : "";
+}
+
+std::vector<PortInfo> Win32PortLister::Scan(bool busy) {
     std::vector<PortInfo> ports;
     HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (set != INVALID_HANDLE_VALUE) {
@@ -146,7 +152,7 @@ std::vector<PortInfo> Win32PortLister::List() {
     }
     AddDeviceMapNames(ports);
     for (PortInfo& port : ports) {
-        port.busy = IsBusy(port.node);
+        port.busy = busy && IsBusy(port.node);
     }
     std::sort(ports.begin(), ports.end(), ComOrder);
     return ports;

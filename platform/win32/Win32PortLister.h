@@ -14,5 +14,12 @@ void ReadInstanceId(const std::string& instanceId, PortInfo& port);
 
 class Win32PortLister : public PortLister {
   public:
-    std::vector<PortInfo> List() override;
+    std::vector<PortInfo> List() override { return Scan(true); }
+    // Without the busy probe: asked on every look at a port named usb:SERIAL, it must not open
+    // other programs' ports.
+    std::string NodeOfUsbSerial(const std::string& serial) override;
+
+  private:
+    // busy: whether to try each port's open to tell whether another program has it.
+    std::vector<PortInfo> Scan(bool busy);
 };
