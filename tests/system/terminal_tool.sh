@@ -147,25 +147,32 @@ case_denied_at_once() {
     grep -qx "rc=3" out && [ "$took" -le 1 ] && grep -q "received 0 bytes," sim.err &&
         grep -qF "permission denied; the port belongs to the group dialout. Add yourself to the group dialout: sudo usermod -aG dialout \$USER, then log in again" out
 }
-case_reappeared_node_denied_for_a_moment() {
+reappeared_node_denied() {  # for MS ms; then the status and what the output must hold
     upload_init "$build" && upload_image union 0x4000 10 || return 1
     cd "$UPLOAD_WORK" && chmod 755 . && chmod 644 "$UPLOAD_IMAGE" || return 1
     "$SIM_BIN" --link "$UPLOAD_WORK/port" --rate 115200 --dump flash.bin --node-mode 0666 \
-        --node-late-ms 300 2>sim.err &
+        --node-late-ms "$1" 2>sim.err &
     local sim=$!
     for _ in $(seq 100); do [ -L port ] && break; sleep 0.02; done
     as_user "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" </dev/null >out 2>err
     echo "rc=$?" >>out
     kill "$sim"
     wait "$sim"
-    grep -qx "rc=0" out && grep -qx "Uploading Complete." out && upload_flash_check >/dev/null
+    grep -qx "rc=$2" out && grep -qF "$3" out
+}
+case_reappeared_node_denied_for_a_moment() {
+    reappeared_node_denied 300 0 "Uploading Complete." && upload_flash_check >/dev/null
+}
+case_reappeared_node_denied_for_long() {  # given up 2 s after the device came back
+    reappeared_node_denied 4000 3 "permission denied; only its owner root may open it"
 }
 
 slow_cases=(case_missing_port_then_relative case_busy_then_free case_ctrl_c_mid_upload
     case_log_of_a_failed_upload)
 # Becoming another user takes root.
 if [ "$(id -u)" = 0 ]; then
-    slow_cases+=(case_denied_at_once case_reappeared_node_denied_for_a_moment)
+    slow_cases+=(case_denied_at_once case_reappeared_node_denied_for_a_moment
+        case_reappeared_node_denied_for_long)
 else
     echo "skip the unprivileged user's cases: they need root to become that user"
 fi
