@@ -30,6 +30,7 @@ const char* const kCommonOptions =
                 ELF file (32-bit ARM) or Intel HEX
   /check        check the image and list what would be written; no port is touched
   /log FILE     append the detailed log, time-stamped, to FILE (also --log FILE)
+  /report FILE  append a line of JSON on the device's update to FILE (also --report FILE)
 )";
 
 std::string RecoveryOptions() {
@@ -107,7 +108,8 @@ std::string UsageText(ProgramKind kind) {
         R"(       ostrevan-update /port N /file IMAGE /target N [/loader FILE] [/wait S] [/run]
 )";
     if (kind == ProgramKind::Terminal) {
-        return std::string(R"(Usage: ostrevan-update /port N|PATH /file IMAGE [/log FILE] [-v]
+        return std::string(
+                   R"(Usage: ostrevan-update /port N|PATH /file IMAGE [/log FILE] [/report FILE] [-v]
 )") + recovery +
                R"(       ostrevan-update /file IMAGE [/target N [/loader FILE]] /check
        ostrevan-update --list | --help | --version
@@ -117,7 +119,7 @@ std::string UsageText(ProgramKind kind) {
                "  -v            show the detailed log on standard error as it comes\n" +
                kHelpAndStatuses;
     }
-    return std::string(R"(Usage: ostrevan-update /port N /file IMAGE [/log FILE]
+    return std::string(R"(Usage: ostrevan-update /port N /file IMAGE [/log FILE] [/report FILE]
 )") + recovery +
            R"(       ostrevan-update /file IMAGE [/target N [/loader FILE]] /check
        ostrevan-update --list | --help | --version
@@ -141,12 +143,16 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& arguments, Pr
             options.check = true;
         } else if (argument == "/list" || argument == "--list") {
             options.list = true;
-        } else if (argument == "/log" || argument == "--log" || argument == "/loader") {
+        } else if (argument == "/log" || argument == "--log" || argument == "/loader" ||
+                   argument == "/report" || argument == "--report") {
             if (i + 1 == arguments.size()) {
                 options.error = argument + " needs a file name";
                 return options;
             }
-            (argument == "/loader" ? options.target.loaderPath : options.logPath) = arguments[++i];
+            std::string& path = argument == "/loader" ? options.target.loaderPath
+                                : argument == "/log" || argument == "--log" ? options.logPath
+                                                                            : options.reportPath;
+            path = arguments[++i];
         } else if (argument == "/run") {
             options.target.run = true;
         } else if (argument == "/target" || argument == "/wait") {

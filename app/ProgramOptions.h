@@ -19,10 +19,11 @@ enum class ProgramKind { Terminal, Window };
 struct ProgramOptions {
     bool help = false;
     bool version = false;
-    bool verbose = false;  // -v: the detailed log on standard error
-    bool check = false;    // /check: look at the image only
-    bool list = false;     // --list or /list: the serial ports, no update
-    std::string logPath;   // /log FILE or --log FILE: the detailed log appended there
+    bool verbose = false;    // -v: the detailed log on standard error
+    bool check = false;      // /check: look at the image only
+    bool list = false;       // --list or /list: the serial ports, no update
+    std::string logPath;     // /log FILE or --log FILE: the detailed log appended there
+    std::string reportPath;  // /report FILE or --report FILE: a JSON line appended there
     // /target N, /run, /loader FILE, /wait S: recovery through the boot connections.
     TargetChoice target;
     // What is left for the shared parser (/port, /file and anything it ignores).

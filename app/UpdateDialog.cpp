@@ -254,6 +254,7 @@ void UpdateDialog::FollowUpload() {
         view_.StopTimer();
         uploadFinished_ = true;
         outcome_ = FailedUpdateStatus(result);
+        failureReason_ = reason.empty() ? kFailureText : reason;
         view_.ShowErrorBox(reason.empty() ? kFailureText : kFailureText + ("\n\n" + reason),
                            "Error");
         closing_ = true;
@@ -271,6 +272,7 @@ void UpdateDialog::Refuse(ExitStatus outcome, const std::string& statusLine,
                           const std::string& boxText) {
     closing_ = true;
     outcome_ = outcome;
+    failureReason_ = statusLine;
     view_.StopTimer();
     SetStatusLine(statusLine);
     view_.ShowErrorBox(boxText, "Error");

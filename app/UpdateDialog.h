@@ -74,6 +74,8 @@ class UpdateDialog {
     bool UploadRequested() const { return uploadRequested_; }
     // How the dialog ended: a dialog closed before any result was stopped by the user.
     ExitStatus Outcome() const { return outcome_; }
+    // Why the dialog ended in a failure, in the failed step's words; empty otherwise.
+    const std::string& FailureReason() const { return failureReason_; }
 
   private:
     // Opens the port and greets the device; when the port cannot be used, says why.
@@ -117,4 +119,5 @@ class UpdateDialog {
     bool denied_ = false;
     uint64_t deniedSinceMs_ = 0;
     ExitStatus outcome_ = ExitStatus::Stopped;
+    std::string failureReason_;
 };

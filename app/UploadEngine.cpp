@@ -70,6 +70,8 @@ struct UploadEngine::Parts {
     TargetChoice choice;
     // The size of what the boot connection loads.
     uint32_t bytesToLoad = 0;
+    // CRC-32 of the bytes the checked image writes, for reports.
+    std::optional<uint32_t> writtenCrc;
 
     std::atomic<bool> keeperEnded{false};
     std::thread keeperThread;
@@ -98,22 +100,49 @@ Result UploadEngine::CheckImage(const std::string& path) {
     p.checkedPath = path;
     p.verdict = ReadImageFile(path, p.checkedFile);
     if (p.verdict) {
-        const RequestCheck check = CheckRequest(p.checkedFile, p.choice);
-        p.verdict = check.verdict;
-        p.checkedImage = check.parsed;
-        p.checkedLoader = check.loader.loader;
-        const bool loads = p.choice.Boot() && p.choice.run && !check.image.sections.empty();
-        p.bytesToLoad = loads ? static_cast<uint32_t>(check.image.sections[0].bytes)
-                        : p.choice.Boot() && !p.choice.run && check.loader.loader &&
-                                !check.loader.loader->sections.empty()
-                            ? check.loader.loader->sections[0].size
-                            : 0;
+        Adopt(CheckRequest(p.checkedFile, p.choice));
     }
     // A file that could not be read is read again when asked again.
     if (p.verdict.code() == Result::Code::ImageUnusable && !p.checkedFile) {
         p.checkedPath.clear();
     }
     return p.verdict;
+}
+
+void UploadEngine::Adopt(const RequestCheck& check) {
+    Parts& p = *parts_;
+    p.verdict = check.verdict;
+    p.checkedImage = check.parsed;
+    p.checkedLoader = check.loader.loader;
+    const bool loads = p.choice.Boot() && p.choice.run && !check.image.sections.empty();
+    p.bytesToLoad = loads ? static_cast<uint32_t>(check.image.sections[0].bytes)
+                    : p.choice.Boot() && !p.choice.run && check.loader.loader &&
+                            !check.loader.loader->sections.empty()
+                        ? check.loader.loader->sections[0].size
+                        : 0;
+    p.writtenCrc.reset();
+    if (!check.image.sections.empty()) {
+        p.writtenCrc = check.image.sections.back().crcThrough;
+    }
+}
+
+void UploadEngine::ShareImage(const std::string& path, const std::shared_ptr<const FileBytes>& file,
+                              const RequestCheck& check) {
+    Parts& p = *parts_;
+    p.checkedPath = path;
+    p.checkedFile = file;
+    Adopt(check);
+}
+
+ImageFacts UploadEngine::CheckedImage() {
+    Parts& p = *parts_;
+    ImageFacts facts;
+    facts.path = p.checkedPath;
+    if (p.checkedFile) {
+        facts.size = p.checkedFile->bytes.size();
+        facts.crc = p.writtenCrc;
+    }
+    return facts;
 }
 
 void UploadEngine::StartThreads() {
@@ -351,6 +380,14 @@ void UploadEngine::Choose(const TargetChoice& choice) {
     p.choice = choice;
     p.checkedPath.clear();
     p.checkedFile.reset();
+}
+
+uint16_t UploadEngine::Phase() {
+    return parts_->worker.Phase();
+}
+
+LoaderFacts UploadEngine::Loader() {
+    return parts_->worker.Loader();
 }
 
 void UploadEngine::RequestBootReload() {

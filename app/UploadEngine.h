@@ -10,9 +10,12 @@
 #include <string>
 
 #include "Version.h"
+#include "app/DeviceReport.h"
 #include "app/EngineApi.h"
+#include "app/ImageCheckCommand.h"
 #include "app/TargetChoice.h"
 #include "engine/Clock.h"
+#include "engine/LoaderFacts.h"
 #include "engine/Result.h"
 #include "serial/SerialDevice.h"
 
@@ -34,6 +37,12 @@ class UploadEngine : public EngineApi {
     // What the requests are to be: the target type, the run image, the loader file and the
     // boot loader's wait. Before the image is checked: the check follows the choice.
     void Choose(const TargetChoice& choice);
+    // Takes an image read and checked once for several engines (a station's ports), shared
+    // read-only: CheckImage(path) answers from it. After Choose, with the same choice.
+    void ShareImage(const std::string& path, const std::shared_ptr<const FileBytes>& file,
+                    const RequestCheck& check);
+    // The image checked, as reports tell it.
+    ImageFacts CheckedImage();
 
     // The dialog's operations.
     // Reads the file once and checks it; asked again for the same path, the bytes and the
@@ -73,10 +82,16 @@ class UploadEngine : public EngineApi {
     // loaded and to load; 0 to load when the request loads nothing through one.
     uint32_t BytesLoaded();
     uint32_t BytesToLoad();
+    // For reports: how far the request has come (a value of `phase`), and what the last
+    // request learnt from the flash loader.
+    uint16_t Phase();
+    LoaderFacts Loader();
     void RequestBootReload();
 
   private:
     struct Parts;
+    // The verdict and what the request needs from a check of the image.
+    void Adopt(const RequestCheck& check);
     std::unique_ptr<Parts> parts_;
 };
 

@@ -9,6 +9,7 @@
 
 #include "engine/Clock.h"
 #include "engine/CommLink.h"
+#include "engine/LoaderFacts.h"
 #include "engine/Result.h"
 #include "engine/UploadRequest.h"
 
@@ -56,6 +57,8 @@ class ProtocolContext : public Reporter {
     virtual Clock& GetClock() = 0;
     // A boot connection's loader has answered: a limit on waiting for it is over.
     virtual void BootConnected() {}
+    // The flash loader has told its version and identified the flash chip.
+    virtual void LoaderIdentified(const LoaderFacts& /*facts*/) {}
 };
 
 // What the worker runs for a request, on its own thread: the sequences live above it.

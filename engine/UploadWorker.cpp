@@ -65,6 +65,17 @@ void UploadWorker::ResetOutcome() {
     bytesToProgram.Set(0);
     const std::lock_guard<std::mutex> lock(resultLock_);
     lastResult_ = Result();
+    loaderFacts_ = LoaderFacts();
+}
+
+LoaderFacts UploadWorker::Loader() {
+    const std::lock_guard<std::mutex> lock(resultLock_);
+    return loaderFacts_;
+}
+
+void UploadWorker::LoaderIdentified(const LoaderFacts& facts) {
+    const std::lock_guard<std::mutex> lock(resultLock_);
+    loaderFacts_ = facts;
 }
 
 bool UploadWorker::Raise(UploadRequest request) {

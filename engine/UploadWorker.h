@@ -47,6 +47,8 @@ class UploadWorker : private ProtocolContext {
     // Bytes the programming has written and will write in all, over every section.
     uint32_t ProgrammedBytes();
     uint32_t BytesToProgram();
+    // What the last request learnt from the flash loader; empty before it answered.
+    LoaderFacts Loader();
     // The oldest log line, which leaves the queue.
     std::optional<std::string> TakeLogLine();
     // Saves a stopping thread the rest of its current wait.
@@ -71,6 +73,7 @@ class UploadWorker : private ProtocolContext {
     void InterruptibleSleep(uint32_t ms) override;
     CommLink& Link() override { return link_; }
     Clock& GetClock() override { return clock_; }
+    void LoaderIdentified(const LoaderFacts& facts) override;
 
     bool StopRequested() { return stopRequested_.Get() != 0; }
     bool WaitForWake();
@@ -111,6 +114,7 @@ class UploadWorker : private ProtocolContext {
     std::unique_ptr<UploadRequest> slot_;
     std::mutex resultLock_;
     Result lastResult_;
+    LoaderFacts loaderFacts_;
 
     Clock& clock_;
     LockedValue32& stopRequested_;

@@ -37,6 +37,8 @@ Result SfldLoader::IdentifyFlash(std::string& text) {
     const bool cfi = answer[0] != 0;
     const uint8_t manufacturer = answer[1];
     const auto deviceId = static_cast<uint16_t>(answer[2] << 8 | answer[3]);
+    session_.flashMaker = manufacturer;
+    session_.flashDevice = deviceId;
     const uint32_t size = static_cast<uint32_t>(answer[4]) << 24 |
                           static_cast<uint32_t>(answer[5]) << 16 |
                           static_cast<uint32_t>(answer[6]) << 8 | answer[7];

@@ -19,9 +19,15 @@ Result SfldLoader::FlashProgram(const ParsedImage& image, bool bootReload, uint3
     }
     ReadVersion();
     std::string flashType;
+    LoaderFacts facts;
+    facts.version = session_.sfldVersion;
     if (IdentifyFlash(flashType)) {
         context_.Log(FormatText("FLASH Type: %s", flashType.c_str()));
+        facts.flashMaker = session_.flashMaker;
+        facts.flashDevice = session_.flashDevice;
+        facts.flashName = flashType;
     }
+    context_.LoaderIdentified(facts);
     if (context_.IsAborted()) {
         return Result::Aborted();
     }

@@ -5,6 +5,7 @@
 // aborted request ends it at once, without a message.
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "engine/ProtocolContext.h"
@@ -19,6 +20,9 @@ struct SfldSession {
     bool RecordWaitMode = false;
     // The loader's version line.
     std::string sfldVersion;
+    // The flash chip's maker code and device id, from a full identification answer.
+    std::optional<uint8_t> flashMaker;
+    std::optional<uint16_t> flashDevice;
 };
 
 class SfldLoader {

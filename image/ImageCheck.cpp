@@ -88,6 +88,7 @@ bool IsWritten(const ParsedImage& image, int index) {
 std::vector<SectionListing> ListWrittenSections(const ParsedImage& image) {
     std::vector<SectionListing> listing;
     SfldRecord record;
+    uint32_t crcThrough = 0;
     for (int i = 0; i < static_cast<int>(image.sections.size()); ++i) {
         if (!IsWritten(image, i)) {
             continue;
@@ -102,11 +103,13 @@ std::vector<SectionListing> ListWrittenSections(const ParsedImage& image) {
             records.Next(record);
             // the data follows the frame's '[', word count and 4-byte address
             entry.crc = Crc32(entry.crc, record.frame + 7, record.dataCount);
+            crcThrough = Crc32(crcThrough, record.frame + 7, record.dataCount);
             entry.bytes += record.dataCount;
         } while (record.dataCount != 0);
         entry.line = FormatText("Section %d: %s, %s, 0x%08X - 0x%08X, %llu bytes, CRC-32 0x%08X", i,
                                 SectionKind(section), FormatName(section), entry.start, entry.end,
                                 static_cast<unsigned long long>(entry.bytes), entry.crc);
+        entry.crcThrough = crcThrough;
         listing.push_back(entry);
     }
     return listing;

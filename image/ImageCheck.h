@@ -20,6 +20,9 @@ struct SectionListing {
     uint32_t end = 0;  // the erase range's end, just past the section
     uint64_t bytes = 0;
     uint32_t crc = 0;  // CRC-32 of the bytes, in the order they are sent
+    // CRC-32 of every byte written from the first section through this one: the last
+    // section's is the whole image's, for reports.
+    uint32_t crcThrough = 0;
     std::string line;  // all of it in words, for the log and the dry run
 };
 

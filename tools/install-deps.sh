@@ -9,8 +9,9 @@
 set -euo pipefail
 
 declare -A groups=(
-    # help2man makes ostrevan-sim's man page from its --help; libudev lists the serial ports
-    [build]="cmake g++ make help2man pkg-config libudev-dev"
+    # help2man makes ostrevan-sim's man page from its --help; libudev lists the serial ports;
+    # nlohmann-json writes the reports (header-only, the Windows build takes the same header)
+    [build]="cmake g++ make help2man pkg-config libudev-dev nlohmann-json3-dev"
     # objcopy, srec_cat and the ARM linker make the S-record, Intel HEX and ELF files that the
     # image tests read back
     [test]="libgtest-dev libgmock-dev binutils binutils-arm-none-eabi srecord"

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/DeviceRecorder.h"
 #include "app/LogSink.h"
 #include "app/UpdateDialog.h"
 #include "app/UploadEngine.h"
@@ -41,8 +42,9 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     const std::unique_ptr<UploadEngine> engine = MakeUploadEngine(clock, device);
     engine->Choose(run.target);
     LogSink log(run.logPath, show, [&engine] { return engine->NextLogLine(); });
-    if (!log.Ok()) {
-        std::cerr << "ostrevan-update: " << log.Problem() << "\n";
+    ReportWriter report(run.reportPath);
+    if (!log.Ok() || !report.Ok()) {
+        std::cerr << "ostrevan-update: " << (log.Ok() ? report.Problem() : log.Problem()) << "\n";
         return ExitStatus::UsageError;
     }
 
@@ -54,12 +56,14 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     UpdateDialog dialog(*engine, view, clock, run.portName, run.imagePath,
                         UpdateDialog::Frontend::Terminal, run.target);
 
+    DeviceRecorder recorder(clock, device.DevicePath(run.portName), run.target.targetType);
     TransferMeter meter;
     // The boot connection's load: the flash loader, or the run image's section.
     TransferMeter loadMeter;
     uint64_t uploadStartMs = 0;
     const auto follow = [&] {
         log.Follow();
+        recorder.Follow(dialog, *engine);
         if (!dialog.UploadRequested()) {
             return;
         }
@@ -99,5 +103,9 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     }
     // The log ends with what the user was told: its reader looks there first.
     log.End(dialog, *engine);
+    if (report.Wanted() && !report.Append(recorder.Report(dialog, *engine, nullptr))) {
+        std::cerr << "ostrevan-update: the report could not be written to " << run.reportPath
+                  << "\n";
+    }
     return dialog.Outcome();
 }

@@ -11,8 +11,9 @@
 struct TerminalRun {
     std::string portName;
     std::string imagePath;
-    bool verbose = false;  // the detailed log on standard error
-    std::string logPath;   // the detailed log appended to this file
+    bool verbose = false;    // the detailed log on standard error
+    std::string logPath;     // the detailed log appended to this file
+    std::string reportPath;  // a JSON line on the update appended to this file
     TargetChoice target;
     PortLister* lister = nullptr;  // finds usb:SERIAL ports and names the ports there are
 };

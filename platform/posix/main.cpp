@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
         run.imagePath = imagePath;
         run.verbose = options.verbose;
         run.logPath = options.logPath;
+        run.reportPath = options.reportPath;
         run.target = options.target;
         run.lister = &lister;
         status = RunTerminalDialog(run);

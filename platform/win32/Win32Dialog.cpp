@@ -39,9 +39,11 @@ namespace {
 
 struct DialogContext {
     DialogContext(HINSTANCE module, EngineApi& engine, Clock& clock, const std::string& portName,
-                  const std::string& imagePath, LogSink* log, const TargetChoice& choice)
+                  const std::string& imagePath, LogSink* log, const TargetChoice& choice,
+                  const DialogFollower& follower)
         : dialog(engine, view, clock, portName, imagePath, UpdateDialog::Frontend::Window, choice),
           log(log),
+          follower(follower),
           icon(static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_OSTREVAN), IMAGE_ICON, 0,
                                              0, LR_DEFAULTSIZE))),
           smallIcon(static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_OSTREVAN),
@@ -59,11 +61,15 @@ struct DialogContext {
         if (log != nullptr) {
             log->Follow();
         }
+        if (follower) {
+            follower(dialog, false);
+        }
     }
 
     Win32DialogView view;
     UpdateDialog dialog;
     LogSink* log;
+    DialogFollower follower;
     HICON icon;
     HICON smallIcon;
 };
@@ -134,12 +140,15 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 ExitStatus RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock,
                            const std::string& portName, const std::string& imagePath, LogSink* log,
-                           const TargetChoice& choice) {
-    DialogContext context(module, engine, clock, portName, imagePath, log, choice);
+                           const TargetChoice& choice, const DialogFollower& follower) {
+    DialogContext context(module, engine, clock, portName, imagePath, log, choice, follower);
     DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, DialogProc,
                     reinterpret_cast<LPARAM>(&context));
     if (log != nullptr) {
         log->End(context.dialog, engine);
+    }
+    if (follower) {
+        follower(context.dialog, true);
     }
     return context.dialog.Outcome();
 }

@@ -3,6 +3,7 @@
 // Win32DialogView and driven by the same UpdateDialog logic as the terminal view.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "app/DialogView.h"
@@ -10,6 +11,7 @@
 #include "app/ExitStatus.h"
 #include "app/LogSink.h"
 #include "app/TargetChoice.h"
+#include "app/UpdateDialog.h"
 #include "engine/Clock.h"
 
 class Win32DialogView : public DialogView {
@@ -30,9 +32,14 @@ class Win32DialogView : public DialogView {
     HWND window_ = nullptr;
 };
 
+// Called with the dialog on every tick and, ended true, once it has closed (a report's
+// recorder follows the update so).
+using DialogFollower = std::function<void(const UpdateDialog& dialog, bool ended)>;
+
 // Runs the dialog modally until it closes; the engine has been shut down when it returns.
 // The module holds the dialog template and the icon. A log, when given, follows the engine
 // on every tick and gets its last lines once the dialog has closed.
 ExitStatus RunUpdateDialog(HINSTANCE module, EngineApi& engine, Clock& clock,
                            const std::string& portName, const std::string& imagePath,
-                           LogSink* log = nullptr, const TargetChoice& choice = TargetChoice());
+                           LogSink* log = nullptr, const TargetChoice& choice = TargetChoice(),
+                           const DialogFollower& follower = nullptr);

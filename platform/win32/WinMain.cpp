@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/DeviceRecorder.h"
 #include "app/LogSink.h"
 #include "app/ProgramOptions.h"
 #include "app/UpdateApp.h"
@@ -58,15 +59,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     static const std::unique_ptr<UploadEngine> engine = MakeUploadEngine(ProcessClock(), device);
     engine->Choose(options.target);
     LogSink log(options.logPath, nullptr, [] { return engine->NextLogLine(); });
-    if (!log.Ok()) {
-        return Answer(ExitStatus::UsageError, "ostrevan-update: " + log.Problem());
+    static ReportWriter report(options.reportPath);
+    if (!log.Ok() || !report.Ok()) {
+        return Answer(ExitStatus::UsageError,
+                      "ostrevan-update: " + (log.Ok() ? report.Problem() : log.Problem()));
     }
 
     // Without both values the dialog never runs: the command line could not be used.
     ExitStatus status = ExitStatus::UsageError;
     UpdateApp app(portName, imagePath, [instance, &status, &log, &options] {
+        DeviceRecorder recorder(ProcessClock(), portName, options.target.targetType);
+        const DialogFollower follower = [&recorder](const UpdateDialog& dialog, bool ended) {
+            if (!ended) {
+                recorder.Follow(dialog, *engine);
+            } else if (report.Wanted()) {
+                report.Append(recorder.Report(dialog, *engine, nullptr));
+            }
+        };
         status = RunUpdateDialog(instance, *engine, ProcessClock(), portName, imagePath, &log,
-                                 options.target);
+                                 options.target, follower);
     });
     app.InitInstance(JoinArguments(options.rest));
     return ToProcessStatus(status);

@@ -18,7 +18,7 @@ constexpr ProgramKind kTerminal = ProgramKind::Terminal;
 constexpr ProgramKind kWindow = ProgramKind::Window;
 
 // The options set, one letter each: h help, V version, v verbose, c check, L list, r run; tN a
-// target type other than 8, wS a wait other than 60 s, l:FILE the loader.
+// target type other than 8, wS a wait other than 60 s, l:FILE the loader, R:FILE the report.
 std::string FlagsOf(const ProgramOptions& options) {
     const TargetChoice& target = options.target;
     return std::string(options.help ? "h" : "") + (options.version ? "V" : "") +
@@ -26,7 +26,8 @@ std::string FlagsOf(const ProgramOptions& options) {
            (target.run ? "r" : "") +
            (target.Boot() ? "t" + std::to_string(static_cast<unsigned>(target.targetType)) : "") +
            (target.waitMs != 60000 ? "w" + std::to_string(target.waitMs / 1000) : "") +
-           (target.loaderPath.empty() ? "" : "l:" + target.loaderPath);
+           (target.loaderPath.empty() ? "" : "l:" + target.loaderPath) +
+           (options.reportPath.empty() ? "" : "R:" + options.reportPath);
 }
 
 TEST(ProgramOptionsTest, OwnOptionsAreTakenTheRestGoesToTheSharedParser) {
@@ -53,6 +54,13 @@ TEST(ProgramOptionsTest, OwnOptionsAreTakenTheRestGoesToTheSharedParser) {
         {kTerminal, {"--list"}, "L", "", {}, ""},
         {kWindow, {"/list"}, "L", "", {}, ""},
         {kTerminal, {"/port", "3", "/log"}, "", "", {}, "/log needs a file name"},
+        {kTerminal,
+         {"/port", "3", "/report", "r.jsonl", "/file", "x"},
+         "R:r.jsonl",
+         "",
+         {"/port", "3", "/file", "x"},
+         ""},
+        {kTerminal, {"/file", "x", "--report"}, "", "", {}, "--report needs a file name"},
         {kTerminal, {"--port", "3"}, "", "", {}, "unknown option --port"},
         // recovery: a boot target, its loader and wait, or the run image
         {kTerminal,
@@ -99,6 +107,12 @@ TEST(ProgramOptionsTest, OwnOptionsAreTakenTheRestGoesToTheSharedParser) {
          {"/port", "3", "/file", "x", "--frobnicate"},
          ""},
         {kWindow, {"--check", "/file", "x"}, "c", "", {"/file", "x"}, ""},
+        {kWindow,
+         {"/report", "C:\\r.jsonl", "/log", "u.log", "/file", "x"},
+         "R:C:\\r.jsonl",
+         "u.log",
+         {"/file", "x"},
+         ""},
         {kWindow, {"-h"}, "h", "", {}, ""},
         {kWindow, {"/file", "x", "/log"}, "", "", {}, "/log needs a file name"},
         {kWindow,

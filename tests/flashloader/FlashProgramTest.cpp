@@ -67,6 +67,11 @@ TEST_F(FlashProgramTest, AnSRecordImageEndsUpInTheFlash) {
     EXPECT_EQ(context.programmingStarted.Get(), 1);
     const auto lines = Logged();
     EXPECT_THAT(lines, Contains("SFLD Version ID: $SFLD V2.05"));
+    // what reports tell of the loader and its chip
+    EXPECT_EQ(context.loaderFacts.version, "$SFLD V2.05");
+    EXPECT_EQ(context.loaderFacts.flashMaker, 0x01);
+    EXPECT_EQ(context.loaderFacts.flashDevice, 0x2249);
+    EXPECT_EQ(context.loaderFacts.flashName, "AM29LV160B/DB");
     // what will be written is listed once the flash is known and before it is erased
     const std::string listed =
         "Section 0: main firmware, S-records, 0x10004000 - 0x10006329, 9001 bytes, CRC-32 " +

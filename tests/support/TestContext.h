@@ -54,6 +54,7 @@ class TestContext : public ProtocolContext {
     }
     CommLink& Link() override { return *link_; }
     Clock& GetClock() override { return clock_; }
+    void LoaderIdentified(const LoaderFacts& facts) override { loaderFacts = facts; }
 
     LockedValue32 stopRequested{0};
     LockedValue32 programmingStarted{0};
@@ -70,6 +71,7 @@ class TestContext : public ProtocolContext {
     std::vector<bool> watchesSeen;
     DepartureWatch deviceWatch;
     LogQueue logQueue;
+    LoaderFacts loaderFacts;
 
   private:
     bool StopRequested() { return stopRequested.Get() != 0; }

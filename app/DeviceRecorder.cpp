@@ -1,0 +1,65 @@
+#include "app/DeviceRecorder.h"
+
+#include <utility>
+
+DeviceRecorder::DeviceRecorder(Clock& clock, std::string port, uint8_t target)
+    : clock_(clock),
+      port_(std::move(port)),
+      target_(target),
+      startedMs_(clock.NowMs()),
+      startedSeconds_(std::time(nullptr)) {}
+
+void DeviceRecorder::Follow(const UpdateDialog& dialog, UploadEngine& engine) {
+    const uint64_t now = clock_.NowMs();
+    if (!seen_ && (dialog.DeviceReady() || dialog.UploadRequested())) {
+        // A port waited on starts its device's time when the device arrives.
+        seen_ = true;
+        startedMs_ = now;
+        startedSeconds_ = std::time(nullptr);
+    }
+    const uint32_t bytes = engine.BytesProgrammed();
+    if (bytes == 0 || bytes == bytes_) {
+        return;
+    }
+    if (firstBytesMs_ == 0) {
+        firstBytesMs_ = now;
+        firstBytes_ = bytes;
+    }
+    lastBytesMs_ = now;
+    bytes_ = bytes;
+}
+
+bool DeviceRecorder::Served(const UpdateDialog& dialog) const {
+    return seen_ || dialog.Outcome() != ExitStatus::Stopped;
+}
+
+std::optional<double> DeviceRecorder::Rate() const {
+    if (lastBytesMs_ <= firstBytesMs_ || bytes_ <= firstBytes_) {
+        return std::nullopt;
+    }
+    return (bytes_ - firstBytes_) * 1000.0 / static_cast<double>(lastBytesMs_ - firstBytesMs_);
+}
+
+DeviceReport DeviceRecorder::Report(const UpdateDialog& dialog, UploadEngine& engine,
+                                    const IdentityLookup& identify) {
+    Follow(dialog, engine);
+    DeviceReport report;
+    report.port = port_;
+    if (identify) {
+        report.device = identify(port_);
+    }
+    report.image = engine.CheckedImage();
+    report.target = target_;
+    report.startedSeconds = startedSeconds_;
+    report.seconds = static_cast<double>(clock_.NowMs() - startedMs_) / 1000.0;
+    report.status = dialog.Outcome();
+    if (report.status == ExitStatus::Stopped) {
+        report.reason = dialog.StatusLine();
+    } else if (report.status != ExitStatus::Updated) {
+        report.reason = dialog.FailureReason();
+    }
+    report.loader = engine.Loader();
+    report.bytes = bytes_;
+    report.rate = Rate();
+    return report;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// Follows one device's update for its report: when the device was first seen, how many bytes
+// the programming wrote and at what rate. Fed on the dialog's thread at every tick.
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "app/DeviceReport.h"
+#include "app/UpdateDialog.h"
+#include "app/UploadEngine.h"
+#include "engine/Clock.h"
+
+class DeviceRecorder {
+  public:
+    // port: the port as reports name it.
+    DeviceRecorder(Clock& clock, std::string port, uint8_t target);
+
+    void Follow(const UpdateDialog& dialog, UploadEngine& engine);
+    // Once the dialog has ended (after its OnDestroy).
+    DeviceReport Report(const UpdateDialog& dialog, UploadEngine& engine,
+                        const IdentityLookup& identify);
+
+    // A device has been greeted, or the dialog ended for a reason other than a stop: the
+    // port has served a device worth a report line.
+    bool Served(const UpdateDialog& dialog) const;
+    uint64_t StartedMs() const { return startedMs_; }
+    uint32_t Bytes() const { return bytes_; }
+    // Bytes per second of programming, from the first bytes seen to the last; nothing until
+    // two samples apart have seen bytes.
+    std::optional<double> Rate() const;
+
+  private:
+    Clock& clock_;
+    const std::string port_;
+    const uint8_t target_;
+    bool seen_ = false;
+    uint64_t startedMs_;
+    std::time_t startedSeconds_;
+    uint64_t firstBytesMs_ = 0;
+    uint32_t firstBytes_ = 0;
+    uint64_t lastBytesMs_ = 0;
+    uint32_t bytes_ = 0;
+};
