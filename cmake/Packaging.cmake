@@ -1,5 +1,6 @@
-# What `cmake --install` puts on a machine and what CPack packs: on POSIX the program and the
-# simulated device with a man page each (a .deb); on Windows the program alone (a .zip). The
+# What `cmake --install` puts on a machine and what CPack packs: on POSIX the programs (update,
+# station) and the simulated device with a man page each (a .deb); on Windows the program alone
+# (a .zip). The
 # packages' version and summary are project()'s.
 
 if(WIN32)
@@ -7,13 +8,16 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
 else()
   include(GNUInstallDirs)
-  install(TARGETS ostrevan-update ostrevan-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ostrevan-update ostrevan-station ostrevan-sim
+          RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-  # Man pages, gzipped as Debian keeps them: ostrevan-update's is written by hand,
-  # ostrevan-sim's is made from its --help text by help2man, so the two never disagree.
+  # Man pages, gzipped as Debian keeps them: the updater's and the station's are written by
+  # hand, ostrevan-sim's is made from its --help text by help2man, so the two never disagree.
   find_program(HELP2MAN help2man REQUIRED)
   set(manDir ${CMAKE_BINARY_DIR}/man)
-  configure_file(${PROJECT_SOURCE_DIR}/docs/ostrevan-update.1 ${manDir}/ostrevan-update.1 @ONLY)
+  foreach(page ostrevan-update ostrevan-station)
+    configure_file(${PROJECT_SOURCE_DIR}/docs/${page}.1 ${manDir}/${page}.1 @ONLY)
+  endforeach()
   add_custom_command(
     OUTPUT ${manDir}/ostrevan-sim.1
     COMMAND ${HELP2MAN} --no-info --version-string=${PROJECT_VERSION}
@@ -24,7 +28,7 @@ else()
     COMMENT "Man page of ostrevan-sim from its --help"
     VERBATIM)
   set(manPages)
-  foreach(page ostrevan-update ostrevan-sim)
+  foreach(page ostrevan-update ostrevan-station ostrevan-sim)
     add_custom_command(
       OUTPUT ${manDir}/${page}.1.gz
       COMMAND gzip -9 -n -f -k ${manDir}/${page}.1
@@ -48,6 +52,7 @@ set(CPACK_PACKAGE_VENDOR "Ostrevan")
 set(CPACK_PACKAGE_CONTACT "Ostrevan updater developers")
 set(CPACK_PACKAGE_DESCRIPTION
     "ostrevan-update writes a firmware image into an Ostrevan device's flash over a serial line.
+ostrevan-station updates the devices on many serial ports at once, with a report.
 ostrevan-sim is a simulated device on a pseudo-terminal, for trying the updater without one.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
