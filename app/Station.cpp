@@ -13,9 +13,16 @@ namespace {
 // The dialog's window on a station port: nothing is drawn; the port's row shows what it says.
 class PortView : public DialogView {
   public:
+    // Told every status line as it is set, also in the middle of a handler (the greeting).
+    explicit PortView(std::function<void(const std::string&)> onStatus)
+        : onStatus_(std::move(onStatus)) {}
+
     void SetStatusLine(const std::string& text) override {
-        const std::lock_guard<std::mutex> lock(lock_);
-        status_ = text;
+        {
+            const std::lock_guard<std::mutex> lock(lock_);
+            status_ = text;
+        }
+        onStatus_(text);
     }
     void SetProgressRange(int32_t, int32_t) override {}
     void SetProgressPosition(int32_t) override {}
@@ -33,6 +40,7 @@ class PortView : public DialogView {
     }
 
   private:
+    std::function<void(const std::string&)> onStatus_;
     std::mutex lock_;
     std::string status_;
     uint32_t periodMs_ = 0;
@@ -171,7 +179,14 @@ class Station::Port {
             logPath = request.logDir + "/" + PortLogName(reportPort, std::time(nullptr));
         }
         LogSink log(logPath, nullptr, [&engine] { return engine->NextLogLine(); });
-        PortView view;
+        PortView view([this](const std::string& status) {
+            // The greeting runs inside one handler: its row shows it while it runs.
+            if (status == "Port Open.") {
+                const std::lock_guard<std::mutex> lock(rowLock_);
+                row_.stage = PortStage::Greeting;
+                row_.note.clear();
+            }
+        });
         UpdateDialog dialog(*engine, view, clock, portName_, request.imagePath,
                             UpdateDialog::Frontend::Terminal, request.target);
         DeviceRecorder recorder(clock, reportPort, request.target.targetType);

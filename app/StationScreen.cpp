@@ -32,8 +32,11 @@ std::string Fit(const std::string& text, size_t width, bool keepEnd = false) {
     return keepEnd ? "~" + text.substr(text.size() - width + 1) : text.substr(0, width);
 }
 
+// The tenth of the programming done, 0 to 9: the last tenth ends in "done".
 unsigned Tenth(const PortRow& row) {
-    return row.total == 0 ? 0 : static_cast<unsigned>(uint64_t{row.bytes} * 10 / row.total);
+    return row.total == 0
+               ? 0
+               : std::min(9u, static_cast<unsigned>(uint64_t{row.bytes} * 10 / row.total));
 }
 
 bool Running(const PortRow& row) {
