@@ -87,6 +87,14 @@ const char* StageName(PortStage stage) {
     return "";
 }
 
+std::string StationPortName(const std::string& given) {
+    const bool named = given.size() > 3 && (given[0] == 'C' || given[0] == 'c') &&
+                       (given[1] == 'O' || given[1] == 'o') &&
+                       (given[2] == 'M' || given[2] == 'm') &&
+                       given.find_first_not_of("0123456789", 3) == std::string::npos;
+    return named ? "COM" + given.substr(3) : "COM" + given;
+}
+
 std::string PortLogName(const std::string& port, std::time_t start) {
     std::string name;
     for (char c : port) {
@@ -114,7 +122,7 @@ std::string PortLogName(const std::string& port, std::time_t start) {
 class Station::Port {
   public:
     Port(Station& station, std::string given)
-        : station_(station), given_(std::move(given)), portName_("COM" + given_) {
+        : station_(station), given_(std::move(given)), portName_(StationPortName(given_)) {
         row_.port = given_;
     }
 

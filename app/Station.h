@@ -91,6 +91,10 @@ class Station {
     std::vector<std::unique_ptr<Port>> ports_;
 };
 
+// The port name of a PORT as given: COMn stays itself, a number N is COMN, and a path is the
+// path, in the form the update program's /port gives them ("COM" before it).
+std::string StationPortName(const std::string& given);
+
 // A log file's name for a port and the moment it starts: the port's characters that a file
 // name cannot hold become '_' ("dev_ttyUSB0-20261209-034500.log").
 std::string PortLogName(const std::string& port, std::time_t start);

@@ -32,7 +32,7 @@ std::vector<std::string> WatchedFolders(const std::vector<std::string>& ports) {
     std::vector<std::string> folders;
     for (const std::string& port : ports) {
         for (const std::string& folder :
-             DeviceWatch::FoldersFor(device.DevicePath("COM" + port), "/dev")) {
+             DeviceWatch::FoldersFor(device.DevicePath(StationPortName(port)), "/dev")) {
             bool known = false;
             for (const std::string& seen : folders) {
                 known = known || seen == folder;

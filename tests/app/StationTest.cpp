@@ -177,6 +177,18 @@ TEST(StationTest, TableIsRedrawnInPlace) {
     EXPECT_EQ(out.str().substr(first.size() + 8), first);
 }
 
+TEST(StationTest, PortsAreNamedAsTheUpdateProgramsPort) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"3", "COM3"},         {"COM4", "COM4"},
+        {"com12", "COM12"},    {"/dev/ttyUSB0", "COM/dev/ttyUSB0"},
+        {"COM", "COMCOM"},     {"COMx", "COMCOMx"},
+        {"ttyS0", "COMttyS0"},
+    };
+    for (const auto& [given, name] : cases) {
+        EXPECT_EQ(StationPortName(given), name) << given;
+    }
+}
+
 TEST(StationTest, LogNamesHoldOnlyPlainCharacters) {
     struct Case {
         std::string port;
