@@ -58,6 +58,7 @@ StationOptions ParseStationOptions(const std::vector<std::string>& arguments) {
     storage.emplace_back("ostrevan-station");
     storage.insert(storage.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
     for (std::string& argument : storage) {
         argv.push_back(argument.data());
     }

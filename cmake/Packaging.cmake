@@ -1,10 +1,10 @@
 # What `cmake --install` puts on a machine and what CPack packs: on POSIX the programs (update,
-# station) and the simulated device with a man page each (a .deb); on Windows the program alone
-# (a .zip). The
+# station) and the simulated device with a man page each (a .deb); on Windows the update program
+# and the station (a .zip). The
 # packages' version and summary are project()'s.
 
 if(WIN32)
-  install(TARGETS ostrevan-update RUNTIME DESTINATION .)
+  install(TARGETS ostrevan-update ostrevan-station RUNTIME DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
   include(GNUInstallDirs)

@@ -154,6 +154,7 @@ TEST(DeviceReportTest, PortsAppendWholeLinesSideBySide) {
         ReportWriter writer(path);
         ASSERT_TRUE(writer.Ok());
         std::vector<std::thread> ports;
+        ports.reserve(kPorts);
         for (int port = 0; port < kPorts; ++port) {
             ports.emplace_back([&writer, port] {
                 DeviceReport report = Updated();
