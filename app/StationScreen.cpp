@@ -115,7 +115,14 @@ void StationScreen::Update(const std::vector<PortRow>& rows) {
 void StationScreen::Finish(const std::vector<PortRow>& rows) {
     Update(rows);
     if (terminal_) {
-        // The summary stays below the table once drawn last.
+        // The table cuts long reasons: each failed or stopped port says its own in full below
+        // it, a stopped one whether its device may need the update again.
+        for (const PortRow& row : rows) {
+            if (row.stage == PortStage::Failed || row.stage == PortStage::Stopped) {
+                out_ << Line(row) << '\n';
+            }
+        }
+        out_ << std::flush;
         drawnLines_ = 0;
         return;
     }

@@ -19,7 +19,8 @@ class StationScreen {
 
     // The front end calls it at most 10 times a second.
     void Update(const std::vector<PortRow>& rows);
-    // Once every port has ended: the last state and the summary.
+    // Once every port has ended: the last state and the summary; on a terminal, below the
+    // table, the full line of every port that failed or was stopped.
     void Finish(const std::vector<PortRow>& rows);
 
     // "done 3, failed 1, running 0"; with repeat, the updates a port has served.

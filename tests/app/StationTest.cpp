@@ -175,6 +175,18 @@ TEST(StationTest, TableIsRedrawnInPlace) {
     // header, two rows, summary
     EXPECT_EQ(out.str().substr(first.size(), 8), "\x1b[4A\r\x1b[J");
     EXPECT_EQ(out.str().substr(first.size() + 8), first);
+
+    // The end: the table once more, then in full what a stopped port says.
+    PortRow stopped = Row("/dev/ttyUSB1", PortStage::Stopped);
+    stopped.note = "Update stopped: the device may need the update again.";
+    const size_t before = out.str().size();
+    screen.Finish({rows[0], stopped});
+    const std::string end = out.str().substr(before);
+    EXPECT_EQ(end.substr(0, 8), "\x1b[4A\r\x1b[J");
+    EXPECT_NE(end.find("done 0, failed 0, running 1\n/dev/ttyUSB1: stopped: Update stopped: the "
+                       "device may need the update again.\n"),
+              std::string::npos)
+        << end;
 }
 
 TEST(StationTest, PortsAreNamedAsTheUpdateProgramsPort) {

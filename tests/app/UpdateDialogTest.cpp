@@ -183,6 +183,7 @@ TEST(UpdateDialogImageTest, DamagedImagesNeverReachThePort) {
         dialog.OnDestroy();
         EXPECT_TRUE(device.OpenedPaths().empty());
         EXPECT_EQ(dialog.Outcome(), ExitStatus::ImageUnusable);
+        EXPECT_EQ(dialog.FailureReason(), c.problem);
     }
 }
 
@@ -551,6 +552,7 @@ TEST_F(UpdateDialogTest, CompletionIsTheEnginesFactNotWhatATickSaw) {
         EXPECT_TRUE(shown.Called("close")) << c.what;
         const bool updated = c.outcome == ExitStatus::Updated;
         EXPECT_EQ(start.StatusLine() == "Uploading Complete.", updated) << c.what;
+        EXPECT_EQ(start.FailureReason(), updated ? "" : "ERROR: nothing was programmed") << c.what;
         EXPECT_EQ(shown.Called("box:Error:Upload Failed.  Please try again.\n\n"
                                "ERROR: nothing was programmed"),
                   !updated)
@@ -620,6 +622,8 @@ TEST_F(UpdateDialogTest, FailedUploadShowsWhyInTheBoxAndCloses) {
                         "close"}));
     EXPECT_TRUE(dialog.UploadFinished());
     EXPECT_EQ(dialog.Outcome(), ExitStatus::UpdateFailed);
+    // the report's reason: the failed step's words without the box's heading
+    EXPECT_EQ(dialog.FailureReason(), "ERROR: FLASH Program FAILED\nERROR: Send Record TIMEOUT.");
     view.calls.clear();
     dialog.OnTimer();  // a tick still queued when the box was shown
     EXPECT_TRUE(view.calls.empty());
