@@ -5,7 +5,7 @@
 # the window closes and the process ends with status 0, and the simulated flash holds the
 # image. Also a device that runs its loader already, which no device change announces, and an
 # upload fast enough to end between two of the dialog's ticks. Each keeps its log with /log,
-# appended as on POSIX. Then /check on a usable and on a damaged image: the report in a
+# appended as on POSIX, and its report line with /report, read by a JSON parser. Then /check on a usable and on a damaged image: the report in a
 # message box, exit status 0 and 4, and not a byte to the device waiting on the port. And a
 # recovery: the device in its primary loader's boot mode, reached with /target 4 through COM3.
 # Last, --list: the ports in a message box.
@@ -71,7 +71,7 @@ flows=(
 
 run_flow() {
     local name="$1" switches="$2" image="$3" post="$4" options="$5"
-    rm -f "$work"/status "$work"/sim.err "$work"/transcript "$work"/flash.bin
+    rm -f "$work"/status "$work"/sim.err "$work"/transcript "$work"/flash.bin "$work"/report.jsonl
     echo "an earlier run" >"$work/update.log"
     read -r kind size <<<"$image"
     "$testImage" make --kind "$kind" --size "$size" --seed 9 --image "$work/image.s19" \
@@ -101,7 +101,8 @@ run_flow() {
     [ -n "$plugAfter" ] || plug
 
     # shellcheck disable=SC2086
-    wine "$program" /port 3 /file "Z:$work/image.s19" /log "Z:$work/update.log" $options &
+    wine "$program" /port 3 /file "Z:$work/image.s19" /log "Z:$work/update.log" \
+        /report "Z:$work/report.jsonl" $options &
     programPid=$!
     wine "$watcher" >"$work/status" 2>"$work/window" &
     watcherPid=$!
@@ -154,7 +155,15 @@ run_flow() {
         grep -qE "^[0-9-]{10} [0-9:.]{12} ----------- Image Info -----------$" "$work/update.log" &&
         grep -qE "^[0-9-]{10} [0-9:.]{12} FLASH Type: " "$work/update.log" ||
         fail "$name: /log did not append the update's log"
-    echo "Windows program under Wine, $name: upload complete, flash equals the image, log kept"
+    python3 - "$work/report.jsonl" "$([ -n "$options" ] && echo 4 || echo 8)" <<'PY' ||
+import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1], "rb")]
+assert len(lines) == 1 and lines[0]["port"] == "COM3" and lines[0]["target"] == int(sys.argv[2])
+assert lines[0]["outcome"] == "updated" and lines[0]["status"] == 0 and lines[0]["bytes"] > 0
+PY
+        fail "$name: /report: $(cat "$work/report.jsonl" 2>/dev/null)"
+    echo "Windows program under Wine, $name: upload complete, flash equals the image, log and" \
+        "report kept"
 }
 
 # IMAGE STATUS LINE: /check on IMAGE while a device waits on the port.
