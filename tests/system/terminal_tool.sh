@@ -2,7 +2,8 @@
 # ostrevan-update as a terminal tool: its exit status for each way a run ends, its usage text,
 # --help, --version and --list, the ports it waits for, retries or refuses (the holder of a
 # busy one named, one this user may not open explained), Ctrl-C in the middle of an upload,
-# and /log keeping the ERROR lines of a failed upload. The slow cases run side by side.
+# /log keeping the ERROR lines of a failed upload, and /report's JSON line for how each run
+# ended. The slow cases run side by side.
 set -uo pipefail
 source "$(dirname "$0")/lib/upload_run.sh"
 build="${1:?build folder}"
@@ -52,12 +53,25 @@ check "missing image: status 4" '[ $rc = 4 ]'
 run --list
 check "--list: the ports there are, status 0" '[ $rc = 0 ] && [ -s "$top/out" ] && [ ! -s "$top/err" ]'
 
+# 0 when report.jsonl holds one line, read by a JSON parser, with this outcome and status, and
+# a reason unless the device was updated.
+report_is() {  # outcome, status
+    python3 - "$1" "$2" <<'PY'
+import json, sys
+lines = [json.loads(line) for line in open("report.jsonl")]
+outcome, status = sys.argv[1], int(sys.argv[2])
+sys.exit(not (len(lines) == 1 and lines[0]["outcome"] == outcome and
+              lines[0]["status"] == status and
+              (lines[0]["reason"] is None) == (outcome == "updated")))
+PY
+}
+
 # --- runs against a device, side by side ---
 # Each case runs in its own folder from a copy of the run library's state.
 case_missing_port_then_relative() {  # the port appears later; named relative to the folder
     upload_init "$build" && upload_image union 0x4000 5 || return 1
     cd "$UPLOAD_WORK" || return 1
-    "$UPDATE_BIN" /port ./port /file "$UPLOAD_IMAGE" </dev/null >out 2>err &
+    "$UPDATE_BIN" /port ./port /file "$UPLOAD_IMAGE" --report report.jsonl </dev/null >out 2>err &
     local pid=$!
     sleep 1.5
     "$SIM_BIN" --link "$UPLOAD_WORK/port" --rate 115200 --dump flash.bin 2>sim.err &
@@ -67,7 +81,8 @@ case_missing_port_then_relative() {  # the port appears later; named relative to
     kill "$sim"
     wait "$sim"
     grep -qx "Waiting for $UPLOAD_WORK/port..." out && grep -qx "rc=0" out &&
-        grep -qx "Uploading Complete." out && upload_flash_check >/dev/null
+        grep -qx "Uploading Complete." out && upload_flash_check >/dev/null &&
+        report_is updated 0
 }
 
 # Also the output to a file: each status once, the progress by tens, in a few dozen lines
@@ -98,7 +113,8 @@ case_ctrl_c_mid_upload() {
     "$SIM_BIN" --link "$UPLOAD_WORK/port" --rate 19200 2>sim.err &
     local sim=$!
     for _ in $(seq 100); do [ -L port ] && break; sleep 0.02; done
-    "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" </dev/null >out 2>err &
+    "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" /report report.jsonl \
+        </dev/null >out 2>err &
     local pid=$!
     for _ in $(seq 300); do grep -q "^FLASH Programming" out && break; sleep 0.05; done
     kill -INT "$pid"
@@ -107,7 +123,8 @@ case_ctrl_c_mid_upload() {
     kill "$sim"
     wait "$sim"
     grep -qx "rc=5" out &&
-        [ "$(grep -v '^rc=' out | tail -n 1)" = "Update stopped: the device may need the update again." ]
+        [ "$(grep -v '^rc=' out | tail -n 1)" = "Update stopped: the device may need the update again." ] &&
+        report_is stopped 5
 }
 
 case_log_of_a_failed_upload() {
@@ -118,14 +135,15 @@ case_log_of_a_failed_upload() {
     local sim=$!
     for _ in $(seq 100); do [ -L port ] && break; sleep 0.02; done
     echo "an earlier run" >update.log
-    "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" /log update.log </dev/null \
-        >out 2>err
+    "$UPDATE_BIN" /port "$UPLOAD_WORK/port" /file "$UPLOAD_IMAGE" /log update.log \
+        /report report.jsonl </dev/null >out 2>err
     echo "rc=$?" >>out
     kill "$sim"
     wait "$sim"
     grep -qx "rc=1" out && [ "$(head -n 1 update.log)" = "an earlier run" ] &&
         grep -qE "^[0-9-]{10} [0-9:.]{12} ERROR: " update.log &&
-        grep -q "^Error: Upload Failed.  Please try again." out && grep -q "^ERROR: " out
+        grep -q "^Error: Upload Failed.  Please try again." out && grep -q "^ERROR: " out &&
+        report_is failed 1
 }
 
 # A user who may not open the port: a uid of nobody's, the node given a group it is not in.
