@@ -249,7 +249,9 @@ class Station::Port {
         if (served && station_.report_.Wanted()) {
             DeviceReport report = recorder.Report(dialog, *engine, nullptr);
             report.device = identity;
-            station_.report_.Append(report);
+            if (!station_.report_.Append(report)) {
+                ++station_.lostReports_;
+            }
         }
         const std::lock_guard<std::mutex> lock(rowLock_);
         row_.bytes = recorder.Bytes();

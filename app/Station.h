@@ -76,6 +76,9 @@ class Station {
     // Waits for every port; how the station ends: 5 when stopped, else 1 when a device
     // failed, else 0.
     ExitStatus Wait();
+    // Report lines that could not be written (a full disk, a file gone): told, never lost
+    // silently.
+    unsigned LostReports() const { return lostReports_.load(); }
 
   private:
     class Port;
@@ -88,6 +91,7 @@ class Station {
     std::shared_ptr<const FileBytes> file_;
     RequestCheck check_;
     std::atomic<bool> stopping_{false};
+    std::atomic<unsigned> lostReports_{0};
     std::vector<std::unique_ptr<Port>> ports_;
 };
 

@@ -3,7 +3,9 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
+#include <system_error>
 
 #include "engine/TargetTypes.h"
 
@@ -137,6 +139,10 @@ StationOptions ParseStationOptions(const std::vector<std::string>& arguments) {
         options.error = "no port given";
     } else if (!request.target.loaderPath.empty() && !request.target.Boot()) {
         options.error = "--loader needs a boot target, --target 1 to 7";
+    } else if (std::error_code error;
+               !request.logDir.empty() && !std::filesystem::is_directory(request.logDir, error)) {
+        // Found now, not once a device's log is lost.
+        options.error = "--log-dir " + request.logDir + " is not a folder";
     } else {
         std::set<std::string> seen;
         for (const std::string& port : request.ports) {

@@ -96,5 +96,9 @@ int main(int argc, char** argv) {
     }
     const ExitStatus status = station.Wait();
     screen.Finish(station.Rows());
+    if (station.LostReports() != 0) {
+        std::cerr << "ostrevan-station: " << station.LostReports()
+                  << " report lines could not be written to " << options.reportPath << "\n";
+    }
     return ToProcessStatus(status);
 }

@@ -41,8 +41,8 @@ TEST(StationTest, CommandLine) {
     };
     const Case cases[] = {
         {{"fw.img", "/dev/ttyUSB0"}, "", "fw.img", {"/dev/ttyUSB0"}, ""},
-        {{"--repeat", "--report", "r.jsonl", "--log-dir", "logs", "fw.img", "3", "4", "5"},
-         "rR:r.jsonlL:logs",
+        {{"--repeat", "--report", "r.jsonl", "--log-dir", ".", "fw.img", "3", "4", "5"},
+         "rR:r.jsonlL:.",
          "fw.img",
          {"3", "4", "5"},
          ""},
@@ -69,6 +69,11 @@ TEST(StationTest, CommandLine) {
          "",
          {},
          "--loader needs a boot target, --target 1 to 7"},
+        {{"--log-dir", "no-such-folder", "fw.img", "3"},
+         "",
+         "",
+         {},
+         "--log-dir no-such-folder is not a folder"},
         {{"--report"}, "", "", {}, "unknown option or missing value: --report"},
         {{"--frobnicate", "fw.img", "3"},
          "",
