@@ -141,6 +141,61 @@ TEST_F(UploadEngineTest, TheRequestCarriesTheBytesCheckedAndThePort) {
     engine->Shutdown();
 }
 
+// A station's ports: the image read and checked once is the one each engine's request
+// carries, the very bytes, whatever becomes of the file afterwards.
+TEST_F(UploadEngineTest, ASharedImageIsTheOneEveryPortsRequestCarries) {
+    std::shared_ptr<const FileBytes> file;
+    ASSERT_TRUE(ReadImageFile(image.Path(), file));
+    const RequestCheck check = CheckRequest(file, TargetChoice());
+    ASSERT_TRUE(check.verdict);
+    std::filesystem::remove(image.Path());
+
+    FakeSerialDevice otherDevice;
+    auto otherScripted = std::make_unique<ScriptedRequests>();
+    ScriptedRequests* otherRequests = otherScripted.get();
+    UploadEngine other(clock, otherDevice, std::move(otherScripted));
+    for (UploadEngine* port : {engine.get(), &other}) {
+        port->ShareImage(image.Path(), file, check);
+        EXPECT_TRUE(port->CheckImage(image.Path()));
+        EXPECT_TRUE(port->LoadImage(image.Path()));
+        const ImageFacts facts = port->CheckedImage();
+        EXPECT_EQ(facts.path, image.Path());
+        EXPECT_EQ(facts.size, file->bytes.size());
+        ASSERT_EQ(check.image.sections.size(), 1u);
+        EXPECT_EQ(facts.crc, check.image.sections[0].crc);
+    }
+    StartWithPort(*engine, device, &clock);
+    StartWithPort(other, otherDevice, &clock);
+    ASSERT_TRUE(engine->StartUpload());
+    ASSERT_TRUE(other.StartUpload());
+    WaitServed();
+    WaitUntil([&] { return !other.IsRequestRunning(); });
+    EXPECT_EQ(requests->served.image, file);
+    EXPECT_EQ(otherRequests->served.image, file);
+    engine->Shutdown();
+    other.Shutdown();
+}
+
+// What the loader told belongs to the request it told it in.
+TEST_F(UploadEngineTest, LoaderFactsAreTheLastRequestsOwn) {
+    LoadUsableImage();
+    StartWithPort(*engine, device, &clock);
+    requests->body = [](ProtocolContext& context) {
+        context.LoaderIdentified({"$SFLD V2.05", uint8_t{1}, uint16_t{0x2249}, "AM29LV160B/DB"});
+        return Result();
+    };
+    ASSERT_TRUE(engine->StartUpload());
+    WaitServed();
+    EXPECT_EQ(engine->Loader().version, "$SFLD V2.05");
+    EXPECT_EQ(engine->Loader().flashName, "AM29LV160B/DB");
+    requests->body = nullptr;  // a request whose loader never answered
+    ASSERT_TRUE(engine->StartUpload());
+    WaitServed();
+    EXPECT_FALSE(engine->Loader().version);
+    EXPECT_FALSE(engine->Loader().flashName);
+    engine->Shutdown();
+}
+
 TEST_F(UploadEngineTest, StartUploadNeedsAUsableImageAndAReadyPort) {
     const imagefiles::TempFile damaged(imagefiles::Bytes(100, 0x11));
     EXPECT_EQ(engine->CheckImage(damaged.Path()).code(), Result::Code::ImageUnusable);
