@@ -2,7 +2,7 @@
 
 #include <utility>
 
-DeviceRecorder::DeviceRecorder(Clock& clock, std::string port, uint8_t target)
+DeviceRecorder::DeviceRecorder(Clock& clock, std::string port, TargetType target)
     : clock_(clock),
       port_(std::move(port)),
       target_(target),
@@ -49,7 +49,7 @@ DeviceReport DeviceRecorder::Report(const UpdateDialog& dialog, UploadEngine& en
         report.device = identify(port_);
     }
     report.image = engine.CheckedImage();
-    report.target = target_;
+    report.target = static_cast<uint8_t>(target_);
     report.startedSeconds = startedSeconds_;
     report.seconds = static_cast<double>(clock_.NowMs() - startedMs_) / 1000.0;
     report.status = dialog.Outcome();

@@ -10,11 +10,12 @@
 #include "app/UpdateDialog.h"
 #include "app/UploadEngine.h"
 #include "engine/Clock.h"
+#include "engine/TargetType.h"
 
 class DeviceRecorder {
   public:
     // port: the port as reports name it.
-    DeviceRecorder(Clock& clock, std::string port, uint8_t target);
+    DeviceRecorder(Clock& clock, std::string port, TargetType target);
 
     void Follow(const UpdateDialog& dialog, UploadEngine& engine);
     // Once the dialog has ended (after its OnDestroy).
@@ -33,7 +34,7 @@ class DeviceRecorder {
   private:
     Clock& clock_;
     const std::string port_;
-    const uint8_t target_;
+    const TargetType target_;
     bool seen_ = false;
     uint64_t startedMs_;
     std::time_t startedSeconds_;

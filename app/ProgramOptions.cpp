@@ -66,25 +66,6 @@ std::string TargetList() {
     return list;
 }
 
-// A whole decimal number from 1 to max.
-bool ReadCount(const std::string& text, uint32_t max, uint32_t& value) {
-    if (text.empty() || text.size() > 9 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    value = static_cast<uint32_t>(std::stoul(text));
-    return value >= 1 && value <= max;
-}
-
-// The number of a type the command line offers.
-bool ReadTargetType(const std::string& text, uint32_t& value) {
-    const TargetRow* row = nullptr;
-    if (ReadCount(text, UINT8_MAX, value)) {
-        row = Targets().Find(static_cast<TargetType>(value));
-    }
-    return row != nullptr && row->Offered();
-}
-
 // Why the recovery options cannot work together; empty when they can.
 std::string TargetProblem(const TargetChoice& target) {
     if (target.Boot()) {
@@ -103,6 +84,23 @@ std::string TargetProblem(const TargetChoice& target) {
 
 }  // namespace
 
+bool ReadCount(const std::string& text, uint32_t max, uint32_t& value) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    value = static_cast<uint32_t>(std::stoul(text));
+    return value >= 1 && value <= max;
+}
+
+bool ReadTargetType(const std::string& text, uint32_t& value) {
+    const TargetRow* row = nullptr;
+    if (ReadCount(text, UINT8_MAX, value)) {
+        row = Targets().Find(static_cast<TargetType>(value));
+    }
+    return row != nullptr && row->Offered();
+}
+
 std::string UsageText(ProgramKind kind) {
     const char* const recovery =
         R"(       ostrevan-update /port N /file IMAGE /target N [/loader FILE] [/wait S] [/run]
@@ -115,7 +113,7 @@ std::string UsageText(ProgramKind kind) {
        ostrevan-update --list | --help | --version
 
 )" + kPurpose + kTerminalPorts +
-                kUsbPort + kCommonOptions + TargetList() + RecoveryOptions() +
+               kUsbPort + kCommonOptions + TargetList() + RecoveryOptions() +
                "  -v            show the detailed log on standard error as it comes\n" +
                kHelpAndStatuses;
     }

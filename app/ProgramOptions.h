@@ -42,3 +42,8 @@ std::string UsageText(ProgramKind kind);
 std::optional<ExitStatus> AnswerWithoutUpdate(const ProgramOptions& options, ProgramKind kind,
                                               std::ostream& out, std::ostream& err,
                                               PortLister* lister = nullptr);
+
+// A whole decimal number from 1 to max.
+bool ReadCount(const std::string& text, uint32_t max, uint32_t& value);
+// The number of a target type the command line offers.
+bool ReadTargetType(const std::string& text, uint32_t& value);

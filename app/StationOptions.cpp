@@ -7,7 +7,8 @@
 #include <set>
 #include <system_error>
 
-#include "engine/TargetTypes.h"
+#include "app/ProgramOptions.h"
+#include "targets/TargetCatalogue.h"
 
 namespace {
 
@@ -36,15 +37,6 @@ port reaches and for each tenth of its programming. Ctrl-C stops every port.
 Exit status: 0 every device was updated; 1 at least one failed; 2 the command line cannot be
 used; 4 the image or its flash loader cannot be used; 5 stopped by the user.
 )";
-
-bool ReadCount(const std::string& text, uint32_t max, uint32_t& value) {
-    if (text.empty() || text.size() > 9 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    value = static_cast<uint32_t>(std::stoul(text));
-    return value >= 1 && value <= max;
-}
 
 }  // namespace
 
@@ -93,11 +85,11 @@ StationOptions ParseStationOptions(const std::vector<std::string>& arguments) {
                 request.logDir = optarg;
                 break;
             case kTarget:
-                if (!ReadCount(optarg, UploadRequest::kRunningSfldTarget, value)) {
-                    options.error = "--target needs a target type from 1 to 8";
+                if (!ReadTargetType(optarg, value)) {
+                    options.error = "--target needs a target type from " + Targets().OfferedRange();
                     return options;
                 }
-                request.target.targetType = static_cast<uint8_t>(value);
+                request.target.targetType = static_cast<TargetType>(value);
                 break;
             case kLoader:
                 request.target.loaderPath = optarg;

@@ -23,7 +23,7 @@ std::string FlagsOf(const StationOptions& options) {
     const StationRequest& request = options.request;
     const TargetChoice& target = request.target;
     return std::string(request.repeat ? "r" : "") +
-           (target.Boot() ? "t" + std::to_string(target.targetType) : "") +
+           (target.Boot() ? "t" + std::to_string(static_cast<unsigned>(target.targetType)) : "") +
            (target.waitMs != 60000 ? "w" + std::to_string(target.waitMs / 1000) : "") +
            (target.loaderPath.empty() ? "" : "l:" + target.loaderPath) +
            (options.reportPath.empty() ? "" : "R:" + options.reportPath) +

@@ -170,8 +170,8 @@ TEST_F(UploadEngineTest, ASharedImageIsTheOneEveryPortsRequestCarries) {
     ASSERT_TRUE(other.StartUpload());
     WaitServed();
     WaitUntil([&] { return !other.IsRequestRunning(); });
-    EXPECT_EQ(requests->served.image, file);
-    EXPECT_EQ(otherRequests->served.image, file);
+    EXPECT_EQ(requests->served.image, check.parsed);
+    EXPECT_EQ(otherRequests->served.image, check.parsed);
     engine->Shutdown();
     other.Shutdown();
 }
