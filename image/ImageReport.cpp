@@ -31,10 +31,10 @@ Result OpenImage(Reporter& report, const ParsedImage* image) {
     report.Log("Open image file name - " + (image ? image->path : std::string()));
     report.SetStatus("Open image");
     if (image == nullptr) {
-        constexpr char kOpenFailed[] = "ERROR: image open FAILED";
-        report.SetStatus(kOpenFailed);
-        report.Log(kOpenFailed);
-        return Result::Failure(Result::Code::ImageUnusable, kOpenFailed);
+        Result failure = Result::Error(Result::Code::ImageUnusable, "image open FAILED");
+        report.SetStatus(failure.words());
+        report.Log(failure.words());
+        return failure;
     }
     const auto count = static_cast<int>(image->sections.size());
     report.Log("----------- Image Info -----------");
@@ -62,9 +62,10 @@ Result OpenImage(Reporter& report, const ParsedImage* image) {
     }
     // A damaged file is not uploaded in part.
     if (const std::string problem = WrittenDataProblem(*image); !problem.empty()) {
-        report.SetStatus("ERROR: " + problem);
-        report.Log("ERROR: " + problem);
-        return Result::Failure(Result::Code::ImageUnusable, "ERROR: " + problem);
+        Result failure = Result::Error(Result::Code::ImageUnusable, problem);
+        report.SetStatus(failure.words());
+        report.Log(failure.words());
+        return failure;
     }
     return {};
 }

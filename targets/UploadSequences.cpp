@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr char kRunNotSupported[] = "ERROR: RUN Not supported for this target...";
+constexpr char kRunNotSupported[] = "RUN Not supported for this target...";
 
-constexpr char kNoBootAnswer[] = "ERROR: no answer from the boot loader";
+constexpr char kNoBootAnswer[] = "no answer from the boot loader";
 
 }  // namespace
 
@@ -36,9 +36,9 @@ Result UploadSequences::FlashUpload() {
 }
 
 Result UploadSequences::NoSuchTarget() const {
-    return Result::Failure(
+    return Result::Error(
         Result::Code::NotSupported,
-        FormatText("ERROR: no target of type %u", static_cast<unsigned>(request_.targetType)));
+        FormatText("no target of type %u", static_cast<unsigned>(request_.targetType)));
 }
 
 Result UploadSequences::OpenImage() {
@@ -55,10 +55,11 @@ Result UploadSequences::OpenForUpload() {
     return imageOpened_ ? Result() : OpenImage();
 }
 
-Result UploadSequences::Fail(Result::Code code, const char* text) {
-    context_.SetStatus(text);
-    context_.Log(text);
-    return Result::Failure(code, text);
+Result UploadSequences::Fail(Result::Code code, const char* what) {
+    Result failure = Result::Error(code, what);
+    context_.SetStatus(failure.words());
+    context_.Log(failure.words());
+    return failure;
 }
 
 Result UploadSequences::UploadToRunningSfld(bool recordWait) {
@@ -89,7 +90,7 @@ Result UploadSequences::PortReady() {
         if (context_.IsAborted()) {
             return Result::Aborted();
         }
-        return Fail(Result::Code::NoPort, "ERROR: no port available");
+        return Fail(Result::Code::NoPort, "no port available");
     }
     context_.WatchDevice(true);
     return {};
@@ -120,7 +121,7 @@ Result UploadSequences::LoadFlashLoader(const TargetRow& target, bool& answers) 
     const ParsedImage* own = request_.loader.get();
     if (own == nullptr) {
         context_.Log("Upload SFLD From resource");
-        return Fail(Result::Code::NoLoader, "ERROR: SFLD resource open failed");
+        return Fail(Result::Code::NoLoader, "SFLD resource open failed");
     }
     switch (own->origin) {
         case ImageOrigin::File:
@@ -138,8 +139,8 @@ Result UploadSequences::LoadFlashLoader(const TargetRow& target, bool& answers) 
     // The same check that formed the request: a loader in the flash would erase itself.
     if (!LoaderProblem(*own).empty()) {
         return Fail(Result::Code::ImageUnusable, own->origin == ImageOrigin::Resource
-                                                     ? "ERROR: wrong SFLD resource format"
-                                                     : "ERROR: wrong SFLD file format");
+                                                     ? "wrong SFLD resource format"
+                                                     : "wrong SFLD file format");
     }
     return LoadAndRun(target, target.boot, own->sections[0], answers);
 }
@@ -171,11 +172,11 @@ Result UploadSequences::RunImage() {
     context_.Log("Open image file name - " + (image ? image->path : std::string()));
     context_.SetStatus("Open image");
     if (image == nullptr) {
-        return Fail(Result::Code::ImageUnusable, "ERROR: image open FAILED");
+        return Fail(Result::Code::ImageUnusable, "image open FAILED");
     }
     // The parse the request was checked with: a section that cannot load is never sent.
     if (!CheckRun(image).verdict) {
-        return Fail(Result::Code::ImageUnusable, "ERROR: bad image FORMAT");
+        return Fail(Result::Code::ImageUnusable, "bad image FORMAT");
     }
     ReportSection(context_, image->sections[0]);
     context_.SetPhase(phase::kRunSection);
@@ -183,8 +184,8 @@ Result UploadSequences::RunImage() {
     const TargetRow* target = targets_.Find(request_.targetType);
     Result result = NoSuchTarget();
     if (target != nullptr && target->run == nullptr) {
-        context_.Log(kRunNotSupported);
-        result = Result::Failure(Result::Code::NotSupported, kRunNotSupported);
+        result = Result::Error(Result::Code::NotSupported, kRunNotSupported);
+        context_.Log(result.words());
     } else if (target != nullptr) {
         bool answers = false;
         result = LoadAndRun(*target, target->run, image->sections[0], answers);

@@ -57,7 +57,7 @@ class UploadSequences {
     // What every upload sequence begins with: the port must be ready and the image opens.
     Result OpenForUpload();
     // Shows and logs an error text, the failure's words.
-    Result Fail(Result::Code code, const char* text);
+    Result Fail(Result::Code code, const char* what);
 
     ProtocolContext& context_;
     const UploadRequest& request_;
