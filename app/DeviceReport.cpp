@@ -93,29 +93,8 @@ std::string ReportLine(const DeviceReport& report) {
     return ReportJson(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-ReportWriter::ReportWriter(const std::string& path) : path_(path) {
-    if (!path_.empty()) {
-        // Binary: the same bytes on every platform.
-        file_ = std::fopen(path_.c_str(), "ab");
-    }
-}
-
-ReportWriter::~ReportWriter() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-    }
-}
-
-std::string ReportWriter::Problem() const {
-    return Ok() ? std::string() : "cannot append to " + path_;
-}
-
 bool ReportWriter::Append(const DeviceReport& report) {
-    if (file_ == nullptr) {
-        return false;
-    }
     const std::string line = ReportLine(report) + "\n";
     const std::lock_guard<std::mutex> lock(lock_);
-    const bool written = std::fwrite(line.data(), 1, line.size(), file_) == line.size();
-    return std::fflush(file_) == 0 && written;
+    return file_.Write(line);
 }

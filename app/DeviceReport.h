@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "app/AppendFile.h"
 #include "app/ExitStatus.h"
 #include "engine/LoaderFacts.h"
 
@@ -63,20 +64,16 @@ std::string ReportLine(const DeviceReport& report);
 class ReportWriter {
   public:
     // path empty: no report.
-    explicit ReportWriter(const std::string& path);
-    ~ReportWriter();
-    ReportWriter(const ReportWriter&) = delete;
-    ReportWriter& operator=(const ReportWriter&) = delete;
+    explicit ReportWriter(const std::string& path) : file_(path) {}
 
-    bool Wanted() const { return !path_.empty(); }
+    bool Wanted() const { return file_.Wanted(); }
     // False when the file was asked for and cannot be opened for appending.
-    bool Ok() const { return path_.empty() || file_ != nullptr; }
-    std::string Problem() const;
+    bool Ok() const { return file_.Ok(); }
+    std::string Problem() const { return file_.Problem(); }
     // False when the line could not be written whole.
     bool Append(const DeviceReport& report);
 
   private:
-    std::string path_;
-    std::FILE* file_ = nullptr;
+    AppendFile file_;
     std::mutex lock_;
 };

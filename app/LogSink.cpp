@@ -4,22 +4,7 @@
 #include <sstream>
 
 LogSink::LogSink(const std::string& path, Show show, Source source)
-    : path_(path), show_(std::move(show)), source_(std::move(source)) {
-    if (!path_.empty()) {
-        // Binary: the same bytes on every platform.
-        file_ = std::fopen(path_.c_str(), "ab");
-    }
-}
-
-LogSink::~LogSink() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-    }
-}
-
-std::string LogSink::Problem() const {
-    return Ok() ? std::string() : "cannot append to " + path_;
-}
+    : file_(path), show_(std::move(show)), source_(std::move(source)) {}
 
 std::string LogSink::Stamp(std::time_t seconds, int milliseconds) {
     std::tm local{};
@@ -36,12 +21,7 @@ std::string LogSink::Stamp(std::time_t seconds, int milliseconds) {
 
 void LogSink::Write(const std::string& line, std::time_t seconds, int milliseconds) {
     const std::string stamped = Stamp(seconds, milliseconds) + " " + line;
-    if (file_ != nullptr) {
-        std::fputs(stamped.c_str(), file_);
-        std::fputc('\n', file_);
-        // A log is read most when the program did not end well: every line goes out at once.
-        std::fflush(file_);
-    }
+    static_cast<void>(file_.Write(stamped + "\n"));
     if (show_) {
         show_(stamped);
     }

@@ -2,12 +2,12 @@
 // Where the worker's detailed log goes on request (/log FILE, and -v on a terminal): appended,
 // time-stamped, to a file, and shown as it comes. The lines are taken on the dialog's thread,
 // so showing them never garbles what that thread draws.
-#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "app/AppendFile.h"
 #include "app/EngineApi.h"
 #include "app/UpdateDialog.h"
 
@@ -20,15 +20,14 @@ class LogSink {
 
     // path empty: no file. show empty: nothing shown.
     LogSink(const std::string& path, Show show, Source source = nullptr);
-    ~LogSink();
     LogSink(const LogSink&) = delete;
     LogSink& operator=(const LogSink&) = delete;
 
     // False when the file was asked for and cannot be opened for appending.
-    bool Ok() const { return path_.empty() || file_ != nullptr; }
+    bool Ok() const { return file_.Ok(); }
     // Why the file cannot be used, for the user; empty when it can.
-    std::string Problem() const;
-    bool Wanted() const { return file_ != nullptr || static_cast<bool>(show_); }
+    std::string Problem() const { return file_.Problem(); }
+    bool Wanted() const { return file_.IsOpen() || static_cast<bool>(show_); }
     // Writes one line stamped with the local time at the given moment.
     void Write(const std::string& line, std::time_t seconds, int milliseconds);
     // Stamped now.
@@ -43,8 +42,7 @@ class LogSink {
     static std::string Stamp(std::time_t seconds, int milliseconds);
 
   private:
-    std::string path_;
-    std::FILE* file_ = nullptr;
+    AppendFile file_;
     Show show_;
     Source source_;
 };
