@@ -2,10 +2,12 @@
 
 #include <utility>
 
-DeviceRecorder::DeviceRecorder(Clock& clock, std::string port, TargetType target)
+DeviceRecorder::DeviceRecorder(Clock& clock, std::string port, TargetType target,
+                               IdentityLookup identify)
     : clock_(clock),
       port_(std::move(port)),
       target_(target),
+      identify_(std::move(identify)),
       startedMs_(clock.NowMs()),
       startedSeconds_(std::time(nullptr)) {}
 
@@ -16,6 +18,16 @@ void DeviceRecorder::Follow(const UpdateDialog& dialog, UploadEngine& engine) {
         seen_ = true;
         startedMs_ = now;
         startedSeconds_ = std::time(nullptr);
+    }
+    // Twice per device at most: a listing of the ports is not asked for on every tick.
+    const bool ask =
+        (dialog.DeviceReady() && !askedReady_) || (dialog.UploadRequested() && !askedUpload_);
+    if (ask && identify_) {
+        askedReady_ = askedReady_ || dialog.DeviceReady();
+        askedUpload_ = askedUpload_ || dialog.UploadRequested();
+        if (std::optional<DeviceIdentity> identity = identify_(port_)) {
+            identity_ = std::move(identity);
+        }
     }
     const uint32_t bytes = engine.BytesProgrammed();
     if (bytes == 0 || bytes == bytes_) {
@@ -40,14 +52,11 @@ std::optional<double> DeviceRecorder::Rate() const {
     return (bytes_ - firstBytes_) * 1000.0 / static_cast<double>(lastBytesMs_ - firstBytesMs_);
 }
 
-DeviceReport DeviceRecorder::Report(const UpdateDialog& dialog, UploadEngine& engine,
-                                    const IdentityLookup& identify) {
+DeviceReport DeviceRecorder::Report(const UpdateDialog& dialog, UploadEngine& engine) {
     Follow(dialog, engine);
     DeviceReport report;
     report.port = port_;
-    if (identify) {
-        report.device = identify(port_);
-    }
+    report.device = identity_;
     report.image = engine.CheckedImage();
     report.target = static_cast<uint8_t>(target_);
     report.startedSeconds = startedSeconds_;

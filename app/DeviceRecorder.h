@@ -14,19 +14,23 @@
 
 class DeviceRecorder {
   public:
-    // port: the port as reports name it.
-    DeviceRecorder(Clock& clock, std::string port, TargetType target);
+    // port: the port as reports name it, and as identify is asked for it; identify may be
+    // empty.
+    DeviceRecorder(Clock& clock, std::string port, TargetType target,
+                   IdentityLookup identify = nullptr);
 
     void Follow(const UpdateDialog& dialog, UploadEngine& engine);
     // Once the dialog has ended (after its OnDestroy).
-    DeviceReport Report(const UpdateDialog& dialog, UploadEngine& engine,
-                        const IdentityLookup& identify);
+    DeviceReport Report(const UpdateDialog& dialog, UploadEngine& engine);
 
     // A device has been greeted, or the dialog ended for a reason other than a stop: the
     // port has served a device worth a report line.
     bool Served(const UpdateDialog& dialog) const;
     uint64_t StartedMs() const { return startedMs_; }
     uint32_t Bytes() const { return bytes_; }
+    // What the platform tells of the device, asked when it has answered the greeting and again
+    // once it is back for the upload (its node may have changed); nothing where it cannot tell.
+    const std::optional<DeviceIdentity>& Identity() const { return identity_; }
     // Bytes per second of programming, from the first bytes seen to the last; nothing until
     // two samples apart have seen bytes.
     std::optional<double> Rate() const;
@@ -35,6 +39,10 @@ class DeviceRecorder {
     Clock& clock_;
     const std::string port_;
     const TargetType target_;
+    const IdentityLookup identify_;
+    std::optional<DeviceIdentity> identity_;
+    bool askedReady_ = false;
+    bool askedUpload_ = false;
     bool seen_ = false;
     uint64_t startedMs_;
     std::time_t startedSeconds_;

@@ -98,3 +98,33 @@ bool ReportWriter::Append(const DeviceReport& report) {
     const std::lock_guard<std::mutex> lock(lock_);
     return file_.Write(line);
 }
+
+std::optional<DeviceIdentity> IdentityOf(const PortInfo& port) {
+    const auto known = [](const std::string& text) {
+        return text.empty() ? std::nullopt : std::optional<std::string>(text);
+    };
+    DeviceIdentity identity{known(port.vendorId), known(port.productId), known(port.serial),
+                            known(port.byId)};
+    if (!identity.vendor && !identity.product && !identity.serial && !identity.byId) {
+        return std::nullopt;
+    }
+    return identity;
+}
+
+IdentityLookup IdentityFromPorts(PortLister& lister,
+                                 std::function<std::string(const std::string&)> resolve) {
+    return [&lister, resolve = std::move(resolve)](
+               const std::string& devicePath) -> std::optional<DeviceIdentity> {
+        if (devicePath.empty()) {
+            return std::nullopt;
+        }
+        const std::vector<PortInfo> ports = lister.ListQuietly();
+        const PortInfo* port = FindPortOf(ports, devicePath);
+        if (port == nullptr && resolve) {
+            if (const std::string node = resolve(devicePath); !node.empty()) {
+                port = FindPortOf(ports, node);
+            }
+        }
+        return port != nullptr ? IdentityOf(*port) : std::nullopt;
+    };
+}

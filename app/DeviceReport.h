@@ -15,6 +15,7 @@
 #include "app/AppendFile.h"
 #include "app/ExitStatus.h"
 #include "engine/LoaderFacts.h"
+#include "serial/PortInfo.h"
 
 // What the platform knows of the device behind a port; each part missing where it knows
 // nothing.
@@ -27,6 +28,14 @@ struct DeviceIdentity {
 
 // The identity of the device on a port name; nothing when the platform cannot tell.
 using IdentityLookup = std::function<std::optional<DeviceIdentity>(const std::string& portName)>;
+
+// What a listed port tells of its device; nothing when it tells nothing (no USB, no by-id).
+std::optional<DeviceIdentity> IdentityOf(const PortInfo& port);
+// The lookup through the ports the lister lists now, the port found by its device path (a
+// path, its by-id link, usb:SERIAL, a COM name). resolve, where given, turns a path into the
+// node it stands for (a link of the user's own). The lister must outlive the lookup.
+IdentityLookup IdentityFromPorts(PortLister& lister,
+                                 std::function<std::string(const std::string&)> resolve = nullptr);
 
 // The image as the request writes it.
 struct ImageFacts {

@@ -197,8 +197,7 @@ class Station::Port {
         });
         UpdateDialog dialog(*engine, view, clock, portName_, request.imagePath,
                             UpdateDialog::Frontend::Terminal, request.target);
-        DeviceRecorder recorder(clock, reportPort, request.target.targetType);
-        std::optional<DeviceIdentity> identity;
+        DeviceRecorder recorder(clock, reportPort, request.target.targetType, station_.identify_);
         {
             const std::lock_guard<std::mutex> lock(rowLock_);
             row_.stage = PortStage::Waiting;
@@ -211,10 +210,7 @@ class Station::Port {
         const auto follow = [&] {
             log.Follow();
             recorder.Follow(dialog, *engine);
-            if (!identity && dialog.DeviceReady() && station_.identify_) {
-                identity = station_.identify_(reportPort);
-            }
-            Publish(dialog, *engine, view, recorder, identity);
+            Publish(dialog, *engine, view, recorder);
         };
 
         if (!Stopping()) {
@@ -247,9 +243,7 @@ class Station::Port {
         follow();
         const bool served = recorder.Served(dialog);
         if (served && station_.report_.Wanted()) {
-            DeviceReport report = recorder.Report(dialog, *engine, nullptr);
-            report.device = identity;
-            if (!station_.report_.Append(report)) {
+            if (!station_.report_.Append(recorder.Report(dialog, *engine))) {
                 ++station_.lostReports_;
             }
         }
@@ -273,7 +267,7 @@ class Station::Port {
     }
 
     void Publish(const UpdateDialog& dialog, UploadEngine& engine, PortView& view,
-                 const DeviceRecorder& recorder, const std::optional<DeviceIdentity>& identity) {
+                 const DeviceRecorder& recorder) {
         PortStage stage = PortStage::Waiting;
         if (dialog.UploadRequested()) {
             const uint16_t phaseNow = engine.Phase();
@@ -288,7 +282,7 @@ class Station::Port {
             return;  // the end is told once the dialog has closed
         }
         row_.stage = stage;
-        row_.device = IdentityWords(identity);
+        row_.device = IdentityWords(recorder.Identity());
         row_.bytes = engine.BytesProgrammed();
         row_.total = engine.BytesToProgram();
         row_.rate = recorder.Rate();

@@ -10,6 +10,13 @@ std::string ShownName(const PortInfo& port) {
     return port.name.empty() ? port.node : port.name;
 }
 
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string PortLister::NodeOfUsbSerial(const std::string& serial) {
@@ -37,6 +44,27 @@ const PortInfo* FindUsbSerial(const std::vector<PortInfo>& ports, const std::str
     for (const PortInfo& port : ports) {
         if (!serial.empty() && port.serial == serial) {
             return &port;
+        }
+    }
+    return nullptr;
+}
+
+const PortInfo* FindPortOf(const std::vector<PortInfo>& ports, const std::string& devicePath) {
+    if (const std::string serial = UsbSerialOf(devicePath); !serial.empty()) {
+        return FindUsbSerial(ports, serial);
+    }
+    // COM10 and up are opened in the device namespace; the listing names them without it.
+    constexpr char kDeviceNamespace[] = "\\\\.\\";
+    std::string path = devicePath;
+    if (path.rfind(kDeviceNamespace, 0) == 0) {
+        path = path.substr(sizeof kDeviceNamespace - 1);
+    }
+    const bool com = Upper(path).rfind("COM", 0) == 0;
+    for (const PortInfo& port : ports) {
+        for (const std::string* name : {&port.name, &port.node, &port.byId}) {
+            if (!name->empty() && (*name == path || (com && Upper(*name) == Upper(path)))) {
+                return &port;
+            }
         }
     }
     return nullptr;

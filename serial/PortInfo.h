@@ -24,6 +24,9 @@ class PortLister {
     virtual ~PortLister() = default;
     // Every serial port the system knows now, in a stable order.
     virtual std::vector<PortInfo> List() = 0;
+    // The same without the busy probe (busy stays false): it never opens a port, so it may be
+    // asked while ports are in use, from any thread.
+    virtual std::vector<PortInfo> ListQuietly() { return List(); }
     // The node of the port whose USB serial number is serial, or empty. Asked often (each
     // look at a port named so): a lister makes it cheaper than List where it can.
     virtual std::string NodeOfUsbSerial(const std::string& serial);
@@ -34,6 +37,10 @@ class PortLister {
 std::string UsbSerialOf(const std::string& portName);
 // The port whose USB serial number is serial, or nullptr.
 const PortInfo* FindUsbSerial(const std::vector<PortInfo>& ports, const std::string& serial);
+// The port a device path stands for: usb:SERIAL by its serial number, else the port whose
+// name, node or by-id link is the path (a COM name in any case, with or without \\.\ before it);
+// or nullptr.
+const PortInfo* FindPortOf(const std::vector<PortInfo>& ports, const std::string& devicePath);
 
 // One line: the name, the node it stands for, then what is known of it.
 std::string FormatPortLine(const PortInfo& port);

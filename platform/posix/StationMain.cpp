@@ -16,6 +16,7 @@
 #include "platform/posix/DeviceWatch.h"
 #include "platform/posix/DialogLoop.h"
 #include "platform/posix/PosixSerialDevice.h"
+#include "platform/posix/UdevPortLister.h"
 
 namespace {
 
@@ -67,11 +68,10 @@ int main(int argc, char** argv) {
     }
     // Before any thread starts, so that every thread inherits the blocked close signals.
     CloseSignals signals;
-    // The port listing fills this in where it knows the device behind a port.
-    const IdentityLookup identify = nullptr;
+    UdevPortLister lister;
     Station station(
         ProcessClock(), options.request, [] { return std::make_unique<PosixSerialDevice>(); },
-        identify, report);
+        IdentityFromPorts(lister, RealNode), report);
     if (const Result image = station.Prepare(); !image) {
         std::cerr << "ostrevan-station: " << image.words() << "\n";
         return ToProcessStatus(ExitStatus::ImageUnusable);

@@ -14,6 +14,7 @@
 #include "platform/posix/PosixSerialDevice.h"
 #include "platform/posix/TerminalView.h"
 #include "platform/posix/TransferMeter.h"
+#include "platform/posix/UdevPortLister.h"
 
 namespace {
 
@@ -56,7 +57,9 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     UpdateDialog dialog(*engine, view, clock, run.portName, run.imagePath,
                         UpdateDialog::Frontend::Terminal, run.target);
 
-    DeviceRecorder recorder(clock, device.DevicePath(run.portName), run.target.targetType);
+    DeviceRecorder recorder(
+        clock, device.DevicePath(run.portName), run.target.targetType,
+        run.lister != nullptr ? IdentityFromPorts(*run.lister, RealNode) : IdentityLookup());
     TransferMeter meter;
     // The boot connection's load: the flash loader, or the run image's section.
     TransferMeter loadMeter;
@@ -103,7 +106,7 @@ ExitStatus RunTerminalDialog(const TerminalRun& run) {
     }
     // The log ends with what the user was told: its reader looks there first.
     log.End(dialog, *engine);
-    if (report.Wanted() && !report.Append(recorder.Report(dialog, *engine, nullptr))) {
+    if (report.Wanted() && !report.Append(recorder.Report(dialog, *engine))) {
         std::cerr << "ostrevan-update: the report could not be written to " << run.reportPath
                   << "\n";
     }

@@ -103,6 +103,11 @@ std::map<std::string, std::string> ByIdLinks(const std::string& folder) {
     return links;
 }
 
+std::string RealNode(const std::string& path) {
+    char node[PATH_MAX];
+    return ::realpath(path.c_str(), node) != nullptr ? node : "";
+}
+
 std::string UdevPortLister::NodeOfUsbSerial(const std::string& serial) {
     const std::vector<PortInfo> ports = Scan(false);
     const PortInfo* port = FindUsbSerial(ports, serial);

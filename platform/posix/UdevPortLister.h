@@ -26,12 +26,15 @@ bool IsSerialPort(const TtyRecord& tty);
 PortInfo PortFromTty(const TtyRecord& tty, const std::map<std::string, std::string>& byIdOf);
 // The links in folder, by the node each resolves to.
 std::map<std::string, std::string> ByIdLinks(const std::string& folder);
+// The node a path stands for after every link is followed, or empty when it leads nowhere.
+std::string RealNode(const std::string& path);
 
 class UdevPortLister : public PortLister {
   public:
     explicit UdevPortLister(std::string byIdFolder = "/dev/serial/by-id")
         : byIdFolder_(std::move(byIdFolder)) {}
     std::vector<PortInfo> List() override { return Scan(true); }
+    std::vector<PortInfo> ListQuietly() override { return Scan(false); }
     std::string NodeOfUsbSerial(const std::string& serial) override;
 
   private:

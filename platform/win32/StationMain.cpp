@@ -16,6 +16,7 @@
 #include "app/StationScreen.h"
 #include "app/UploadEngine.h"
 #include "image/ResourceTable.h"
+#include "platform/win32/Win32PortLister.h"
 #include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32SerialDevice.h"
 
@@ -70,11 +71,10 @@ int main(int argc, char** argv) {
     if (!report.Ok()) {
         return Usage(report.Problem());
     }
-    // The port listing fills this in where it knows the device behind a port.
-    const IdentityLookup identify = nullptr;
+    Win32PortLister lister;
     Station station(
         ProcessClock(), options.request, [] { return std::make_unique<Win32SerialDevice>(); },
-        identify, report);
+        IdentityFromPorts(lister), report);
     if (const Result image = station.Prepare(); !image) {
         std::cerr << "ostrevan-station: " << image.words() << "\n";
         return ToProcessStatus(ExitStatus::ImageUnusable);

@@ -15,6 +15,7 @@ void ReadInstanceId(const std::string& instanceId, PortInfo& port);
 class Win32PortLister : public PortLister {
   public:
     std::vector<PortInfo> List() override { return Scan(true); }
+    std::vector<PortInfo> ListQuietly() override { return Scan(false); }
     // Without the busy probe: asked on every look at a port named usb:SERIAL, it must not open
     // other programs' ports.
     std::string NodeOfUsbSerial(const std::string& serial) override;

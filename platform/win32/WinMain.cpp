@@ -68,12 +68,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Without both values the dialog never runs: the command line could not be used.
     ExitStatus status = ExitStatus::UsageError;
     UpdateApp app(portName, imagePath, [instance, &status, &log, &options] {
-        DeviceRecorder recorder(ProcessClock(), portName, options.target.targetType);
+        DeviceRecorder recorder(ProcessClock(), portName, options.target.targetType,
+                                IdentityFromPorts(lister));
         const DialogFollower follower = [&recorder](const UpdateDialog& dialog, bool ended) {
             if (!ended) {
                 recorder.Follow(dialog, *engine);
             } else if (report.Wanted()) {
-                report.Append(recorder.Report(dialog, *engine, nullptr));
+                report.Append(recorder.Report(dialog, *engine));
             }
         };
         status = RunUpdateDialog(instance, *engine, ProcessClock(), portName, imagePath, &log,

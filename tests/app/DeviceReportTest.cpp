@@ -104,6 +104,65 @@ TEST(DeviceReportTest, EveryFieldReadsBackWithItsTypeAndNullWhereNothingIsKnown)
     }
 }
 
+// Ports listed as a platform would: two USB adapters, one behind a link of the user's own, and
+// a UART with nothing to tell. The busy probe opens ports: the lookup must never ask for it.
+class FakeLister : public PortLister {
+  public:
+    std::vector<PortInfo> List() override {
+        ADD_FAILURE() << "the lookup asked for the busy probe";
+        return ListQuietly();
+    }
+    std::vector<PortInfo> ListQuietly() override {
+        PortInfo ftdi;
+        ftdi.name = ftdi.byId = "/dev/serial/by-id/usb-FTDI_A9XYZ-if00-port0";
+        ftdi.node = "/dev/ttyUSB1";
+        ftdi.vendorId = "0403";
+        ftdi.productId = "6001";
+        ftdi.serial = "A9XYZ";
+        PortInfo ch340;
+        ch340.name = ch340.node = "COM12";
+        ch340.vendorId = "1a86";
+        ch340.productId = "7523";
+        PortInfo uart;
+        uart.name = uart.node = "/dev/ttyS0";
+        return {uart, ch340, ftdi};
+    }
+};
+
+TEST(DeviceReportTest, TheDeviceIsFoundByAnyNameOfItsPort) {
+    const DeviceIdentity ftdi{"0403", "6001", "A9XYZ",
+                              "/dev/serial/by-id/usb-FTDI_A9XYZ-if00-port0"};
+    const DeviceIdentity ch340{"1a86", "7523", std::nullopt, std::nullopt};
+    struct Case {
+        const char* path;
+        std::optional<DeviceIdentity> expected;
+    };
+    const Case cases[] = {
+        {"/dev/ttyUSB1", ftdi},
+        {"/dev/serial/by-id/usb-FTDI_A9XYZ-if00-port0", ftdi},
+        {"usb:A9XYZ", ftdi},
+        {"/home/lab/gps", ftdi},  // the user's link, resolved to its node
+        {"COM12", ch340},
+        {"\\\\.\\com12", ch340},       // as COM10 and up are opened
+        {"/dev/ttyS0", std::nullopt},  // listed, but nothing known of a device
+        {"/dev/ttyUSB7", std::nullopt},
+        {"usb:GONE", std::nullopt},
+        {"", std::nullopt},
+    };
+    FakeLister lister;
+    const IdentityLookup identify = IdentityFromPorts(lister, [](const std::string& path) {
+        return path == "/home/lab/gps" ? std::string("/dev/ttyUSB1") : std::string();
+    });
+    const auto words = [](const std::optional<DeviceIdentity>& identity) {
+        DeviceReport report;
+        report.device = identity;
+        return ReportJson(report)["device"].dump();
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(words(identify(c.path)), words(c.expected)) << c.path;
+    }
+}
+
 // A loader's version line is the device's text: bytes that are not UTF-8 must not cost the
 // line (the encoder would otherwise throw).
 TEST(DeviceReportTest, BytesThatAreNotUtf8AreReplacedAndTheLineStillParses) {
