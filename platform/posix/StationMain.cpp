@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
     CloseSignals signals;
     UdevPortLister lister;
     Station station(
-        ProcessClock(), options.request, [] { return std::make_unique<PosixSerialDevice>(); },
+        ProcessClock(), options.request,
+        [&lister] { return std::make_unique<PosixSerialDevice>(&lister); },
         IdentityFromPorts(lister, RealNode), report);
     if (const Result image = station.Prepare(); !image) {
         std::cerr << "ostrevan-station: " << image.words() << "\n";

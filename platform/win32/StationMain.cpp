@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     }
     Win32PortLister lister;
     Station station(
-        ProcessClock(), options.request, [] { return std::make_unique<Win32SerialDevice>(); },
+        ProcessClock(), options.request,
+        [&lister] { return std::make_unique<Win32SerialDevice>(&lister); },
         IdentityFromPorts(lister), report);
     if (const Result image = station.Prepare(); !image) {
         std::cerr << "ostrevan-station: " << image.words() << "\n";
