@@ -40,7 +40,10 @@ wait_for() {
     fail "timed out: $1"
 }
 
-"$sim" --help | grep -q -- "--unplug-after" || fail "--help does not list the switches"
+# Read whole first: grep -q leaves at the first match, and the rest of the text would then
+# end the simulator with SIGPIPE, which pipefail reports as a failure.
+help="$("$sim" --help)"
+grep -q -- "--unplug-after" <<<"$help" || fail "--help does not list the switches"
 if "$sim" --link "$link" --bogus 2>/dev/null; then fail "an unknown switch was taken"; fi
 
 "$sim" --link "$link" --start greeting --reappear-ms 50 --dump "$work/flash.bin" \
