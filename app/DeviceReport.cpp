@@ -65,11 +65,11 @@ nlohmann::json ReportJson(const DeviceReport& report) {
     image["crc32"] = report.image.crc ? nlohmann::json(FormatText("%08x", *report.image.crc))
                                       : nlohmann::json(nullptr);
     nlohmann::json flash = nullptr;
-    if (report.loader.flashName) {
+    if (!report.loader.flashName.empty()) {
         const LoaderFacts& loader = report.loader;
         flash = {{"maker", loader.flashMaker ? nlohmann::json(*loader.flashMaker) : nullptr},
                  {"device_id", loader.flashDevice ? nlohmann::json(*loader.flashDevice) : nullptr},
-                 {"name", *loader.flashName}};
+                 {"name", loader.flashName}};
     }
     nlohmann::json line = {
         {"port", report.port},
@@ -81,7 +81,8 @@ nlohmann::json ReportJson(const DeviceReport& report) {
         {"outcome", OutcomeName(report.status)},
         {"status", ToProcessStatus(report.status)},
         {"reason", Text(report.reason)},
-        {"loader_version", Text(report.loader.version)},
+        {"loader_version", report.loader.version.empty() ? nlohmann::json(nullptr)
+                                                         : nlohmann::json(report.loader.version)},
         {"flash", flash},
         {"bytes", report.bytes},
     };

@@ -191,8 +191,8 @@ TEST_F(UploadEngineTest, LoaderFactsAreTheLastRequestsOwn) {
     requests->body = nullptr;  // a request whose loader never answered
     ASSERT_TRUE(engine->StartUpload());
     WaitServed();
-    EXPECT_FALSE(engine->Loader().version);
-    EXPECT_FALSE(engine->Loader().flashName);
+    EXPECT_TRUE(engine->Loader().version.empty());
+    EXPECT_TRUE(engine->Loader().flashName.empty());
     engine->Shutdown();
 }
 
