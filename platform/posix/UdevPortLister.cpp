@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "platform/posix/PortAccess.h"
 
@@ -115,6 +116,10 @@ std::string UdevPortLister::NodeOfUsbSerial(const std::string& serial) {
 }
 
 std::vector<PortInfo> UdevPortLister::Scan(bool busy) {
+    // libudev is not made for threads: even separate contexts share state inside it (seen by
+    // ThreadSanitizer when a station's ports looked up their devices at once).
+    static std::mutex udevLock;
+    const std::lock_guard<std::mutex> lock(udevLock);
     std::vector<PortInfo> ports;
     const std::unique_ptr<udev, decltype(&udev_unref)> context(udev_new(), udev_unref);
     if (!context) {
