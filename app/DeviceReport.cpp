@@ -1,5 +1,6 @@
 #include "app/DeviceReport.h"
 
+#include "app/LocalTime.h"
 #include "engine/FormatText.h"
 
 namespace {
@@ -32,12 +33,7 @@ const char* OutcomeName(ExitStatus status) {
 }
 
 std::string IsoLocalTime(std::time_t seconds) {
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
+    const std::tm local = LocalTime(seconds);
     // The offset is what the local calendar time reads beyond the UTC one: the same on every
     // platform, whatever its strftime makes of %z.
     const int64_t asUtc =

@@ -3,16 +3,13 @@
 #include <chrono>
 #include <sstream>
 
+#include "app/LocalTime.h"
+
 LogSink::LogSink(const std::string& path, Show show, Source source)
     : file_(path), show_(std::move(show)), source_(std::move(source)) {}
 
 std::string LogSink::Stamp(std::time_t seconds, int milliseconds) {
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
+    const std::tm local = LocalTime(seconds);
     char text[40];
     const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     std::snprintf(text + length, sizeof text - length, ".%03d", milliseconds);
